@@ -43,8 +43,7 @@ GraphDefinition readGraphDefinition(const json& document) {
     const json& nodes = document.at("nodes");
     const json& cables = document.at("cables");
     const auto eventCablesFound = document.find("eventCables");
-    const json eventCables =
-        eventCablesFound != document.end() ? *eventCablesFound : json::array();
+    const json eventCables = eventCablesFound != document.end() ? *eventCablesFound : json::array();
 
     // Capacity is checked before any element is read, so an oversized document costs nothing.
     if (!withinCapacity(nodes, kMaxGraphNodes) || !withinCapacity(cables, kMaxGraphCables) ||
@@ -85,7 +84,8 @@ json writeGraphDefinition(const GraphDefinition& graph) {
                      {"eventCables", json::array()}};
     json& nodes = document["nodes"];
     for (const NodeDefinition& node : graph.nodes) {
-        nodes.push_back({{"id", node.id}, {"type", node.type}, {"configuration", node.configuration}});
+        nodes.push_back(
+            {{"id", node.id}, {"type", node.type}, {"configuration", node.configuration}});
     }
     json& cables = document["cables"];
     for (const CableDefinition& cable : graph.cables) {

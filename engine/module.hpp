@@ -72,7 +72,8 @@ struct HostedParameter {
 
 class Module {
 public:
-    // Control thread: a module goes with the compiled graph that owns it, never on the audio thread.
+    // Control thread: a module goes with the compiled graph that owns it, never on the audio
+    // thread.
     virtual ~Module() = default;
 
     // Control thread; fixed once prepare has run.

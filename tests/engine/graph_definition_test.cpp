@@ -72,9 +72,9 @@ TEST(GraphDefinitionSchema, OnlyTheNumberOneIsAccepted) {
         EXPECT_NO_THROW(readGraphDefinition(document)) << schema.dump();
     }
     // A boolean, a fraction, a value that wraps to 1 in 32 bits and other numbers are refused.
-    for (const json& schema : {json(true), json(false), json(1.5), json(1.9), json(0.5), json(2),
-                               json(0), json(-1), json(4294967297LL), json(18446744073709551615ULL),
-                               json(1e300)}) {
+    for (const json& schema :
+         {json(true), json(false), json(1.5), json(1.9), json(0.5), json(2), json(0), json(-1),
+          json(4294967297LL), json(18446744073709551615ULL), json(1e300)}) {
         json document = emptyGraph();
         document["schema"] = schema;
         EXPECT_EQ(readFailure(document), unsupported) << schema.dump();
@@ -193,7 +193,8 @@ TEST(GraphDefinitionElements, ContentsAreLeftToTheCompiler) {
 GraphDefinition sampleGraph() {
     GraphDefinition graph;
     graph.nodes.push_back({"input", "input", {{"channels", 2}}});
-    graph.nodes.push_back({"faders", "fader-bank", {{"gainsDb", {0.0, -6.5}}, {"mutes", {false, true}}}});
+    graph.nodes.push_back(
+        {"faders", "fader-bank", {{"gainsDb", {0.0, -6.5}}, {"mutes", {false, true}}}});
     graph.nodes.push_back({"out", "output", json::object()});
     graph.cables.push_back({"input", "out", "faders", "in"});
     graph.cables.push_back({"faders", "out", "out", "in"});
@@ -203,13 +204,14 @@ GraphDefinition sampleGraph() {
 
 TEST(GraphDefinitionWrite, KeysComeOutInByteOrder) {
     const std::string text = writeGraphDefinition(sampleGraph()).dump();
-    EXPECT_EQ(text,
-              R"({"cables":[{"from":"input","input":"in","output":"out","to":"faders"},)"
-              R"({"from":"faders","input":"in","output":"out","to":"out"}],)"
-              R"("eventCables":[{"from":"input","to":"faders"}],)"
-              R"("nodes":[{"configuration":{"channels":2},"id":"input","type":"input"},)"
-              R"({"configuration":{"gainsDb":[0.0,-6.5],"mutes":[false,true]},"id":"faders","type":"fader-bank"},)"
-              R"({"configuration":{},"id":"out","type":"output"}],"schema":1})");
+    EXPECT_EQ(
+        text,
+        R"({"cables":[{"from":"input","input":"in","output":"out","to":"faders"},)"
+        R"({"from":"faders","input":"in","output":"out","to":"out"}],)"
+        R"("eventCables":[{"from":"input","to":"faders"}],)"
+        R"("nodes":[{"configuration":{"channels":2},"id":"input","type":"input"},)"
+        R"({"configuration":{"gainsDb":[0.0,-6.5],"mutes":[false,true]},"id":"faders","type":"fader-bank"},)"
+        R"({"configuration":{},"id":"out","type":"output"}],"schema":1})");
 }
 
 TEST(GraphDefinitionWrite, EmptyGraphStillWritesEveryList) {

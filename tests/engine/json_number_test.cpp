@@ -20,9 +20,11 @@ std::string typeError(const json& value) {
 }
 
 TEST(JsonNumber, BooleansAndOtherKindsAreTypeErrors) {
-    EXPECT_EQ(typeError(true), "[json.exception.type_error.302] type must be number, but is boolean");
+    EXPECT_EQ(typeError(true),
+              "[json.exception.type_error.302] type must be number, but is boolean");
     EXPECT_EQ(typeError("3"), "[json.exception.type_error.302] type must be number, but is string");
-    EXPECT_EQ(typeError(nullptr), "[json.exception.type_error.302] type must be number, but is null");
+    EXPECT_EQ(typeError(nullptr),
+              "[json.exception.type_error.302] type must be number, but is null");
     EXPECT_THROW(jsonReal(false, 0.0, 1.0), json::type_error);
 }
 
