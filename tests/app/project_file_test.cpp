@@ -1,0 +1,202 @@
+#include "app/project_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+namespace velkaphon::rack {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class ProjectFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        folder_ = fs::temp_directory_path() / ("velkaphon-project-" + std::to_string(random()));
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    void writeBytes(const fs::path& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+
+    std::string readBytes(const fs::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+
+    std::string readFailure(const fs::path& path) {
+        try {
+            readProjectFile(path);
+        } catch (const json::parse_error&) {
+            return "parse error";
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "no error";
+    }
+
+    fs::path folder_;
+};
+
+const json kDocument = {{"product", "VELKAPHON RACK"},
+                        {"version", "0.1.0-beta.3"},
+                        {"graph", {{"schema", 1}}},
+                        {"layout", {{"faders", {{"x", 10}, {"y", -2.5}}}}}};
+
+TEST_F(ProjectFile, WritesIndentedUtf8WithoutBomOrFinalLineBreak) {
+    const fs::path target = folder_ / "rack.vkrack";
+    json document = kDocument;
+    document["layout"]["note"] = "Caf\xC3\xA9 \xE2\x80\x94";
+    writeProjectFile(target, document);
+    const std::string bytes = readBytes(target);
+    EXPECT_EQ(bytes, document.dump(2));
+    EXPECT_EQ(bytes.substr(0, 4), "{\n  ");
+    EXPECT_NE(bytes.find("Caf\xC3\xA9 \xE2\x80\x94"), std::string::npos);
+    EXPECT_EQ(bytes.back(), '}');
+    EXPECT_EQ(readProjectFile(target), document);
+    EXPECT_FALSE(fs::exists(folder_ / "rack.vkrack.tmp"));
+}
+
+TEST_F(ProjectFile, SavingReplacesWholeAndAFailedSaveKeepsThePreviousFile) {
+    const fs::path target = folder_ / "rack.vkrack";
+    writeBytes(target, std::string(5000, ' ') + "{}");
+    writeProjectFile(target, kDocument);
+    EXPECT_EQ(readBytes(target), kDocument.dump(2));
+
+    // Invalid UTF-8 cannot be serialized: the target stays as it was.
+    json bad = kDocument;
+    bad["layout"] = "\xFF";
+    EXPECT_THROW(writeProjectFile(target, bad), json::type_error);
+    EXPECT_EQ(readProjectFile(target), kDocument);
+
+    // A folder in the way of the temporary file.
+    fs::create_directories(folder_ / "blocked.vkrack.tmp");
+    try {
+        writeProjectFile(folder_ / "blocked.vkrack", kDocument);
+        FAIL() << "a save into a folder succeeded";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Could not create rack project.");
+    }
+}
+
+TEST_F(ProjectFile, MoveFailureLeavesTheTemporaryFileAndTheTarget) {
+    const fs::path target = folder_ / "taken.vkrack";
+    fs::create_directories(target / "inside");
+    try {
+        writeProjectFile(target, kDocument);
+        FAIL() << "a project replaced a folder";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Could not finalize rack project.");
+    }
+    EXPECT_TRUE(fs::is_directory(target / "inside"));
+    EXPECT_EQ(readBytes(folder_ / "taken.vkrack.tmp"), kDocument.dump(2));
+}
+
+TEST_F(ProjectFile, SizeLimitIsInclusiveAndCheckedBeforeParsing) {
+    const std::string text = kDocument.dump();
+    const fs::path exact = folder_ / "exact.vkrack";
+    writeBytes(exact, text + std::string(kMaxProjectFileBytes - text.size(), ' '));
+    EXPECT_EQ(readProjectFile(exact), kDocument);
+
+    // One byte over, and not even JSON: the size is the error.
+    const fs::path over = folder_ / "over.vkrack";
+    writeBytes(over, std::string(kMaxProjectFileBytes + 1, '#'));
+    EXPECT_EQ(readFailure(over), "Project exceeds 64 MiB.");
+}
+
+TEST_F(ProjectFile, ReadingTakesTheFirstValueAndSkipsAByteOrderMark) {
+    const fs::path trailing = folder_ / "trailing.vkrack";
+    writeBytes(trailing, kDocument.dump() + "\n}} garbage");
+    EXPECT_EQ(readProjectFile(trailing), kDocument);
+
+    const fs::path marked = folder_ / "marked.vkrack";
+    writeBytes(marked, "\xEF\xBB\xBF" + kDocument.dump(2));
+    EXPECT_EQ(readProjectFile(marked), kDocument);
+}
+
+TEST_F(ProjectFile, EmptyMissingAndCommentedFiles) {
+    const fs::path empty = folder_ / "empty.vkrack";
+    writeBytes(empty, "");
+    EXPECT_EQ(readFailure(empty), "parse error");
+    EXPECT_EQ(readFailure(folder_ / "missing.vkrack"), "Could not open rack project.");
+    const fs::path commented = folder_ / "commented.vkrack";
+    writeBytes(commented, "// note\n{}");
+    EXPECT_EQ(readFailure(commented), "parse error");
+}
+
+// Sets an environment variable for one test and puts the old value back afterwards.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            saved_ = old;
+        }
+        set(value.c_str());
+    }
+    ~ScopedEnvironment() { set(saved_ ? saved_->c_str() : nullptr); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    void set(const char* value) {
+#ifdef _WIN32
+        _putenv_s(name_, value != nullptr ? value : "");
+#else
+        if (value != nullptr) {
+            setenv(name_, value, 1);
+        } else {
+            unsetenv(name_);
+        }
+#endif
+    }
+
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+class UserStorage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        folder_ = fs::temp_directory_path() / ("velkaphon-storage-" + std::to_string(random()));
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    fs::path folder_;
+};
+
+TEST_F(UserStorage, CreatesTheProductFolderUnderLocalAppData) {
+    const ScopedEnvironment local("LOCALAPPDATA", (folder_ / "nested").string());
+    const fs::path storage = userStorageFolder();
+    EXPECT_EQ(storage, folder_ / "nested" / "VELKAPHON RACK");
+    EXPECT_TRUE(fs::is_directory(storage));
+    EXPECT_EQ(userStorageFolder(), storage);
+}
+
+TEST_F(UserStorage, WithoutLocalAppData) {
+    const ScopedEnvironment local("LOCALAPPDATA", "");
+#ifdef _WIN32
+    try {
+        userStorageFolder();
+        FAIL() << "storage was found without LOCALAPPDATA";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Local application storage unavailable.");
+    }
+#else
+    // This machine falls back to the XDG data folder.
+    const ScopedEnvironment xdg("XDG_DATA_HOME", (folder_ / "xdg").string());
+    EXPECT_EQ(userStorageFolder(), folder_ / "xdg" / "VELKAPHON RACK");
+#endif
+}
+
+} // namespace
+} // namespace velkaphon::rack
