@@ -9,10 +9,24 @@ namespace {
 
 constexpr DWORD kEnvironmentBufferUnits = 32'768;
 
+// Write-through covers the move, not the file's own bytes: those are flushed first, or a power
+// cut can leave an empty file under the target's name.
+bool flushFile(const std::filesystem::path& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool flushed = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    return flushed;
+}
+
 } // namespace
 
 bool replaceFileDurably(const std::filesystem::path& source, const std::filesystem::path& target) {
-    return MoveFileExW(source.c_str(), target.c_str(),
+    return flushFile(source) &&
+           MoveFileExW(source.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
