@@ -1,0 +1,148 @@
+#include "view/page_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <httplib.h>
+#include <random>
+#include <thread>
+
+namespace velkaphon::rack {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class PageServerThreads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        root_ = fs::temp_directory_path() / ("velkaphon-page-" + std::to_string(random()));
+        fs::create_directories(root_ / "ui" / "js");
+        std::ofstream(root_ / "ui" / "index.html") << "<!doctype html><title>rack</title>";
+        std::ofstream(root_ / "ui" / "js" / "bridge.js") << "export {};";
+        std::ofstream(root_ / "secret.txt") << "outside";
+        fs::create_symlink(root_ / "secret.txt", root_ / "ui" / "link.txt");
+        server_ = std::make_unique<PageServer>(root_ / "ui");
+        // The UI thread's loop: answers every message with its text reversed.
+        pump_ = std::thread([this] {
+            while (!done_) {
+                server_->answerPending(
+                    [this](const std::string& message) -> std::optional<std::string> {
+                        ++answered_;
+                        if (message == "silent") {
+                            return std::nullopt;
+                        }
+                        return std::string(message.rbegin(), message.rend());
+                    },
+                    20ms);
+            }
+        });
+    }
+
+    void TearDown() override {
+        done_ = true;
+        pump_.join();
+        server_.reset();
+        fs::remove_all(root_);
+    }
+
+    httplib::Client client() {
+        httplib::Client client("127.0.0.1", server_->port());
+        client.set_read_timeout(5, 0);
+        return client;
+    }
+
+    std::string path(const std::string& rest) { return "/" + server_->token() + "/" + rest; }
+
+    fs::path root_;
+    std::unique_ptr<PageServer> server_;
+    std::thread pump_;
+    std::atomic<bool> done_{false};
+    std::atomic<int> answered_{0};
+};
+
+TEST_F(PageServerThreads, AnswersEachMessageOnceOnThePumpingThread) {
+    EXPECT_EQ(server_->origin(),
+              "http://127.0.0.1:" + std::to_string(server_->port()) + "/" + server_->token() + "/");
+    EXPECT_EQ(server_->token().size(), 32u);
+    auto http = client();
+    const auto reply = http.Post(path("bridge").c_str(), R"({"id":1})", "application/json");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(reply->body, R"(}1:"di"{)");
+    EXPECT_EQ(answered_, 1);
+
+    const auto silent = http.Post(path("bridge").c_str(), "silent", "application/json");
+    ASSERT_TRUE(silent);
+    EXPECT_EQ(silent->status, 503);
+    EXPECT_EQ(silent->body, "");
+}
+
+TEST_F(PageServerThreads, ManyPagesAtOnceEachGetTheirOwnReply) {
+    std::vector<std::thread> senders;
+    std::atomic<int> matched{0};
+    for (int i = 0; i < 8; ++i) {
+        senders.emplace_back([&, i] {
+            auto http = client();
+            for (int j = 0; j < 10; ++j) {
+                const std::string message = std::to_string(i * 100 + j) + "-x";
+                const auto reply = http.Post(path("bridge").c_str(), message, "application/json");
+                if (reply && reply->body == std::string(message.rbegin(), message.rend())) {
+                    ++matched;
+                }
+            }
+        });
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    EXPECT_EQ(matched, 80);
+    EXPECT_EQ(answered_, 80);
+}
+
+TEST_F(PageServerThreads, WithoutTheTokenOrWithAForeignHostNothingIsReached) {
+    auto http = client();
+    for (const std::string& target : {std::string("/bridge"), std::string("/index.html"),
+                                      "/" + server_->token() + "x/bridge", std::string("/")}) {
+        const auto reply = http.Post(target.c_str(), "message", "application/json");
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 403) << target;
+        EXPECT_EQ(reply->body, "") << target;
+    }
+    httplib::Headers foreign = {{"Host", "rebound.example:" + std::to_string(server_->port())}};
+    const auto rebound = http.Post(path("bridge").c_str(), foreign, "message", "application/json");
+    ASSERT_TRUE(rebound);
+    EXPECT_EQ(rebound->status, 403);
+    EXPECT_EQ(rebound->body, "");
+    const auto page = http.Get(path("index.html").c_str(), foreign);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 403);
+    EXPECT_EQ(answered_, 0);
+}
+
+TEST_F(PageServerThreads, ServesThePageFolderAndNothingOutsideIt) {
+    auto http = client();
+    const auto index = http.Get(path("index.html").c_str());
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->status, 200);
+    EXPECT_EQ(index->body, "<!doctype html><title>rack</title>");
+    EXPECT_EQ(index->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    const auto script = http.Get(path("js/bridge.js").c_str());
+    ASSERT_TRUE(script);
+    EXPECT_EQ(script->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(http.Get(path("").c_str())->body, index->body);
+
+    for (const std::string escape :
+         {"../secret.txt", "js/../../secret.txt", "%2e%2e/secret.txt", "%2E%2E%2Fsecret.txt",
+          "..%2fsecret.txt", "link.txt", "missing.html", "js"}) {
+        const auto reply = http.Get(path(escape).c_str());
+        ASSERT_TRUE(reply) << escape;
+        EXPECT_NE(reply->status, 200) << escape;
+        EXPECT_EQ(reply->body.find("outside"), std::string::npos) << escape;
+    }
+}
+
+} // namespace
+} // namespace velkaphon::rack
