@@ -11,10 +11,12 @@
 #include "abi/clap/thread_check.hpp"
 #include "tests/plugins/clap_test_plugin/clap_test_probe.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -551,6 +553,8 @@ bool initEntry(const char* path) {
 }
 
 void deinitEntry() {
+    // Slow, as real plug-ins are, so that a host that lets a new init overtake it is caught.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ++probe.deinitCalls;
     log("deinit");
 }
