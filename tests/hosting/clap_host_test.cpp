@@ -7,7 +7,7 @@
 #include "hosting/clap_event_buffer.hpp"
 #include "hosting/clap_host.hpp"
 #include "hosting/clap_library.hpp"
-#include "tests/plugins/clap_test_plugin/clap_test_probe.hpp"
+#include "tests/hosting/clap_test_plugin_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -177,11 +177,7 @@ protected:
         return plugin;
     }
 
-    testing::ClapTestProbe& probe() {
-        const auto function = reinterpret_cast<testing::ClapTestProbeFunction>(
-            findLibraryExport(library_->module, testing::kClapTestProbeSymbol));
-        return *function();
-    }
+    testing::ClapTestProbe& probe() { return testing::clapTestProbe(*library_); }
 
     std::shared_ptr<ClapLibrary> library_ = acquireClapLibrary(VELKAPHON_CLAP_TEST_PLUGIN);
     ClapHostState state_;

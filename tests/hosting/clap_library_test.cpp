@@ -1,6 +1,5 @@
 #include "hosting/clap_library.hpp"
-#include "tests/hosting/clap_call_log.hpp"
-#include "tests/plugins/clap_test_plugin/clap_test_probe.hpp"
+#include "tests/hosting/clap_test_plugin_support.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -34,12 +33,6 @@ std::string failureOf(const std::function<void()>& action) {
     return "no error";
 }
 
-testing::ClapTestProbe& probeOf(const ClapLibrary& library) {
-    const auto probe = reinterpret_cast<testing::ClapTestProbeFunction>(
-        findLibraryExport(library.module, testing::kClapTestProbeSymbol));
-    return *probe();
-}
-
 TEST(ClapLibrary, LoadsInitialisesWithTheAbsolutePathAndFreesInOrder) {
     ClapCallLog log;
     // A relative path: init must still name the file absolutely, as it was loaded.
@@ -66,8 +59,8 @@ TEST(ClapLibrary, TwoUsersShareOneLibraryThatGoesWithTheSecond) {
     auto first = acquireClapLibrary(kPlugin);
     auto second = acquireClapLibrary(kPlugin);
     EXPECT_EQ(first, second);
-    EXPECT_EQ(probeOf(*first).initCalls, 1u);
-    EXPECT_EQ(probeOf(*first).deinitCalls, 0u);
+    EXPECT_EQ(testing::clapTestProbe(*first).initCalls, 1u);
+    EXPECT_EQ(testing::clapTestProbe(*first).deinitCalls, 0u);
 
     first.reset();
     EXPECT_THAT(log.lines(), ElementsAre("load", initLine(kPlugin), "factory clap.plugin-factory"));
@@ -85,7 +78,7 @@ TEST(ClapLibrary, APathWithDotPartsNamesTheSameCacheEntry) {
     auto direct = acquireClapLibrary(kPlugin);
     auto indirect = acquireClapLibrary(roundabout);
     EXPECT_EQ(direct, indirect);
-    EXPECT_EQ(probeOf(*direct).initCalls, 1u);
+    EXPECT_EQ(testing::clapTestProbe(*direct).initCalls, 1u);
 }
 
 TEST(ClapLibrary, AFileLetGoIsLoadedAfreshOnTheNextAcquire) {
@@ -95,7 +88,7 @@ TEST(ClapLibrary, AFileLetGoIsLoadedAfreshOnTheNextAcquire) {
     EXPECT_THAT(log.lines(),
                 ElementsAre("load", initLine(kPlugin), "factory clap.plugin-factory", "deinit",
                             "unload", "load", initLine(kPlugin), "factory clap.plugin-factory"));
-    EXPECT_EQ(probeOf(*again).initCalls, 1u);
+    EXPECT_EQ(testing::clapTestProbe(*again).initCalls, 1u);
 }
 
 TEST(ClapLibrary, AMissingFileGivesTheSystemErrorCode) {
@@ -147,9 +140,9 @@ TEST(ClapLibrary, LoadingDirectlyBypassesTheCache) {
     EXPECT_NE(own.get(), cached.get());
     // One image in the process, initialised by each owner.
     EXPECT_EQ(own->module, cached->module);
-    EXPECT_EQ(probeOf(*own).initCalls, 2u);
+    EXPECT_EQ(testing::clapTestProbe(*own).initCalls, 2u);
     own.reset();
-    EXPECT_EQ(probeOf(*cached).deinitCalls, 1u);
+    EXPECT_EQ(testing::clapTestProbe(*cached).deinitCalls, 1u);
 }
 
 TEST(ClapLibrary, DestroyingTwiceDoesNothingTheSecondTime) {
@@ -176,7 +169,7 @@ TEST(ClapLibraryThreads, ConcurrentUsersShareOneLoad) {
     for (const auto& library : libraries) {
         EXPECT_EQ(library, libraries[0]);
     }
-    EXPECT_EQ(probeOf(*libraries[0]).initCalls, 1u);
+    EXPECT_EQ(testing::clapTestProbe(*libraries[0]).initCalls, 1u);
 }
 
 // A user letting go on one thread while another acquires: the file's deinit must always come

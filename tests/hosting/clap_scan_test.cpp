@@ -1,6 +1,6 @@
 #include "hosting/clap_library.hpp"
 #include "hosting/clap_scan.hpp"
-#include "tests/hosting/clap_call_log.hpp"
+#include "tests/hosting/clap_test_plugin_support.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

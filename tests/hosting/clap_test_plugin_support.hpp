@@ -1,5 +1,10 @@
 #pragma once
 
+// What tests need to watch the CLAP test plug-in.
+
+#include "hosting/clap_library.hpp"
+#include "tests/plugins/clap_test_plugin/clap_test_probe.hpp"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,5 +25,8 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The counters of the test plug-in that the library holds loaded.
+ClapTestProbe& clapTestProbe(const ClapLibrary& library);
 
 } // namespace velkaphon::rack::testing

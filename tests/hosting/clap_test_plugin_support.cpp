@@ -1,6 +1,4 @@
-#include "tests/hosting/clap_call_log.hpp"
-
-#include "tests/plugins/clap_test_plugin/clap_test_probe.hpp"
+#include "tests/hosting/clap_test_plugin_support.hpp"
 
 #include <cstdlib>
 #include <fstream>
@@ -55,6 +53,12 @@ std::vector<std::string> ClapCallLog::lines() const {
         result.push_back(line);
     }
     return result;
+}
+
+ClapTestProbe& clapTestProbe(const ClapLibrary& library) {
+    const auto probe = reinterpret_cast<ClapTestProbeFunction>(
+        findLibraryExport(library.module, kClapTestProbeSymbol));
+    return *probe();
 }
 
 } // namespace velkaphon::rack::testing
