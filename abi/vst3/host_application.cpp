@@ -8,18 +8,6 @@
 
 namespace velkaphon::rack::vst3 {
 
-tresult PlugInterfaceSupport::queryInterface(const TUID iid, void** object) {
-    if (object == nullptr) {
-        return kInvalidArgument;
-    }
-    if (sameUid(iid, FUnknown::iid) || sameUid(iid, IPlugInterfaceSupport::iid)) {
-        *object = static_cast<IPlugInterfaceSupport*>(this);
-        return kResultOk;
-    }
-    *object = nullptr;
-    return kNoInterface;
-}
-
 tresult PlugInterfaceSupport::isPlugInterfaceSupported(const TUID iid) {
     // The plug-in interfaces the rack calls.
     for (const Uid& supported : {IComponent::iid, IAudioProcessor::iid, IEditController::iid,

@@ -5,15 +5,13 @@
 // Naming the host and counting references is left to the class that derives from it.
 
 #include "abi/vst3/host.hpp"
+#include "abi/vst3/uncounted_object.hpp"
 
 namespace velkaphon::rack::vst3 {
 
-class PlugInterfaceSupport final : public IPlugInterfaceSupport {
+// Lives as long as the host context that owns it.
+class PlugInterfaceSupport final : public UncountedObject<IPlugInterfaceSupport> {
 public:
-    tresult VELKAPHON_VST3_CALL queryInterface(const TUID iid, void** object) override;
-    // Not counted: it lives as long as the host context that owns it.
-    uint32 VELKAPHON_VST3_CALL addRef() override { return 1; }
-    uint32 VELKAPHON_VST3_CALL release() override { return 1; }
     tresult VELKAPHON_VST3_CALL isPlugInterfaceSupported(const TUID iid) override;
 };
 
