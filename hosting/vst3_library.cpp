@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -111,11 +112,19 @@ void loadVstLibrary(LoadedModule& module, const std::filesystem::path& path) {
         throw std::runtime_error("Cannot load VST3 module (Windows error " +
                                  std::to_string(systemError) + ").");
     }
+    // An exception the module threw may live in the module's own memory: it is taken apart and
+    // done with before the module goes, and its text travels on in an exception of our own.
+    std::optional<std::string> failure;
     try {
         initializeModule(module);
+    } catch (const std::exception& error) {
+        failure = error.what();
     } catch (...) {
+        failure = "VST3 module failed while loading.";
+    }
+    if (failure) {
         releaseVstLibrary(module);
-        throw;
+        throw std::runtime_error(*failure);
     }
 }
 
