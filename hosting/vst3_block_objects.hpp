@@ -1,0 +1,62 @@
+#pragma once
+
+// The objects through which one block's parameter changes and events reach a plug-in.
+// Audio thread: none of them allocates, locks or throws.
+
+#include "abi/vst3/processor.hpp"
+#include "abi/vst3/uncounted_object.hpp"
+
+#include <array>
+
+namespace velkaphon::rack {
+
+// One parameter change: a single point.
+class ValueQueue final : public vst3::UncountedObject<vst3::IParamValueQueue> {
+public:
+    void set(vst3::ParamID id, vst3::ParamValue value, vst3::int32 sampleOffset) {
+        id_ = id;
+        value_ = value;
+        sampleOffset_ = sampleOffset;
+    }
+
+    vst3::ParamID VELKAPHON_VST3_CALL getParameterId() override { return id_; }
+    vst3::int32 VELKAPHON_VST3_CALL getPointCount() override { return 1; }
+    vst3::tresult VELKAPHON_VST3_CALL getPoint(vst3::int32 index, vst3::int32& sampleOffset,
+                                               vst3::ParamValue& value) override;
+    vst3::tresult VELKAPHON_VST3_CALL addPoint(vst3::int32 sampleOffset, vst3::ParamValue value,
+                                               vst3::int32& index) override;
+
+private:
+    vst3::ParamID id_ = 0;
+    vst3::ParamValue value_ = 0.0;
+    vst3::int32 sampleOffset_ = 0;
+};
+
+// A block's parameter changes; the rack takes none back from the processor.
+class Changes final : public vst3::UncountedObject<vst3::IParameterChanges> {
+public:
+    static constexpr vst3::int32 kCapacity = 4096;
+
+    vst3::int32 VELKAPHON_VST3_CALL getParameterCount() override { return count; }
+    vst3::IParamValueQueue* VELKAPHON_VST3_CALL getParameterData(vst3::int32 index) override;
+    vst3::IParamValueQueue* VELKAPHON_VST3_CALL addParameterData(const vst3::ParamID& id,
+                                                                 vst3::int32& index) override;
+
+    std::array<ValueQueue, kCapacity> queues;
+    vst3::int32 count = 0;
+};
+
+// A block's events, in and out.
+class VstEvents final : public vst3::UncountedObject<vst3::IEventList> {
+public:
+    static constexpr vst3::int32 kCapacity = 256;
+
+    vst3::int32 VELKAPHON_VST3_CALL getEventCount() override { return count; }
+    vst3::tresult VELKAPHON_VST3_CALL getEvent(vst3::int32 index, vst3::Event& event) override;
+    vst3::tresult VELKAPHON_VST3_CALL addEvent(vst3::Event& event) override;
+
+    std::array<vst3::Event, kCapacity> events{};
+    vst3::int32 count = 0;
+};
+
+} // namespace velkaphon::rack

@@ -1,0 +1,135 @@
+#include "hosting/vst3_host.hpp"
+
+#include "abi/vst3/text.hpp"
+#include "hosting/vst3_editor_window.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velkaphon::rack {
+
+using namespace vst3;
+
+namespace {
+
+constexpr int64 kMaximumEditorSide = 8192;
+
+std::optional<double> take(std::atomic<std::uint8_t>& pending, const std::atomic<double>& value) {
+    if (pending.exchange(0, std::memory_order_acq_rel) == 0) {
+        return std::nullopt;
+    }
+    return value.load(std::memory_order_relaxed);
+}
+
+bool isEditorSide(int64 length) {
+    return length >= 1 && length <= kMaximumEditorSide;
+}
+
+} // namespace
+
+std::optional<double> ParameterSlot::takeForProcessor() noexcept {
+    return take(pendingForProcessor, value);
+}
+
+std::optional<double> ParameterSlot::takeForController() noexcept {
+    return take(pendingForController, value);
+}
+
+bool queueParameterEdit(VstHostImpl::Host& host, std::uint32_t id, double value,
+                        bool fromController) noexcept {
+    if (!std::isfinite(value)) {
+        return false;
+    }
+    const auto found = std::find_if(host.parameters.begin(), host.parameters.end(),
+                                    [id](const HostedParameter& p) { return p.id == id; });
+    const auto index = static_cast<std::size_t>(found - host.parameters.begin());
+    if (found == host.parameters.end() || index >= host.parameterSlots.size() ||
+        index >= host.parameterFlags.size()) {
+        return false;
+    }
+    if ((host.parameterFlags[index] & ParameterInfo::kIsReadOnly) != 0) {
+        return false;
+    }
+    ParameterSlot& slot = host.parameterSlots[index];
+    slot.value.store(std::clamp(value, 0.0, 1.0), std::memory_order_relaxed);
+    slot.pendingForProcessor.store(1, std::memory_order_release);
+    if (!fromController) {
+        slot.pendingForController.store(1, std::memory_order_release);
+    }
+    return true;
+}
+
+namespace VstHostImpl {
+
+tresult Host::queryInterface(const TUID iid, void** object) {
+    if (object == nullptr) {
+        return kInvalidArgument;
+    }
+    if (sameUid(iid, IComponentHandler::iid)) {
+        *object = static_cast<IComponentHandler*>(this);
+        return kResultOk;
+    }
+    if (sameUid(iid, IPlugFrame::iid)) {
+        *object = static_cast<IPlugFrame*>(this);
+        return kResultOk;
+    }
+    return HostApplication::queryInterface(iid, object);
+}
+
+tresult Host::getName(String128 name) {
+    if (name == nullptr) {
+        return kInvalidArgument;
+    }
+    copyText(name, 128, "VELKAPHON RACK");
+    return kResultOk;
+}
+
+tresult Host::beginEdit(ParamID) {
+    return kResultOk;
+}
+
+tresult Host::performEdit(ParamID id, ParamValue valueNormalized) {
+    return queueParameterEdit(*this, id, valueNormalized, true) ? kResultOk : kInvalidArgument;
+}
+
+tresult Host::endEdit(ParamID) {
+    return kResultOk;
+}
+
+tresult Host::restartComponent(int32 flags) {
+    restartFlags.fetch_or(static_cast<std::uint32_t>(flags));
+    return kResultOk;
+}
+
+tresult Host::resizeView(IPlugView* plugView, ViewRect* newSize) {
+    if (newSize == nullptr || plugView == nullptr || plugView != view.get() ||
+        std::this_thread::get_id() != editorThread) {
+        return kInvalidArgument;
+    }
+    if (resizing) {
+        return kResultFalse;
+    }
+    // In 64 bits, so that no rectangle can overflow.
+    const int64 width = int64{newSize->right} - newSize->left;
+    const int64 height = int64{newSize->bottom} - newSize->top;
+    if (!isEditorSide(width) || !isEditorSide(height)) {
+        return kInvalidArgument;
+    }
+    resizing = true;
+    if (childWindow != nullptr) {
+        resizeVstEditorChild(childWindow, static_cast<int32>(width), static_cast<int32>(height));
+    }
+    tresult result = kResultFalse;
+    try {
+        result = plugView->onSize(newSize);
+    } catch (...) {
+        // Nothing may be thrown back into the plug-in.
+        result = kResultFalse;
+    }
+    resizing = false;
+    return result;
+}
+
+} // namespace VstHostImpl
+
+} // namespace velkaphon::rack

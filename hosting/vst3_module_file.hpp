@@ -1,0 +1,20 @@
+#pragma once
+
+// Where the platforms differ about VST3 module files: the module's place inside a bundle, and
+// how two module paths compare.
+
+#include <filesystem>
+#include <string_view>
+
+namespace velkaphon::rack {
+
+// The module file of a bundle directory: Contents/x86_64-win/<bundle name> on Windows; the
+// Linux stand-in keeps its module beside it, as Contents/x86_64-linux/<bundle stem>.so.
+// A bundle path that ends in a separator gives the architecture folder itself.
+std::filesystem::path vstBundleModuleFile(const std::filesystem::path& bundle);
+
+// Ordinal comparison that ignores letter case, as Windows compares file names: negative, zero or
+// positive. The Linux stand-in folds ASCII letters only.
+int compareVstModulePaths(std::u16string_view left, std::u16string_view right);
+
+} // namespace velkaphon::rack

@@ -1,0 +1,92 @@
+#include "hosting/vst3_block_objects.hpp"
+#include "tests/support/allocation_counter.hpp"
+
+#include <gtest/gtest.h>
+
+namespace velkaphon::rack {
+namespace {
+
+using namespace vst3;
+
+TEST(Vst3ValueQueue, HoldsExactlyOnePoint) {
+    ValueQueue queue;
+    queue.set(42, 0.75, 17);
+    EXPECT_EQ(queue.getParameterId(), 42u);
+    EXPECT_EQ(queue.getPointCount(), 1);
+    int32 offset = -1;
+    double value = -1;
+    ASSERT_EQ(queue.getPoint(0, offset, value), kResultOk);
+    EXPECT_EQ(offset, 17);
+    EXPECT_EQ(value, 0.75);
+    offset = -1;
+    EXPECT_EQ(queue.getPoint(1, offset, value), kInvalidArgument);
+    EXPECT_EQ(queue.getPoint(-1, offset, value), kInvalidArgument);
+    EXPECT_EQ(offset, -1);
+    int32 index = 0;
+    EXPECT_EQ(queue.addPoint(0, 0.5, index), kNotImplemented);
+}
+
+TEST(Vst3Changes, GivesTheFilledQueuesAndTakesNoOutput) {
+    Changes changes;
+    changes.queues[0].set(1, 0.1, 0);
+    changes.queues[1].set(2, 0.2, 0);
+    changes.count = 2;
+    EXPECT_EQ(changes.getParameterCount(), 2);
+    EXPECT_EQ(changes.getParameterData(1), &changes.queues[1]);
+    EXPECT_EQ(changes.getParameterData(2), nullptr);
+    EXPECT_EQ(changes.getParameterData(-1), nullptr);
+    int32 index = 5;
+    EXPECT_EQ(changes.addParameterData(9, index), nullptr);
+    EXPECT_EQ(index, -1);
+    EXPECT_EQ(changes.getParameterCount(), 2);
+}
+
+Event noteOn(int32 offset, int16 pitch) {
+    Event event{};
+    event.sampleOffset = offset;
+    event.type = Event::kNoteOnEvent;
+    event.noteOn.pitch = pitch;
+    event.noteOn.velocity = 0.5f;
+    return event;
+}
+
+TEST(Vst3Events, TheTwoHundredFiftySeventhEventIsRefused) {
+    VstEvents events;
+    for (int32 i = 0; i < 256; ++i) {
+        Event event = noteOn(i, static_cast<int16>(i % 128));
+        ASSERT_EQ(events.addEvent(event), kResultOk) << i;
+    }
+    Event extra = noteOn(256, 60);
+    {
+        testing::AllocationCounter allocations;
+        EXPECT_EQ(events.addEvent(extra), kResultFalse);
+        EXPECT_EQ(allocations.allocations(), 0u);
+    }
+    EXPECT_EQ(events.getEventCount(), 256);
+    Event back{};
+    ASSERT_EQ(events.getEvent(255, back), kResultOk);
+    EXPECT_EQ(back.sampleOffset, 255);
+    EXPECT_EQ(back.noteOn.pitch, 255 % 128);
+    EXPECT_EQ(events.getEvent(256, back), kInvalidArgument);
+    EXPECT_EQ(events.getEvent(-1, back), kInvalidArgument);
+}
+
+TEST(Vst3BlockObjects, AnswerTheirOwnInterfaceAndFUnknownOnly) {
+    ValueQueue queue;
+    Changes changes;
+    VstEvents events;
+    void* object = nullptr;
+    EXPECT_EQ(queue.queryInterface(tuidOf(IParamValueQueue::iid), &object), kResultOk);
+    EXPECT_EQ(object, static_cast<IParamValueQueue*>(&queue));
+    EXPECT_EQ(changes.queryInterface(tuidOf(IParameterChanges::iid), &object), kResultOk);
+    EXPECT_EQ(object, static_cast<IParameterChanges*>(&changes));
+    EXPECT_EQ(events.queryInterface(tuidOf(FUnknown::iid), &object), kResultOk);
+    EXPECT_EQ(object, static_cast<IEventList*>(&events));
+    EXPECT_EQ(events.queryInterface(tuidOf(IParameterChanges::iid), &object), kNoInterface);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(changes.queryInterface(tuidOf(FUnknown::iid), nullptr), kInvalidArgument);
+    EXPECT_EQ(queue.release(), 1u);
+}
+
+} // namespace
+} // namespace velkaphon::rack

@@ -1,0 +1,420 @@
+#include "tests/plugins/vst3_test_plugin/test_plugin_object.hpp"
+
+#include "abi/vst3/text.hpp"
+#include "tests/plugins/vst3_test_plugin/plugin_log.hpp"
+#include "tests/plugins/vst3_test_plugin/vst3_test_plugin_probe.hpp"
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace velkaphon::rack::testing {
+
+Vst3TestProbe& testProbe();
+void rememberHandler(vst3::IComponentHandler* handler);
+
+using namespace vst3;
+
+namespace {
+
+constexpr char kStateMagic[4] = {'V', 'K', 'T', 'S'};
+
+std::string roleName(TestPluginObject::Role role, const TestBehaviour& behaviour) {
+    return role == TestPluginObject::Role::Controller ? "Test Controller" : behaviour.name;
+}
+
+bool readExactly(IBStream* stream, void* buffer, int32 size) {
+    int32 read = 0;
+    return stream->read(buffer, size, &read) == kResultOk && read == size;
+}
+
+bool writeExactly(IBStream* stream, const void* buffer, int32 size) {
+    int32 written = 0;
+    return stream->write(const_cast<void*>(buffer), size, &written) == kResultOk && written == size;
+}
+
+} // namespace
+
+TestPluginObject::TestPluginObject(Role role, const TestBehaviour& behaviour)
+    : role_(role), behaviour_(behaviour),
+      values_(new std::atomic<double>[static_cast<std::size_t>(behaviour.parameterCount)]) {
+    for (int32 i = 0; i < behaviour_.parameterCount; ++i) {
+        values_[static_cast<std::size_t>(i)].store(0.5);
+    }
+    testProbe().liveObjects.fetch_add(1);
+    writePluginLog("create " + roleName(role_, behaviour_));
+}
+
+TestPluginObject::~TestPluginObject() {
+    writePluginLog("destroy " + roleName(role_, behaviour_));
+    testProbe().liveObjects.fetch_sub(1);
+}
+
+tresult TestPluginObject::queryInterface(const TUID iid, void** object) {
+    if (object == nullptr) {
+        return kInvalidArgument;
+    }
+    *object = nullptr;
+    if (sameUid(iid, FUnknown::iid)) {
+        *object = static_cast<IEditController*>(this);
+    } else if (sameUid(iid, IPluginBase::iid)) {
+        *object = static_cast<IEditController*>(this);
+    } else if (sameUid(iid, IComponent::iid) && isComponent()) {
+        *object = static_cast<IComponent*>(this);
+    } else if (sameUid(iid, IAudioProcessor::iid) && isComponent()) {
+        *object = static_cast<IAudioProcessor*>(this);
+    } else if (sameUid(iid, IEditController::iid) && isController()) {
+        *object = static_cast<IEditController*>(this);
+    } else if (sameUid(iid, IConnectionPoint::iid) && !behaviour_.singleComponent) {
+        *object = static_cast<IConnectionPoint*>(this);
+    } else {
+        return kNoInterface;
+    }
+    addRef();
+    return kResultOk;
+}
+
+uint32 TestPluginObject::addRef() {
+    return references_.fetch_add(1) + 1;
+}
+
+uint32 TestPluginObject::release() {
+    const uint32 left = references_.fetch_sub(1) - 1;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+tresult TestPluginObject::initialize(FUnknown* context) {
+    if (context == nullptr) {
+        return kInvalidArgument;
+    }
+    writePluginLog("initialize " + roleName(role_, behaviour_));
+    return kResultOk;
+}
+
+tresult TestPluginObject::terminate() {
+    writePluginLog("terminate " + roleName(role_, behaviour_));
+    return kResultOk;
+}
+
+tresult TestPluginObject::getControllerClassId(TUID classId) {
+    if (classId == nullptr) {
+        return kInvalidArgument;
+    }
+    if (!behaviour_.separateController) {
+        return kResultFalse;
+    }
+    const Uid controller = vst3TestClassId(kVst3TestControllerIndex);
+    std::memcpy(classId, controller.data(), controller.size());
+    return kResultOk;
+}
+
+tresult TestPluginObject::setIoMode(IoMode) {
+    return kResultOk;
+}
+
+int32 TestPluginObject::getBusCount(MediaType type, BusDirection direction) {
+    if (type == kEvent) {
+        return behaviour_.echoesEvents ? 1 : 0;
+    }
+    return direction == kInput ? behaviour_.audioInputs : behaviour_.audioOutputs;
+}
+
+tresult TestPluginObject::getBusInfo(MediaType type, BusDirection direction, int32 index,
+                                     BusInfo& bus) {
+    if (index < 0 || index >= getBusCount(type, direction)) {
+        return kInvalidArgument;
+    }
+    bus.mediaType = type;
+    bus.direction = direction;
+    bus.channelCount = type == kEvent ? 16 : behaviour_.channels;
+    const std::string name = std::string(type == kEvent ? "Events " : "Audio ") +
+                             (direction == kInput ? "In " : "Out ") + std::to_string(index);
+    copyText(bus.name, name);
+    bus.busType = index == 0 ? kMain : kAux;
+    bus.flags = BusInfo::kDefaultActive;
+    return kResultOk;
+}
+
+tresult TestPluginObject::getRoutingInfo(RoutingInfo&, RoutingInfo&) {
+    return kNotImplemented;
+}
+
+tresult TestPluginObject::activateBus(MediaType type, BusDirection direction, int32 index, TBool) {
+    return index >= 0 && index < getBusCount(type, direction) ? kResultOk : kInvalidArgument;
+}
+
+tresult TestPluginObject::setActive(TBool state) {
+    writePluginLog(std::string(state ? "activate " : "deactivate ") + roleName(role_, behaviour_));
+    return kResultOk;
+}
+
+tresult TestPluginObject::setState(IBStream* state) {
+    if (!isComponent()) {
+        return kResultOk;
+    }
+    if (state == nullptr) {
+        return kInvalidArgument;
+    }
+    if (behaviour_.rejectsState) {
+        return kResultFalse;
+    }
+    return readValues(state);
+}
+
+tresult TestPluginObject::getState(IBStream* state) {
+    if (!isComponent()) {
+        return kNotImplemented;
+    }
+    if (state == nullptr) {
+        return kInvalidArgument;
+    }
+    if (behaviour_.stateNotImplemented) {
+        return kNotImplemented;
+    }
+    const int32 count = behaviour_.parameterCount;
+    if (!writeExactly(state, kStateMagic, 4) || !writeExactly(state, &count, 4)) {
+        return kResultFalse;
+    }
+    for (int32 i = 0; i < count; ++i) {
+        const double value = values_[static_cast<std::size_t>(i)].load();
+        if (!writeExactly(state, &value, 8)) {
+            return kResultFalse;
+        }
+    }
+    return kResultOk;
+}
+
+// An empty stream keeps the defaults; anything else must be a whole blob of this class.
+tresult TestPluginObject::readValues(IBStream* state) {
+    char magic[4] = {};
+    int32 read = 0;
+    if (state->read(magic, 4, &read) != kResultOk || read == 0) {
+        return read == 0 ? kResultOk : kResultFalse;
+    }
+    int32 count = 0;
+    if (read != 4 || std::memcmp(magic, kStateMagic, 4) != 0 || !readExactly(state, &count, 4) ||
+        count != behaviour_.parameterCount) {
+        return kResultFalse;
+    }
+    for (int32 i = 0; i < count; ++i) {
+        double value = 0.0;
+        if (!readExactly(state, &value, 8)) {
+            return kResultFalse;
+        }
+        values_[static_cast<std::size_t>(i)].store(value);
+    }
+    return kResultOk;
+}
+
+tresult TestPluginObject::setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*,
+                                             int32) {
+    return kResultFalse;
+}
+
+tresult TestPluginObject::getBusArrangement(BusDirection direction, int32 index,
+                                            SpeakerArrangement& arrangement) {
+    if (index < 0 || index >= getBusCount(kAudio, direction)) {
+        return kInvalidArgument;
+    }
+    arrangement = behaviour_.channels == 1 ? SpeakerArr::kMono : SpeakerArr::kStereo;
+    return kResultOk;
+}
+
+tresult TestPluginObject::canProcessSampleSize(int32 size) {
+    if (size == kSample32) {
+        return behaviour_.supports32 ? kResultOk : kResultFalse;
+    }
+    if (size == kSample64) {
+        return behaviour_.supports64 ? kResultOk : kResultFalse;
+    }
+    return kResultFalse;
+}
+
+uint32 TestPluginObject::getLatencySamples() {
+    return behaviour_.latency;
+}
+
+tresult TestPluginObject::setupProcessing(ProcessSetup& setup) {
+    return canProcessSampleSize(setup.symbolicSampleSize);
+}
+
+tresult TestPluginObject::setProcessing(TBool) {
+    return kResultOk;
+}
+
+void TestPluginObject::applyParameterChanges(IParameterChanges* changes) {
+    if (changes == nullptr) {
+        return;
+    }
+    for (int32 i = 0; i < changes->getParameterCount(); ++i) {
+        IParamValueQueue* queue = changes->getParameterData(i);
+        const int32 index = queue != nullptr ? parameterIndex(queue->getParameterId()) : -1;
+        const int32 points = queue != nullptr ? queue->getPointCount() : 0;
+        int32 offset = 0;
+        double value = 0.0;
+        if (index >= 0 && points > 0 && queue->getPoint(points - 1, offset, value) == kResultOk) {
+            values_[static_cast<std::size_t>(index)].store(value);
+        }
+    }
+}
+
+// Output bus 0 gets input bus 0 times twice parameter 0 (so 0.5 is unity); other outputs are
+// silent.
+template <class Sample>
+void TestPluginObject::renderGain(ProcessData& data) {
+    const auto channelsOf = [](AudioBusBuffers& bus) {
+        if constexpr (sizeof(Sample) == 4) {
+            return bus.channelBuffers32;
+        } else {
+            return bus.channelBuffers64;
+        }
+    };
+    const double gain = behaviour_.parameterCount > 0 ? 2.0 * values_[0].load() : 1.0;
+    for (int32 o = 0; o < data.numOutputs; ++o) {
+        AudioBusBuffers& out = data.outputs[o];
+        for (int32 c = 0; c < out.numChannels; ++c) {
+            Sample* target = channelsOf(out)[c];
+            const bool hasSource = o == 0 && data.numInputs > 0 && c < data.inputs[0].numChannels;
+            const Sample* source = hasSource ? channelsOf(data.inputs[0])[c] : nullptr;
+            for (int32 i = 0; i < data.numSamples; ++i) {
+                target[i] = source != nullptr ? static_cast<Sample>(source[i] * gain) : Sample(0);
+            }
+        }
+    }
+}
+
+tresult TestPluginObject::process(ProcessData& data) {
+    testProbe().processCalls.fetch_add(1);
+    if (behaviour_.throwsInProcess) {
+        throw std::runtime_error("The test plug-in failed on purpose.");
+    }
+    applyParameterChanges(data.inputParameterChanges);
+    if (data.symbolicSampleSize == kSample64) {
+        renderGain<double>(data);
+    } else {
+        renderGain<float>(data);
+    }
+    if (behaviour_.echoesEvents && data.inputEvents != nullptr && data.outputEvents != nullptr) {
+        for (int32 i = 0; i < data.inputEvents->getEventCount(); ++i) {
+            Event event{};
+            if (data.inputEvents->getEvent(i, event) == kResultOk) {
+                data.outputEvents->addEvent(event);
+            }
+        }
+    }
+    return kResultOk;
+}
+
+uint32 TestPluginObject::getTailSamples() {
+    return kNoTail;
+}
+
+tresult TestPluginObject::setComponentState(IBStream* state) {
+    if (state == nullptr) {
+        return kInvalidArgument;
+    }
+    return readValues(state);
+}
+
+int32 TestPluginObject::getParameterCount() {
+    return behaviour_.parameterCount;
+}
+
+tresult TestPluginObject::getParameterInfo(int32 index, ParameterInfo& info) {
+    if (index < 0 || index >= behaviour_.parameterCount) {
+        return kInvalidArgument;
+    }
+    info.id = vst3TestParameterId(static_cast<uint32>(index));
+    copyText(info.title, index == 0   ? "Gain"
+                         : index == 1 ? "Meter"
+                                      : "Parameter " + std::to_string(index));
+    copyText(info.shortTitle, "");
+    copyText(info.units, index == 0 ? "x" : "");
+    info.stepCount = 0;
+    info.defaultNormalizedValue = 0.5;
+    info.unitId = kRootUnitId;
+    info.flags = index == 1 ? ParameterInfo::kIsReadOnly : ParameterInfo::kCanAutomate;
+    return kResultOk;
+}
+
+tresult TestPluginObject::getParamStringByValue(ParamID id, ParamValue value, String128 string) {
+    if (parameterIndex(id) < 0 || string == nullptr) {
+        return kInvalidArgument;
+    }
+    const std::string text = std::to_string(value);
+    for (std::size_t i = 0; i <= text.size() && i < 128; ++i) {
+        string[i] = i < text.size() ? static_cast<char16_t>(text[i]) : u'\0';
+    }
+    return kResultOk;
+}
+
+tresult TestPluginObject::getParamValueByString(ParamID, TChar*, ParamValue&) {
+    return kNotImplemented;
+}
+
+ParamValue TestPluginObject::normalizedParamToPlain(ParamID, ParamValue value) {
+    return value;
+}
+
+ParamValue TestPluginObject::plainParamToNormalized(ParamID, ParamValue value) {
+    return value;
+}
+
+ParamValue TestPluginObject::getParamNormalized(ParamID id) {
+    const int32 index = parameterIndex(id);
+    return index < 0 ? 0.0 : values_[static_cast<std::size_t>(index)].load();
+}
+
+tresult TestPluginObject::setParamNormalized(ParamID id, ParamValue value) {
+    const int32 index = parameterIndex(id);
+    if (index < 0) {
+        return kInvalidArgument;
+    }
+    values_[static_cast<std::size_t>(index)].store(value);
+    if (behaviour_.restartsOnEdit && index == 0 && handler_ != nullptr) {
+        handler_->restartComponent(kLatencyChanged);
+    }
+    return kResultOk;
+}
+
+tresult TestPluginObject::setComponentHandler(IComponentHandler* handler) {
+    handler_ = handler;
+    rememberHandler(handler);
+    return kResultOk;
+}
+
+IPlugView* TestPluginObject::createView(FIDString) {
+    return nullptr;
+}
+
+tresult TestPluginObject::connect(IConnectionPoint* other) {
+    if (other == nullptr) {
+        return kInvalidArgument;
+    }
+    peer_ = other;
+    writePluginLog("connect " + roleName(role_, behaviour_));
+    return kResultOk;
+}
+
+tresult TestPluginObject::disconnect(IConnectionPoint* other) {
+    if (other == nullptr || other != peer_) {
+        return kInvalidArgument;
+    }
+    peer_ = nullptr;
+    writePluginLog("disconnect " + roleName(role_, behaviour_));
+    return kResultOk;
+}
+
+tresult TestPluginObject::notify(IMessage* message) {
+    return message != nullptr ? kResultOk : kInvalidArgument;
+}
+
+int32 TestPluginObject::parameterIndex(ParamID id) const {
+    const int64 index = static_cast<int64>(id) - vst3TestParameterId(0);
+    return index >= 0 && index < behaviour_.parameterCount ? static_cast<int32>(index) : -1;
+}
+
+} // namespace velkaphon::rack::testing
