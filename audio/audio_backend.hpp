@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/audio_system.hpp"
 #include "audio/drift_resampler.hpp"
 #include "audio/spsc_ring.hpp"
 #include "audio/wave_format.hpp"
@@ -69,6 +70,10 @@ struct alignas(64) EndpointWorker {
     std::uint8_t lowLatencyActive = 0;
     std::uint8_t exclusiveActive = 0;
     std::string fallbackReason;
+    // Manual reset: signalled at "prepared" and on every fault.
+    SystemEvent preparedEvent = nullptr;
+    // Auto reset: the device's period event.
+    SystemEvent audioEvent = nullptr;
     SpscRing ring;
     DriftResampler resampler;
     std::vector<float> interleavedScratch;
@@ -96,7 +101,11 @@ struct alignas(64) EndpointWorker {
 // status and destroy; the workers never take it.
 struct AudioBackend {
     std::mutex mutex;
+    // Where events, threads and endpoints come from; outlives the back end.
+    AudioSystem* system = nullptr;
     std::vector<std::unique_ptr<EndpointWorker>> workers;
+    // Manual reset: releases the prepared workers, and every worker on a stop or master fault.
+    SystemEvent activationEvent = nullptr;
     std::atomic<std::uint8_t> stop{0};
     std::atomic<std::uint8_t> running{0};
     std::atomic<std::uint64_t> cycles{0};
