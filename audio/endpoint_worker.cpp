@@ -21,23 +21,6 @@ bool bufferSizeIsValid(std::uint32_t frames) {
     return frames >= 1 && frames <= kMaximumBufferFrames;
 }
 
-// An integer PCM candidate for exclusive mode in the candidate's channels and rate.
-WaveFormatExtensible pcmCandidate(const WaveFormatEx& base, std::uint32_t channelMask,
-                                  std::uint16_t containerBits, std::uint16_t validBits) {
-    WaveFormatExtensible format;
-    format.format.formatTag = kWaveFormatExtensible;
-    format.format.channels = base.channels;
-    format.format.samplesPerSec = base.samplesPerSec;
-    format.format.bitsPerSample = containerBits;
-    format.format.blockAlign = static_cast<std::uint16_t>(containerBits / 8 * base.channels);
-    format.format.avgBytesPerSec = format.format.blockAlign * base.samplesPerSec;
-    format.format.extraSize = kExtensibleExtraSize;
-    format.validBitsPerSample = validBits;
-    format.channelMask = channelMask;
-    format.subFormat = kSubtypePcm;
-    return format;
-}
-
 const WaveFormatEx* waveOf(const NegotiatedFormat& format) {
     return reinterpret_cast<const WaveFormatEx*>(format.wave.data());
 }
@@ -208,7 +191,8 @@ private:
             bool found = false;
             for (const auto& layout : layouts) {
                 const WaveFormatExtensible pcm =
-                    pcmCandidate(*wave, channelMask, layout[0], layout[1]);
+                    extensibleFormat(kSubtypePcm, wave->channels, wave->samplesPerSec, layout[0],
+                                     layout[1], channelMask);
                 supported = client_->isFormatSupported(ShareMode::Exclusive, &pcm.format);
                 if (supported == kHresultOk && checkWaveFormat(adopted, &pcm.format)) {
                     worker_.format = adopted;

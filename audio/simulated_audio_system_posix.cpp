@@ -55,6 +55,13 @@ struct Stream {
     double periodTicks(double clockScale) const {
         return periodFrames * kTicksPerSecond / rate(clockScale);
     }
+    // Render: takes off the queue what the device has played since the last look.
+    void drain(Ticks now, double clockScale) {
+        const std::uint64_t consumed = framesAt(now, clockScale);
+        const std::uint64_t played = consumed - consumedAtUpdate;
+        consumedAtUpdate = consumed;
+        queued = queued > played ? queued - played : 0;
+    }
     std::uint64_t framesAt(Ticks now, double clockScale) const {
         return started ? static_cast<std::uint64_t>((now - startTime) * rate(clockScale) /
                                                     kTicksPerSecond)
@@ -77,6 +84,8 @@ struct EventRecord {
 };
 
 struct Waiter {
+    // Virtual time wakes exactly the one waiter it chose.
+    std::condition_variable wake;
     EventRecord* event = nullptr;
     Ticks deadline = kForever;
     bool woken = false;
@@ -182,7 +191,7 @@ struct SimulatedAudioSystem::State {
                                                                              : WaitResult::TimedOut;
         chosen->woken = true;
         ++active;
-        wake.notify_all();
+        chosen->wake.notify_one();
     }
 
     WaitResult blockUntil(std::unique_lock<std::mutex>& lock, EventRecord* event, Ticks deadline) {
@@ -217,7 +226,7 @@ struct SimulatedAudioSystem::State {
                 scheduleNext();
             }
             if (!waiter.woken) {
-                wake.wait(lock);
+                waiter.wake.wait(lock);
             }
         }
         waiters.remove(&waiter);
@@ -314,7 +323,7 @@ public:
             return result;
         }
         Stream& stream = endpoint_->stream;
-        drain(stream);
+        stream.drain(state_->now(), endpoint_->clockScale);
         if (frames > stream.bufferFrames ||
             (!stream.exclusive && frames > stream.bufferFrames - stream.queued)) {
             return kAudclntBufferTooLarge;
@@ -360,14 +369,6 @@ public:
             observer(decoded, frames, channels);
         }
         return kHresultOk;
-    }
-
-    // Frames the device has played since the last look.
-    void drain(Stream& stream) {
-        const std::uint64_t consumed = stream.framesAt(state_->now(), endpoint_->clockScale);
-        const std::uint64_t played = consumed - stream.consumedAtUpdate;
-        stream.consumedAtUpdate = consumed;
-        stream.queued = stream.queued > played ? stream.queued - played : 0;
     }
 
 private:
@@ -553,10 +554,7 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = call(lock, SimulatedCall::GetCurrentPadding);
         Stream& stream = endpoint_->stream;
-        const std::uint64_t consumed = stream.framesAt(state_->now(), endpoint_->clockScale);
-        const std::uint64_t played = consumed - stream.consumedAtUpdate;
-        stream.consumedAtUpdate = consumed;
-        stream.queued = stream.queued > played ? stream.queued - played : 0;
+        stream.drain(state_->now(), endpoint_->clockScale);
         frames = static_cast<std::uint32_t>(stream.queued);
         return result;
     }
@@ -805,18 +803,8 @@ private:
 
 WaveFormatExtensible simulatedMixFormat(std::uint16_t channels, std::uint32_t rate, bool isFloat,
                                         std::uint16_t containerBits, std::uint16_t validBits) {
-    WaveFormatExtensible format;
-    format.format.formatTag = kWaveFormatExtensible;
-    format.format.channels = channels;
-    format.format.samplesPerSec = rate;
-    format.format.bitsPerSample = containerBits;
-    format.format.blockAlign = static_cast<std::uint16_t>(channels * containerBits / 8);
-    format.format.avgBytesPerSec = format.format.blockAlign * rate;
-    format.format.extraSize = kExtensibleExtraSize;
-    format.validBitsPerSample = validBits;
-    format.channelMask = channels == 2 ? 3 : 0;
-    format.subFormat = isFloat ? kSubtypeIeeeFloat : kSubtypePcm;
-    return format;
+    return extensibleFormat(isFloat ? kSubtypeIeeeFloat : kSubtypePcm, channels, rate,
+                            containerBits, validBits, channels == 2 ? 3 : 0);
 }
 
 SimulatedAudioSystem::SimulatedAudioSystem(bool realTime)
@@ -941,7 +929,6 @@ std::thread SimulatedAudioSystem::startThread(std::function<void()> body) {
         if (!state->realTime && state->active == 0) {
             state->scheduleNext();
         }
-        state->wake.notify_all();
     });
 }
 

@@ -84,6 +84,23 @@ double fullScale(const NegotiatedFormat& format) {
 
 } // namespace
 
+WaveFormatExtensible extensibleFormat(const Guid& subFormat, std::uint16_t channels,
+                                      std::uint32_t rate, std::uint16_t containerBits,
+                                      std::uint16_t validBits, std::uint32_t channelMask) {
+    WaveFormatExtensible format;
+    format.format.formatTag = kWaveFormatExtensible;
+    format.format.channels = channels;
+    format.format.samplesPerSec = rate;
+    format.format.bitsPerSample = containerBits;
+    format.format.blockAlign = static_cast<std::uint16_t>(channels * (containerBits / 8));
+    format.format.avgBytesPerSec = std::uint32_t{format.format.blockAlign} * rate;
+    format.format.extraSize = kExtensibleExtraSize;
+    format.validBitsPerSample = validBits;
+    format.channelMask = channelMask;
+    format.subFormat = subFormat;
+    return format;
+}
+
 bool checkWaveFormat(NegotiatedFormat& out, const WaveFormatEx* format) {
     if (format == nullptr || format->channels < 1 || format->channels > 64 ||
         format->samplesPerSec < 8000 || format->samplesPerSec > 192000) {

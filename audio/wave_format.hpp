@@ -52,6 +52,11 @@ constexpr Guid kSubtypePcm{
 constexpr Guid kSubtypeIeeeFloat{
     0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
+// A WAVE_FORMAT_EXTENSIBLE record with a consistent block align and byte rate.
+WaveFormatExtensible extensibleFormat(const Guid& subFormat, std::uint16_t channels,
+                                      std::uint32_t rate, std::uint16_t containerBits,
+                                      std::uint16_t validBits, std::uint32_t channelMask);
+
 // The stream format an endpoint runs with.
 struct NegotiatedFormat {
     // The accepted format's first min(cbSize + 18, 40) bytes; the rest zero.

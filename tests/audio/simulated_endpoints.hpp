@@ -4,6 +4,7 @@
 
 #include "audio/backend_control.hpp"
 #include "audio/simulated_audio_system.hpp"
+#include "audio/spsc_ring.hpp"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,10 @@ struct ToneCallback {
     // The first calls' frame counts; written only on the master's thread.
     std::vector<std::uint32_t> firstChunks;
     double lastInput = 0.0;
+    // A capture ring whose fill each call samples, as its reader (the master) sees it.
+    const SpscRing* watchedRing = nullptr;
+    double watchedFillSum = 0.0;
+    std::uint64_t watchedSamples = 0;
 
     static void call(void* context, const float* const* inputRows, std::uint32_t inputs,
                      float* const* outputRows, std::uint32_t outputs, std::uint32_t count,
@@ -63,6 +68,10 @@ struct ToneCallback {
         }
         if (inputs > 0) {
             self.lastInput = inputRows[0][count - 1];
+        }
+        if (self.watchedRing != nullptr) {
+            self.watchedFillSum += static_cast<double>(self.watchedRing->fill());
+            ++self.watchedSamples;
         }
         self.inputChannels.store(inputs, std::memory_order_relaxed);
         self.outputChannels.store(outputs, std::memory_order_relaxed);
@@ -114,6 +123,8 @@ protected:
         }
         result.sampleRate = rate;
         result.blockFrames = block;
+        // Endpoints of several interfaces unless a test says otherwise.
+        result.deviceMode = 1;
         return result;
     }
 

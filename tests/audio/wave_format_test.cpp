@@ -12,18 +12,7 @@ namespace {
 WaveFormatExtensible extensible(const Guid& subFormat, std::uint16_t containerBits,
                                 std::uint16_t validBits, std::uint16_t channels = 2,
                                 std::uint32_t rate = 48000) {
-    WaveFormatExtensible format;
-    format.format.formatTag = kWaveFormatExtensible;
-    format.format.channels = channels;
-    format.format.samplesPerSec = rate;
-    format.format.bitsPerSample = containerBits;
-    format.format.blockAlign = static_cast<std::uint16_t>(channels * containerBits / 8);
-    format.format.avgBytesPerSec = format.format.blockAlign * rate;
-    format.format.extraSize = kExtensibleExtraSize;
-    format.validBitsPerSample = validBits;
-    format.channelMask = 3;
-    format.subFormat = subFormat;
-    return format;
+    return extensibleFormat(subFormat, channels, rate, containerBits, validBits, 3);
 }
 
 WaveFormatEx basic(std::uint16_t tag, std::uint16_t bits, std::uint16_t channels = 2,
