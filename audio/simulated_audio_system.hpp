@@ -51,7 +51,7 @@ struct ExclusiveLayout {
     std::uint16_t validBits = 0;
 };
 
-struct SimulatedEndpointSpec {
+struct SimulatedEndpoint {
     std::string id;
     std::string name;
     DataFlow flow = DataFlow::Render;
@@ -94,7 +94,7 @@ public:
     explicit SimulatedAudioSystem(bool realTime = false);
     ~SimulatedAudioSystem() override;
 
-    void addEndpoint(SimulatedEndpointSpec spec);
+    void addEndpoint(SimulatedEndpoint setup);
     void removeEndpoint(const std::string& id);
     // The nth call (from 1) of that method on that endpoint (empty id: the system's own
     // calls) answers result; with a delay it first takes that long.

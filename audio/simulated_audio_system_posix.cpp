@@ -70,7 +70,7 @@ struct Stream {
 };
 
 struct Endpoint {
-    SimulatedEndpointSpec spec;
+    SimulatedEndpoint setup;
     double clockScale = 1.0;
     Stream stream;
     std::uint64_t generation = 0;
@@ -260,7 +260,7 @@ struct SimulatedAudioSystem::State {
 
     Endpoint* find(const std::u16string& id) {
         for (auto& endpoint : endpoints) {
-            if (utf8ToWide(endpoint->spec.id) == id) {
+            if (utf8ToWide(endpoint->setup.id) == id) {
                 return endpoint.get();
             }
         }
@@ -279,7 +279,7 @@ bool sameLayout(const NegotiatedFormat& a, const NegotiatedFormat& b) {
 
 NegotiatedFormat mixOf(const Endpoint& endpoint) {
     NegotiatedFormat mix;
-    checkWaveFormat(mix, &endpoint.spec.mixFormat.format);
+    checkWaveFormat(mix, &endpoint.setup.mixFormat.format);
     return mix;
 }
 
@@ -291,7 +291,7 @@ public:
     Hresult getFrequency(std::uint64_t& frequency) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result =
-            state_->planned(lock, endpoint_->spec.id, SimulatedCall::GetFrequency);
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetFrequency);
         frequency = endpoint_->stream.format.sampleRate;
         return result;
     }
@@ -299,7 +299,7 @@ public:
     Hresult getPosition(std::uint64_t& position, std::uint64_t& qpcPosition) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result =
-            state_->planned(lock, endpoint_->spec.id, SimulatedCall::GetPosition);
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetPosition);
         const Ticks now = state_->now();
         position = endpoint_->stream.framesAt(now, endpoint_->clockScale);
         qpcPosition = static_cast<std::uint64_t>(now);
@@ -318,7 +318,7 @@ public:
 
     Hresult getBuffer(std::uint32_t frames, std::uint8_t*& data) override {
         std::unique_lock lock(state_->mutex);
-        const Hresult result = state_->planned(lock, endpoint_->spec.id, SimulatedCall::GetBuffer);
+        const Hresult result = state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetBuffer);
         if (hresultFailed(result)) {
             return result;
         }
@@ -341,7 +341,7 @@ public:
         {
             std::unique_lock lock(state_->mutex);
             const Hresult result =
-                state_->planned(lock, endpoint_->spec.id, SimulatedCall::ReleaseBuffer);
+                state_->planned(lock, endpoint_->setup.id, SimulatedCall::ReleaseBuffer);
             if (hresultFailed(result)) {
                 return result;
             }
@@ -361,7 +361,7 @@ public:
                         stream.format, stream.bytes.data() + i * stream.format.bytesPerSample);
                 }
             }
-            observer = endpoint_->spec.renderObserver;
+            observer = endpoint_->setup.renderObserver;
             decoded = stream.decoded.data();
         }
         // The worker is the only one to touch its stream meanwhile.
@@ -384,7 +384,7 @@ public:
     Hresult getBuffer(std::uint8_t*& data, std::uint32_t& frames, std::uint32_t& flags,
                       std::uint64_t& devicePosition, std::uint64_t& qpcPosition) override {
         std::unique_lock lock(state_->mutex);
-        const Hresult result = state_->planned(lock, endpoint_->spec.id, SimulatedCall::GetBuffer);
+        const Hresult result = state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetBuffer);
         if (hresultFailed(result)) {
             return result;
         }
@@ -399,8 +399,8 @@ public:
         frames = period;
         flags = stream.overflowed ? kBufferFlagsDataDiscontinuity : 0;
         stream.overflowed = false;
-        if (endpoint_->spec.packetFlags) {
-            flags |= endpoint_->spec.packetFlags(packet);
+        if (endpoint_->setup.packetFlags) {
+            flags |= endpoint_->setup.packetFlags(packet);
         }
         devicePosition = packet * period;
         qpcPosition = static_cast<std::uint64_t>(
@@ -414,8 +414,8 @@ public:
         stream.bytes.assign(std::size_t{period} * stream.format.blockAlign(), 0);
         for (std::uint32_t i = 0; i < period; ++i) {
             for (std::uint32_t c = 0; c < channels; ++c) {
-                const float value = endpoint_->spec.captureSignal
-                                        ? endpoint_->spec.captureSignal(devicePosition + i, c)
+                const float value = endpoint_->setup.captureSignal
+                                        ? endpoint_->setup.captureSignal(devicePosition + i, c)
                                         : 0.0f;
                 encodeSamples(stream.format,
                               stream.bytes.data() +
@@ -430,7 +430,7 @@ public:
     Hresult releaseBuffer(std::uint32_t frames) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result =
-            state_->planned(lock, endpoint_->spec.id, SimulatedCall::ReleaseBuffer);
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::ReleaseBuffer);
         if (!hresultFailed(result) && frames != 0) {
             ++endpoint_->stream.packetsRead;
         }
@@ -440,7 +440,7 @@ public:
     Hresult getNextPacketSize(std::uint32_t& frames) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result =
-            state_->planned(lock, endpoint_->spec.id, SimulatedCall::GetNextPacketSize);
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetNextPacketSize);
         frames = available(endpoint_->stream) > 0 ? endpoint_->stream.periodFrames : 0;
         return result;
     }
@@ -474,7 +474,7 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = call(lock, SimulatedCall::GetMixFormat);
         if (!hresultFailed(result)) {
-            const auto& mix = endpoint_->spec.mixFormat;
+            const auto& mix = endpoint_->setup.mixFormat;
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(&mix);
             format.assign(bytes, bytes + sizeof(WaveFormatEx) + mix.format.extraSize);
         }
@@ -494,8 +494,8 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = call(lock, SimulatedCall::GetDevicePeriod);
         const double rate = mixOf(*endpoint_).sampleRate;
-        defaultPeriod = std::llround(endpoint_->spec.periodFrames * kTicksPerSecond / rate);
-        minimumPeriod = std::llround(endpoint_->spec.minimumPeriodFrames * kTicksPerSecond / rate);
+        defaultPeriod = std::llround(endpoint_->setup.periodFrames * kTicksPerSecond / rate);
+        minimumPeriod = std::llround(endpoint_->setup.minimumPeriodFrames * kTicksPerSecond / rate);
         return result;
     }
 
@@ -518,7 +518,7 @@ public:
         if (mode == ShareMode::Exclusive) {
             const auto frames = static_cast<std::uint32_t>(
                 std::llround(bufferDuration * stream.format.sampleRate / kTicksPerSecond));
-            const std::uint32_t alignment = endpoint_->spec.exclusiveAlignmentFrames;
+            const std::uint32_t alignment = endpoint_->setup.exclusiveAlignmentFrames;
             if (alignment != 0 && frames % alignment != 0) {
                 stream.bufferFrames = (frames + alignment - 1) / alignment * alignment;
                 return kAudclntBufferSizeNotAligned;
@@ -527,8 +527,8 @@ public:
             stream.periodFrames = frames;
             stream.exclusive = true;
         } else {
-            stream.bufferFrames = endpoint_->spec.sharedBufferFrames;
-            stream.periodFrames = endpoint_->spec.periodFrames;
+            stream.bufferFrames = endpoint_->setup.sharedBufferFrames;
+            stream.periodFrames = endpoint_->setup.periodFrames;
         }
         stream.initialized = true;
         return kHresultOk;
@@ -546,7 +546,7 @@ public:
 
     Hresult getStreamLatency(std::int64_t& latency) override {
         std::unique_lock lock(state_->mutex);
-        latency = endpoint_->spec.streamLatency;
+        latency = endpoint_->setup.streamLatency;
         return call(lock, SimulatedCall::GetStreamLatency);
     }
 
@@ -590,7 +590,7 @@ public:
 
     Hresult getClock(std::unique_ptr<AudioClockApi>& clock) override {
         std::unique_lock lock(state_->mutex);
-        const Hresult result = service(lock, endpoint_->spec.flow);
+        const Hresult result = service(lock, endpoint_->setup.flow);
         if (!hresultFailed(result)) {
             clock = std::make_unique<SimulatedClock>(state_, endpoint_);
         }
@@ -626,7 +626,7 @@ public:
         if (hresultFailed(result)) {
             return result;
         }
-        return endpoint_->spec.lowLatencyFundamental == 0 ? kNoInterface : kHresultOk;
+        return endpoint_->setup.lowLatencyFundamental == 0 ? kNoInterface : kHresultOk;
     }
 
     Hresult getSharedModeEnginePeriod(const WaveFormatEx*, std::uint32_t& defaultPeriod,
@@ -634,11 +634,11 @@ public:
                                       std::uint32_t& minimumPeriod,
                                       std::uint32_t& maximumPeriod) override {
         std::unique_lock lock(state_->mutex);
-        const SimulatedEndpointSpec& spec = endpoint_->spec;
-        defaultPeriod = spec.periodFrames;
-        fundamentalPeriod = spec.lowLatencyFundamental;
-        minimumPeriod = spec.lowLatencyMinimum;
-        maximumPeriod = spec.lowLatencyMaximum;
+        const SimulatedEndpoint& setup = endpoint_->setup;
+        defaultPeriod = setup.periodFrames;
+        fundamentalPeriod = setup.lowLatencyFundamental;
+        minimumPeriod = setup.lowLatencyMinimum;
+        maximumPeriod = setup.lowLatencyMaximum;
         return call(lock, SimulatedCall::GetSharedModeEnginePeriod);
     }
 
@@ -655,7 +655,7 @@ public:
         }
         checkWaveFormat(stream.format, format);
         stream.periodFrames = periodFrames;
-        stream.bufferFrames = std::max(endpoint_->spec.sharedBufferFrames, 2 * periodFrames);
+        stream.bufferFrames = std::max(endpoint_->setup.sharedBufferFrames, 2 * periodFrames);
         stream.initialized = true;
         return kHresultOk;
     }
@@ -663,16 +663,16 @@ public:
     Hresult getCurrentSharedModeEnginePeriod(WaveFormatBytes& format,
                                              std::uint32_t& periodFrames) override {
         std::unique_lock lock(state_->mutex);
-        const auto& mix = endpoint_->spec.mixFormat;
+        const auto& mix = endpoint_->setup.mixFormat;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(&mix);
         format.assign(bytes, bytes + sizeof mix);
         periodFrames = endpoint_->stream.periodFrames;
-        return endpoint_->spec.lowLatencyFundamental == 0 ? kNoInterface : kHresultOk;
+        return endpoint_->setup.lowLatencyFundamental == 0 ? kNoInterface : kHresultOk;
     }
 
 private:
     Hresult call(std::unique_lock<std::mutex>& lock, SimulatedCall which) {
-        return state_->planned(lock, endpoint_->spec.id, which);
+        return state_->planned(lock, endpoint_->setup.id, which);
     }
 
     Hresult service(std::unique_lock<std::mutex>& lock, DataFlow flow) {
@@ -683,7 +683,7 @@ private:
         if (!endpoint_->stream.initialized) {
             return kNotInitialized;
         }
-        return flow == endpoint_->spec.flow ? kHresultOk : hresultFromBits(0x88890003u);
+        return flow == endpoint_->setup.flow ? kHresultOk : hresultFromBits(0x88890003u);
     }
 
     Hresult supports(ShareMode mode, const WaveFormatEx* format) const {
@@ -694,10 +694,10 @@ private:
         if (mode == ShareMode::Shared) {
             return sameLayout(asked, mixOf(*endpoint_)) ? kHresultOk : kHresultFalse;
         }
-        if (endpoint_->spec.exclusiveInUse) {
+        if (endpoint_->setup.exclusiveInUse) {
             return kAudclntDeviceInUse;
         }
-        for (const ExclusiveLayout& layout : endpoint_->spec.exclusiveLayouts) {
+        for (const ExclusiveLayout& layout : endpoint_->setup.exclusiveLayouts) {
             if ((asked.isFloat != 0) == layout.isFloat &&
                 asked.bytesPerSample * 8 == layout.containerBits &&
                 asked.validBits == layout.validBits &&
@@ -719,32 +719,32 @@ public:
 
     Hresult getId(std::u16string& id) override {
         std::unique_lock lock(state_->mutex);
-        id = utf8ToWide(endpoint_->spec.id);
-        return state_->planned(lock, endpoint_->spec.id, SimulatedCall::GetId);
+        id = utf8ToWide(endpoint_->setup.id);
+        return state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetId);
     }
 
     Hresult getDataFlow(DataFlow& flow) override {
         std::unique_lock lock(state_->mutex);
-        flow = endpoint_->spec.flow;
-        return state_->planned(lock, endpoint_->spec.id, SimulatedCall::GetDataFlow);
+        flow = endpoint_->setup.flow;
+        return state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetDataFlow);
     }
 
     Hresult readProperty(DeviceProperty property, PropertyValue& value) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result =
-            state_->planned(lock, endpoint_->spec.id, SimulatedCall::ReadProperty);
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::ReadProperty);
         if (property == DeviceProperty::FriendlyName) {
             value.kind = PropertyValue::Kind::Text;
-            value.text = utf8ToWide(endpoint_->spec.name);
+            value.text = utf8ToWide(endpoint_->setup.name);
         } else {
-            value = endpoint_->spec.container;
+            value = endpoint_->setup.container;
         }
         return result;
     }
 
     Hresult activateClient(std::unique_ptr<AudioClientApi>& client) override {
         std::unique_lock lock(state_->mutex);
-        const Hresult result = state_->planned(lock, endpoint_->spec.id, SimulatedCall::Activate);
+        const Hresult result = state_->planned(lock, endpoint_->setup.id, SimulatedCall::Activate);
         if (!hresultFailed(result)) {
             // A new client starts a new stream; the event handle stays with the old one.
             EventRecord* event = endpoint_->stream.event;
@@ -774,7 +774,7 @@ public:
             return result;
         }
         for (auto& endpoint : state_->endpoints) {
-            if (endpoint->spec.flow == flow) {
+            if (endpoint->setup.flow == flow) {
                 devices.push_back(std::make_unique<SimulatedDevice>(state_, endpoint.get()));
             }
         }
@@ -812,18 +812,18 @@ SimulatedAudioSystem::SimulatedAudioSystem(bool realTime)
 
 SimulatedAudioSystem::~SimulatedAudioSystem() = default;
 
-void SimulatedAudioSystem::addEndpoint(SimulatedEndpointSpec spec) {
+void SimulatedAudioSystem::addEndpoint(SimulatedEndpoint setup) {
     std::lock_guard lock(state_->mutex);
     auto endpoint = std::make_unique<Endpoint>();
-    const double nominal = spec.mixFormat.format.samplesPerSec;
-    endpoint->clockScale = spec.trueRate > 0.0 && nominal > 0.0 ? spec.trueRate / nominal : 1.0;
-    endpoint->spec = std::move(spec);
+    const double nominal = setup.mixFormat.format.samplesPerSec;
+    endpoint->clockScale = setup.trueRate > 0.0 && nominal > 0.0 ? setup.trueRate / nominal : 1.0;
+    endpoint->setup = std::move(setup);
     state_->endpoints.push_back(std::move(endpoint));
 }
 
 void SimulatedAudioSystem::removeEndpoint(const std::string& id) {
     std::lock_guard lock(state_->mutex);
-    state_->endpoints.remove_if([&](const auto& endpoint) { return endpoint->spec.id == id; });
+    state_->endpoints.remove_if([&](const auto& endpoint) { return endpoint->setup.id == id; });
 }
 
 void SimulatedAudioSystem::failCall(const std::string& id, SimulatedCall call, int nth,
@@ -948,13 +948,13 @@ void SimulatedAudioSystem::joinThread(std::thread& thread) {
 AudioSystem& platformAudioSystem() {
     static SimulatedAudioSystem* system = [] {
         auto* simulated = new SimulatedAudioSystem(true);
-        SimulatedEndpointSpec output;
+        SimulatedEndpoint output;
         output.id = "{0.0.0.00000000}.{simulated-output}";
         output.name = "Speakers (Simulated Audio)";
         output.flow = DataFlow::Render;
         output.mixFormat = simulatedMixFormat(2, 48000);
         simulated->addEndpoint(output);
-        SimulatedEndpointSpec input = output;
+        SimulatedEndpoint input = output;
         input.id = "{0.0.1.00000000}.{simulated-input}";
         input.name = "Microphone (Simulated Audio)";
         input.flow = DataFlow::Capture;

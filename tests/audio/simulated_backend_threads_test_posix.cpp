@@ -6,7 +6,7 @@ namespace {
 using SimulatedBackendThreads = SimulatedBackendTest;
 
 TEST_F(SimulatedBackendThreads, TheMasterCallsBackOncePerBlockOfEachDeviceWrite) {
-    system.addEndpoint(endpointSpec(kOutputId, "Speakers (Interface)", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Speakers (Interface)", DataFlow::Render));
     ASSERT_TRUE(start(config({}, {kOutputId}))) << error;
     EXPECT_EQ(error, "");
     system.advance(0.1);
@@ -55,16 +55,16 @@ TEST_F(SimulatedAggregateThreads, DriftingClocksStayLockedForTenMinutes) {
 #else
     constexpr int kSeconds = 600;
 #endif
-    system.addEndpoint(endpointSpec(kOutputId, "Main (Interface)", DataFlow::Render));
-    SimulatedEndpointSpec input =
-        endpointSpec(kInputId, "Mic (USB)", DataFlow::Capture, 48000, 48003.0);
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main (Interface)", DataFlow::Render));
+    SimulatedEndpoint input =
+        simulatedEndpoint(kInputId, "Mic (USB)", DataFlow::Capture, 48000, 48003.0);
     input.captureSignal = [](std::uint64_t frame, std::uint32_t) {
         return static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 100.0 * frame / 48003.0));
     };
     system.addEndpoint(input);
     ContinuityWatch watch(47995.0, 2.0);
-    SimulatedEndpointSpec phones =
-        endpointSpec(kSecondOutputId, "Phones (USB)", DataFlow::Render, 48000, 47995.0);
+    SimulatedEndpoint phones =
+        simulatedEndpoint(kSecondOutputId, "Phones (USB)", DataFlow::Render, 48000, 47995.0);
     phones.renderObserver = [&watch](const float* frames, std::uint32_t count,
                                      std::uint32_t channels) {
         watch.observe(frames, count, channels);
@@ -108,8 +108,8 @@ TEST_F(SimulatedAggregateThreads, DriftingClocksStayLockedForTenMinutes) {
 }
 
 TEST_F(SimulatedAggregateThreads, AFullSecondaryRingFaultsOnlyThatOutputAndStaysFaultedAtStop) {
-    system.addEndpoint(endpointSpec(kOutputId, "Main", DataFlow::Render));
-    system.addEndpoint(endpointSpec(kSecondOutputId, "Phones", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kSecondOutputId, "Phones", DataFlow::Render));
     // The phones' worker hangs in its third buffer request, so the master fills its ring.
     system.failCall(kSecondOutputId, SimulatedCall::GetBuffer, 3, kHresultOk, 5.0);
     AudioBackendConfig configuration = config({}, {kOutputId, kSecondOutputId});
@@ -132,8 +132,8 @@ TEST_F(SimulatedAggregateThreads, AFullSecondaryRingFaultsOnlyThatOutputAndStays
 }
 
 TEST_F(SimulatedAggregateThreads, AFailingSecondaryLeavesTheOthersRunning) {
-    system.addEndpoint(endpointSpec(kOutputId, "Main", DataFlow::Render));
-    system.addEndpoint(endpointSpec(kSecondOutputId, "Phones", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kSecondOutputId, "Phones", DataFlow::Render));
     system.failCall(kSecondOutputId, SimulatedCall::GetCurrentPadding, 50,
                     hresultFromBits(0x88890004u));
     AudioBackendConfig configuration = config({}, {kOutputId, kSecondOutputId});
@@ -151,10 +151,10 @@ TEST_F(SimulatedAggregateThreads, AFailingSecondaryLeavesTheOthersRunning) {
 }
 
 TEST_F(SimulatedAggregateThreads, AMasterWithoutEventsTimesOutAndStopsTheAggregate) {
-    SimulatedEndpointSpec slow = endpointSpec(kOutputId, "Main", DataFlow::Render);
+    SimulatedEndpoint slow = simulatedEndpoint(kOutputId, "Main", DataFlow::Render);
     slow.periodFrames = 240000; // one event every five seconds
     system.addEndpoint(slow);
-    system.addEndpoint(endpointSpec(kInputId, "Mic", DataFlow::Capture));
+    system.addEndpoint(simulatedEndpoint(kInputId, "Mic", DataFlow::Capture));
     ASSERT_TRUE(start(config({kInputId}, {kOutputId}))) << error;
     system.advance(2.5);
     const AudioStatus status = snapshotStatus(*backend);
@@ -166,8 +166,8 @@ TEST_F(SimulatedAggregateThreads, AMasterWithoutEventsTimesOutAndStopsTheAggrega
 }
 
 TEST_F(SimulatedAggregateThreads, AFastInputPrimesAtASlowConfiguredRate) {
-    SimulatedEndpointSpec output = endpointSpec(kOutputId, "Out (Box)", DataFlow::Render, 8000);
-    SimulatedEndpointSpec input = endpointSpec(kInputId, "In (Box)", DataFlow::Capture, 96000);
+    SimulatedEndpoint output = simulatedEndpoint(kOutputId, "Out (Box)", DataFlow::Render, 8000);
+    SimulatedEndpoint input = simulatedEndpoint(kInputId, "In (Box)", DataFlow::Capture, 96000);
     output.container = input.container = {PropertyValue::Kind::Guid, {}, kSubtypePcm};
     system.addEndpoint(output);
     system.addEndpoint(input);
@@ -186,8 +186,8 @@ TEST_F(SimulatedAggregateThreads, AFastInputPrimesAtASlowConfiguredRate) {
 }
 
 TEST_F(SimulatedAggregateThreads, PreparedWorkersStopCleanlyWhenAnotherFailsToPrepare) {
-    system.addEndpoint(endpointSpec(kOutputId, "Main", DataFlow::Render));
-    system.addEndpoint(endpointSpec(kInputId, "Mic", DataFlow::Capture));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kInputId, "Mic", DataFlow::Capture));
     system.failCall(kInputId, SimulatedCall::Initialize, 1, kAudclntUnsupportedFormat);
     EXPECT_FALSE(start(config({kInputId}, {kOutputId})));
     EXPECT_EQ(error, "Could not prepare audio input \"Mic\" (HRESULT 0x88890008).");
@@ -200,8 +200,8 @@ TEST_F(SimulatedAggregateThreads, PreparedWorkersStopCleanlyWhenAnotherFailsToPr
 }
 
 TEST_F(SimulatedAggregateThreads, AnEndpointThatNeverPreparesTimesOutAfterTenSeconds) {
-    system.addEndpoint(endpointSpec(kOutputId, "Main", DataFlow::Render));
-    system.addEndpoint(endpointSpec(kInputId, "Mic", DataFlow::Capture));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kInputId, "Mic", DataFlow::Capture));
     system.failCall(kInputId, SimulatedCall::Initialize, 1, kHresultOk, 12.0);
     const double before = system.seconds();
     EXPECT_FALSE(start(config({kInputId}, {kOutputId})));
@@ -214,7 +214,7 @@ TEST_F(SimulatedAggregateThreads, AnEndpointThatNeverPreparesTimesOutAfterTenSec
 }
 
 TEST_F(SimulatedAggregateThreads, ExclusiveModeFallsBackWhenTheDeviceIsInUse) {
-    SimulatedEndpointSpec output = endpointSpec(kOutputId, "Main", DataFlow::Render);
+    SimulatedEndpoint output = simulatedEndpoint(kOutputId, "Main", DataFlow::Render);
     output.exclusiveInUse = true;
     system.addEndpoint(output);
     AudioBackendConfig configuration = config({}, {kOutputId});
@@ -233,7 +233,7 @@ TEST_F(SimulatedAggregateThreads, ExclusiveModeFallsBackWhenTheDeviceIsInUse) {
 }
 
 TEST_F(SimulatedAggregateThreads, AnUnalignedExclusiveBufferIsActivatedOnceMore) {
-    SimulatedEndpointSpec output = endpointSpec(kOutputId, "Main", DataFlow::Render);
+    SimulatedEndpoint output = simulatedEndpoint(kOutputId, "Main", DataFlow::Render);
     output.exclusiveLayouts = {{false, 32, 24}};
     output.exclusiveAlignmentFrames = 192;
     system.addEndpoint(output);
@@ -266,7 +266,7 @@ TEST_F(SimulatedAggregateThreads, StoppingTwiceAndBeforeAnyStartIsHarmless) {
     EXPECT_EQ(status.sampleRate, 0u);
     EXPECT_EQ(status.blockFrames, 0u);
     EXPECT_TRUE(status.endpoints.empty());
-    system.addEndpoint(endpointSpec(kOutputId, "Main", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
     ASSERT_TRUE(start(config({}, {kOutputId}, 48000, 256))) << error;
     EXPECT_FALSE(start(config({}, {kOutputId})));
     EXPECT_EQ(error, "Backend already running; stop before reconfiguration.");
@@ -282,7 +282,7 @@ TEST_F(SimulatedAggregateThreads, StoppingTwiceAndBeforeAnyStartIsHarmless) {
 }
 
 TEST_F(SimulatedAggregateThreads, AFailedActivationEventIsReportedByTheStatus) {
-    system.addEndpoint(endpointSpec(kOutputId, "Main", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
     system.failCall("", SimulatedCall::CreateEvent, 1, kHresultFail);
     EXPECT_FALSE(start(config({}, {kOutputId})));
     EXPECT_EQ(error, "Cannot create backend activation event.");
@@ -293,8 +293,8 @@ TEST_F(SimulatedAggregateThreads, TooManyNegotiatedChannelsFailAfterPreparing) {
     std::vector<std::string> outputs;
     for (int i = 0; i < 5; ++i) {
         const std::string id = "{out-" + std::to_string(i) + "}";
-        system.addEndpoint(endpointSpec(id, "Out " + std::to_string(i), DataFlow::Render, 48000,
-                                        0.0, i == 4 ? 1 : 64));
+        system.addEndpoint(simulatedEndpoint(id, "Out " + std::to_string(i), DataFlow::Render,
+                                             48000, 0.0, i == 4 ? 1 : 64));
         outputs.push_back(id);
     }
     AudioBackendConfig configuration = config({}, outputs);

@@ -24,16 +24,16 @@ TEST_F(SimulatedCatalogue, NoEndpointsGiveAnEmptyListAndNoError) {
 }
 
 TEST_F(SimulatedCatalogue, CaptureFirstThenByIdWithKeysAndMixFormats) {
-    SimulatedEndpointSpec out = endpointSpec("{b}", "Speakers (Box)", DataFlow::Render, 44100);
+    SimulatedEndpoint out = simulatedEndpoint("{b}", "Speakers (Box)", DataFlow::Render, 44100);
     out.container = guidValue(kBoxContainer);
     system.addEndpoint(out);
-    SimulatedEndpointSpec in = endpointSpec("{c}", "Line (Box)", DataFlow::Capture);
+    SimulatedEndpoint in = simulatedEndpoint("{c}", "Line (Box)", DataFlow::Capture);
     in.container = {PropertyValue::Kind::Text, u"{12345678-9ABC-def0-0123-456789abcdef}", {}};
     system.addEndpoint(in);
-    SimulatedEndpointSpec builtIn = endpointSpec("{a}", "Speakers (Laptop)", DataFlow::Render);
+    SimulatedEndpoint builtIn = simulatedEndpoint("{a}", "Speakers (Laptop)", DataFlow::Render);
     builtIn.container = guidValue(Guid{0, 0, 0, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}});
     system.addEndpoint(builtIn);
-    SimulatedEndpointSpec broken = endpointSpec("{d}", "Odd", DataFlow::Render);
+    SimulatedEndpoint broken = simulatedEndpoint("{d}", "Odd", DataFlow::Render);
     broken.mixFormat.format.channels = 65;
     system.addEndpoint(broken);
 
@@ -65,8 +65,8 @@ TEST_F(SimulatedCatalogue, CaptureFirstThenByIdWithKeysAndMixFormats) {
 }
 
 TEST_F(SimulatedCatalogue, ComFailuresBecomeHresultTexts) {
-    system.addEndpoint(endpointSpec("{out}", "Out", DataFlow::Render));
-    system.addEndpoint(endpointSpec("{in}", "In", DataFlow::Capture));
+    system.addEndpoint(simulatedEndpoint("{out}", "Out", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint("{in}", "In", DataFlow::Capture));
     std::vector<AudioPort> ports;
     system.failCall("", SimulatedCall::EnterApartment, 1, kHresultChangedMode);
     EXPECT_TRUE(enumerateDevices(*backend, ports, error));
@@ -95,7 +95,7 @@ TEST_F(SimulatedCatalogue, ComFailuresBecomeHresultTexts) {
 using SimulatedStartThreads = SimulatedBackendTest;
 
 TEST_F(SimulatedStartThreads, AutomaticRateTakesTheOutputsMixRate) {
-    system.addEndpoint(endpointSpec("{out}", "Speakers", DataFlow::Render, 44100));
+    system.addEndpoint(simulatedEndpoint("{out}", "Speakers", DataFlow::Render, 44100));
     AudioDeviceSettings settings;
     settings.outputId = "{out}";
     settings.blockFrames = 256;
@@ -116,8 +116,8 @@ TEST_F(SimulatedStartThreads, AutomaticRateTakesTheOutputsMixRate) {
 }
 
 TEST_F(SimulatedStartThreads, RefusalsBeforeAnyWorkerStarts) {
-    system.addEndpoint(endpointSpec("{out}", "Speakers", DataFlow::Render));
-    system.addEndpoint(endpointSpec("{in}", "Mic", DataFlow::Capture));
+    system.addEndpoint(simulatedEndpoint("{out}", "Speakers", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint("{in}", "Mic", DataFlow::Capture));
     ASSERT_TRUE(start(config({}, {"{out}"}))) << error;
     system.advance(0.05);
     stopAudioBackend(*backend);
@@ -158,8 +158,8 @@ TEST_F(SimulatedStartThreads, RefusalsBeforeAnyWorkerStarts) {
 
 TEST(SimulatedRealTimeThreads, TheWorkersRunOnTheirOwnClock) {
     SimulatedAudioSystem system(true);
-    system.addEndpoint(endpointSpec(kOutputId, "Main", DataFlow::Render));
-    system.addEndpoint(endpointSpec(kInputId, "Mic", DataFlow::Capture, 48000, 48003.0));
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
+    system.addEndpoint(simulatedEndpoint(kInputId, "Mic", DataFlow::Capture, 48000, 48003.0));
     auto backend = createAudioBackend(system);
     ToneCallback tone;
     std::string error;

@@ -21,18 +21,18 @@ constexpr const char* kOutputId = "{0.0.0.00000000}.{out-main}";
 constexpr const char* kSecondOutputId = "{0.0.0.00000000}.{out-phones}";
 constexpr const char* kInputId = "{0.0.1.00000000}.{in-main}";
 
-inline SimulatedEndpointSpec endpointSpec(const std::string& id, const std::string& name,
-                                          DataFlow flow, std::uint32_t rate = 48000,
-                                          double trueRate = 0.0, std::uint16_t channels = 2) {
-    SimulatedEndpointSpec spec;
-    spec.id = id;
-    spec.name = name;
-    spec.flow = flow;
-    spec.mixFormat = simulatedMixFormat(channels, rate);
-    spec.trueRate = trueRate;
-    spec.periodFrames = rate / 100;
-    spec.sharedBufferFrames = rate * 3 / 100;
-    return spec;
+inline SimulatedEndpoint simulatedEndpoint(const std::string& id, const std::string& name,
+                                           DataFlow flow, std::uint32_t rate = 48000,
+                                           double trueRate = 0.0, std::uint16_t channels = 2) {
+    SimulatedEndpoint setup;
+    setup.id = id;
+    setup.name = name;
+    setup.flow = flow;
+    setup.mixFormat = simulatedMixFormat(channels, rate);
+    setup.trueRate = trueRate;
+    setup.periodFrames = rate / 100;
+    setup.sharedBufferFrames = rate * 3 / 100;
+    return setup;
 }
 
 // Records what the master's worker hands the callback, and writes a 100 Hz tone into every
