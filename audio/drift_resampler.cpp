@@ -1,0 +1,153 @@
+#include "audio/drift_resampler.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace velkaphon::rack {
+
+namespace {
+
+constexpr double kLargestFloat = 3.4028234663852886e+38;
+constexpr double kEstimateGain = 0.05;
+constexpr double kMinimumInterval = 0.25; // seconds
+constexpr double kPlausibleDeviation = 0.005;
+constexpr double kFillGain = 0.0002;
+constexpr double kErrorLimit = 0.0005;
+constexpr double kStepLimit = 0.005;
+constexpr double kSlewPerFrame = 5e-7;
+// Frames beyond the target before a fresh read position is taken.
+constexpr double kPrimeMargin = 64.0;
+
+void buildTable(std::vector<float>& table, double baseRatio) {
+    using std::numbers::pi;
+    const int taps = DriftResampler::kTaps;
+    const int phases = DriftResampler::kPhases;
+    const double cutoff = resamplerCutoff(baseRatio);
+    table.assign(static_cast<std::size_t>((phases + 1) * taps), 0.0f);
+    for (int phase = 0; phase <= phases; ++phase) {
+        float* row = table.data() + phase * taps;
+        double sum = 0.0;
+        for (int k = 0; k < taps; ++k) {
+            const double x =
+                ((k - DriftResampler::kTapsBehind) - static_cast<double>(phase) / phases) * cutoff *
+                pi;
+            const double window = 0.42 - 0.5 * std::cos(2.0 * pi * k / (taps - 1)) +
+                                  0.08 * std::cos(4.0 * pi * k / (taps - 1));
+            const double sinc = std::fabs(x) < 1e-12 ? 1.0 : std::sin(x) / x;
+            const double h = sinc * cutoff * window;
+            row[k] = static_cast<float>(h);
+            sum += h;
+        }
+        for (int k = 0; k < taps; ++k) {
+            row[k] = static_cast<float>(row[k] / sum);
+        }
+    }
+}
+
+} // namespace
+
+double resamplerCutoff(double baseRatio) noexcept {
+    return std::min(1.0, 1.0 / (baseRatio * (1.0 + kStepLimit))) * 0.94;
+}
+
+double fillError(double framesAhead, double target) noexcept {
+    return std::clamp((framesAhead - target) / std::max(1.0, target) * kFillGain, -kErrorLimit,
+                      kErrorLimit);
+}
+
+double estimateDeviceRate(RateEstimator& state, double position, double time,
+                          double nominal) noexcept {
+    if (state.first != 0) {
+        state.lastPosition = position;
+        state.lastTime = time;
+        state.estimate = nominal;
+        state.first = 0;
+        return nominal;
+    }
+    const double seconds = (time - state.lastTime) * 1e-7;
+    if (seconds < kMinimumInterval) {
+        return state.estimate;
+    }
+    const double measured = (position - state.lastPosition) / seconds;
+    if (std::isfinite(measured) && measured >= nominal * (1.0 - kPlausibleDeviation) &&
+        measured <= nominal * (1.0 + kPlausibleDeviation)) {
+        state.estimate += kEstimateGain * (measured - state.estimate);
+    }
+    state.lastPosition = position;
+    state.lastTime = time;
+    return state.estimate;
+}
+
+void DriftResampler::configure(SpscRing* source, double ringRate, double consumerRate,
+                               double fillTarget) {
+    ring = source;
+    baseRatio = ringRate / consumerRate;
+    step = baseRatio;
+    target = fillTarget;
+    position = 0.0;
+    primed = 0;
+    everPrimed = 0;
+    buildTable(table, baseRatio);
+}
+
+bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
+    const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
+    const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
+    if (primed == 0) {
+        if (target + kPrimeMargin > static_cast<double>(write - read)) {
+            return false;
+        }
+        position = static_cast<double>(read + SpscRing::kInitialFrames);
+        primed = 1;
+        everPrimed = 1;
+    }
+
+    const double error = fillError(static_cast<double>(write) - position, target);
+    const double desired = std::clamp((1.0 + error) * ratio, baseRatio * (1.0 - kStepLimit),
+                                      baseRatio * (1.0 + kStepLimit));
+    const double slew = baseRatio * kSlewPerFrame;
+    step += std::clamp(desired - step, -slew, slew);
+    *ppm = (step / baseRatio - 1.0) * 1e6;
+
+    const auto index = static_cast<std::uint64_t>(position);
+    if (index < read + kTapsBehind || index + kTapsAhead >= write) {
+        primed = 0;
+        ring->readIndex.store(write, std::memory_order_release);
+        return false;
+    }
+
+    const double scaled = (position - static_cast<double>(index)) * kPhases;
+    const int phase = std::min(static_cast<int>(scaled), kPhases - 1);
+    const auto mu = static_cast<float>(scaled - phase);
+    const float* lower = row(phase);
+    const float* upper = row(phase + 1);
+    std::array<float, kTaps> coefficients;
+    for (int k = 0; k < kTaps; ++k) {
+        coefficients[k] = lower[k] + (upper[k] - lower[k]) * mu;
+    }
+
+    const int channels = ring->channels;
+    std::array<double, 64> sums{};
+    const std::uint64_t first = index - kTapsBehind;
+    for (int k = 0; k < kTaps; ++k) {
+        const float* frame = ring->frameAt(first + static_cast<std::uint64_t>(k));
+        const double coefficient = coefficients[k];
+        for (int c = 0; c < channels; ++c) {
+            sums[c] += static_cast<double>(frame[c]) * coefficient;
+        }
+    }
+    for (int c = 0; c < channels; ++c) {
+        const double sum = sums[c];
+        out[c] =
+            std::isfinite(sum) && std::fabs(sum) <= kLargestFloat ? static_cast<float>(sum) : 0.0f;
+    }
+
+    position += step;
+    ring->readIndex.store(static_cast<std::uint64_t>(position) - kTapsBehind,
+                          std::memory_order_release);
+    return true;
+}
+
+} // namespace velkaphon::rack

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "audio/spsc_ring.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace velkaphon::rack {
+
+// A device's real rate from its clock against the performance counter. Local to one worker.
+struct RateEstimator {
+    double lastPosition = 0.0;
+    double lastTime = 0.0;
+    double estimate = 0.0;
+    std::uint8_t first = 1;
+};
+
+// Worker thread. position in frames, time in 100-ns units; returns the estimate in Hz.
+// Measurements outside nominal +-0.5 % or not finite are ignored; readings less than 0.25 s
+// apart leave everything as it was.
+double estimateDeviceRate(RateEstimator& state, double position, double time,
+                          double nominal) noexcept;
+
+// The sinc filter's cutoff, a fraction of the ring's Nyquist rate, with room for the 0.5 % the
+// step may deviate.
+double resamplerCutoff(double baseRatio) noexcept;
+
+// The controller's correction for a fill framesAhead of the read position against the target.
+double fillError(double framesAhead, double target) noexcept;
+
+// Reads a ring at the consumer's rate through a 64-tap windowed-sinc interpolator whose step
+// follows the measured rate ratio, steered slowly to hold the ring's fill at a target.
+struct DriftResampler {
+    static constexpr int kTaps = 64;
+    static constexpr int kPhases = 1024;
+    // Taps behind and ahead of the interpolation point.
+    static constexpr int kTapsBehind = 31;
+    static constexpr int kTapsAhead = 32;
+
+    SpscRing* ring = nullptr;
+    std::vector<float> table; // (kPhases + 1) rows of kTaps
+    double position = 0.0;
+    double baseRatio = 1.0;
+    double step = 1.0;
+    double target = 0.0;
+    std::uint8_t primed = 0;
+    std::uint8_t everPrimed = 0;
+
+    // Set-up only, while the workers are parked. Rates in Hz; target in ring frames.
+    void configure(SpscRing* source, double ringRate, double consumerRate, double fillTarget);
+
+    // Consumer thread of the ring. Writes one frame of ring channels into out and the step's
+    // deviation from the base ratio into ppm; false (out untouched) when no frame is ready.
+    bool readFrame(float* out, double ratio, double* ppm) noexcept;
+
+    const float* row(int phase) const noexcept { return table.data() + phase * kTaps; }
+};
+
+} // namespace velkaphon::rack

@@ -1,0 +1,967 @@
+#include "audio/simulated_audio_system.hpp"
+#include "audio/text_codec.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <list>
+#include <map>
+#include <mutex>
+
+namespace velkaphon::rack {
+
+namespace {
+
+using Ticks = std::int64_t; // 100-ns units
+constexpr Ticks kForever = std::numeric_limits<Ticks>::max();
+constexpr double kTicksPerSecond = 1e7;
+constexpr Hresult kNotFound = hresultFromBits(0x80070490u);
+constexpr Hresult kNoInterface = hresultFromBits(0x80004002u);
+constexpr Hresult kNotInitialized = hresultFromBits(0x88890001u);
+constexpr Hresult kAlreadyInitialized = hresultFromBits(0x88890002u);
+constexpr Hresult kInvalidSize = hresultFromBits(0x88890009u);
+constexpr Hresult kBufferEmpty = hresultFromBits(0x08890001u);
+
+struct EventRecord;
+
+// The stream of the endpoint's current client.
+struct Stream {
+    bool initialized = false;
+    bool exclusive = false;
+    bool lowLatencyQueried = false;
+    NegotiatedFormat format;
+    std::uint32_t bufferFrames = 0;
+    std::uint32_t periodFrames = 0;
+    bool started = false;
+    Ticks startTime = 0;
+    EventRecord* event = nullptr;
+    std::uint64_t eventsFired = 0;
+    // Render.
+    std::uint64_t queued = 0;
+    std::uint64_t consumedAtUpdate = 0;
+    std::uint32_t pendingFrames = 0;
+    // Capture.
+    std::uint64_t packetsRead = 0;
+    bool overflowed = false;
+    std::vector<std::uint8_t> bytes;
+    std::vector<float> decoded;
+
+    double rate(double clockScale) const { return format.sampleRate * clockScale; }
+    double periodTicks(double clockScale) const {
+        return periodFrames * kTicksPerSecond / rate(clockScale);
+    }
+    // Render: takes off the queue what the device has played since the last look.
+    void drain(Ticks now, double clockScale) {
+        const std::uint64_t consumed = framesAt(now, clockScale);
+        const std::uint64_t played = consumed - consumedAtUpdate;
+        consumedAtUpdate = consumed;
+        queued = queued > played ? queued - played : 0;
+    }
+    std::uint64_t framesAt(Ticks now, double clockScale) const {
+        return started ? static_cast<std::uint64_t>((now - startTime) * rate(clockScale) /
+                                                    kTicksPerSecond)
+                       : 0;
+    }
+};
+
+struct Endpoint {
+    SimulatedEndpoint setup;
+    double clockScale = 1.0;
+    Stream stream;
+    std::uint64_t generation = 0;
+};
+
+struct EventRecord {
+    bool manualReset = false;
+    bool signalled = false;
+    std::uint64_t serial = 0;
+    Endpoint* device = nullptr;
+};
+
+struct Waiter {
+    // Virtual time wakes exactly the one waiter it chose.
+    std::condition_variable wake;
+    EventRecord* event = nullptr;
+    Ticks deadline = kForever;
+    bool woken = false;
+    WaitResult result = WaitResult::TimedOut;
+};
+
+struct Plan {
+    int nth = 0;
+    Hresult result = kHresultOk;
+    double delaySeconds = 0.0;
+};
+
+using CallKey = std::pair<std::string, SimulatedCall>;
+
+} // namespace
+
+struct SimulatedAudioSystem::State {
+    explicit State(bool realTime) : realTime(realTime), origin(std::chrono::steady_clock::now()) {}
+
+    bool realTime;
+    std::chrono::steady_clock::time_point origin;
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    Ticks virtualNow = 0;
+    int active = 1;
+    std::list<std::unique_ptr<Endpoint>> endpoints;
+    std::map<EventRecord*, std::unique_ptr<EventRecord>> events;
+    std::uint64_t nextSerial = 1;
+    std::list<Waiter*> waiters;
+    std::map<CallKey, std::vector<Plan>> plans;
+    std::map<CallKey, int> counts;
+
+    Ticks now() const {
+        if (!realTime) {
+            return virtualNow;
+        }
+        return std::chrono::duration_cast<std::chrono::duration<Ticks, std::ratio<1, 10000000>>>(
+                   std::chrono::steady_clock::now() - origin)
+            .count();
+    }
+
+    // When a device will next signal its event, or kForever.
+    Ticks nextDeviceSignal(const EventRecord& event) const {
+        const Endpoint* device = event.device;
+        if (device == nullptr || !device->stream.started || device->stream.periodFrames == 0) {
+            return kForever;
+        }
+        const Stream& stream = device->stream;
+        return stream.startTime +
+               static_cast<Ticks>(
+                   std::ceil((stream.eventsFired + 1) * stream.periodTicks(device->clockScale)));
+    }
+
+    void updateDevices(Ticks time) {
+        for (auto& [pointer, event] : events) {
+            while (nextDeviceSignal(*event) <= time) {
+                ++event->device->stream.eventsFired;
+                event->signalled = true;
+            }
+        }
+    }
+
+    bool consume(EventRecord& event) {
+        if (!event.signalled) {
+            return false;
+        }
+        if (!event.manualReset) {
+            event.signalled = false;
+        }
+        return true;
+    }
+
+    // Virtual time: wakes the one waiter that is ready first, moving the clock to it.
+    void scheduleNext() {
+        if (waiters.empty()) {
+            return;
+        }
+        Waiter* chosen = nullptr;
+        Ticks chosenTime = kForever;
+        std::uint64_t chosenSerial = 0;
+        for (Waiter* waiter : waiters) {
+            Ticks ready = waiter->deadline;
+            std::uint64_t serial = std::numeric_limits<std::uint64_t>::max();
+            if (waiter->event != nullptr) {
+                serial = waiter->event->serial;
+                ready =
+                    std::min(ready, waiter->event->signalled ? virtualNow
+                                                             : nextDeviceSignal(*waiter->event));
+            }
+            if (ready < chosenTime || (ready == chosenTime && serial < chosenSerial)) {
+                chosen = waiter;
+                chosenTime = ready;
+                chosenSerial = serial;
+            }
+        }
+        if (chosen == nullptr) {
+            std::fprintf(stderr, "simulated audio: every thread waits forever\n");
+            std::abort();
+        }
+        virtualNow = std::max(virtualNow, chosenTime);
+        updateDevices(virtualNow);
+        chosen->result = chosen->event != nullptr && consume(*chosen->event) ? WaitResult::Signalled
+                                                                             : WaitResult::TimedOut;
+        chosen->woken = true;
+        ++active;
+        chosen->wake.notify_one();
+    }
+
+    WaitResult blockUntil(std::unique_lock<std::mutex>& lock, EventRecord* event, Ticks deadline) {
+        Waiter waiter;
+        waiter.event = event;
+        waiter.deadline = deadline;
+        if (realTime) {
+            for (;;) {
+                const Ticks time = now();
+                updateDevices(time);
+                if (event != nullptr && consume(*event)) {
+                    return WaitResult::Signalled;
+                }
+                if (time >= deadline) {
+                    return WaitResult::TimedOut;
+                }
+                const Ticks until =
+                    std::min(deadline, event != nullptr ? nextDeviceSignal(*event) : kForever);
+                waiters.push_back(&waiter);
+                if (until == kForever) {
+                    wake.wait(lock);
+                } else {
+                    wake.wait_for(lock, std::chrono::microseconds((until - time) / 10 + 1));
+                }
+                waiters.remove(&waiter);
+            }
+        }
+        waiters.push_back(&waiter);
+        --active;
+        while (!waiter.woken) {
+            if (active == 0) {
+                scheduleNext();
+            }
+            if (!waiter.woken) {
+                waiter.wake.wait(lock);
+            }
+        }
+        waiters.remove(&waiter);
+        return waiter.result;
+    }
+
+    void sleepFor(std::unique_lock<std::mutex>& lock, double seconds) {
+        blockUntil(lock, nullptr,
+                   now() + static_cast<Ticks>(std::llround(seconds * kTicksPerSecond)));
+    }
+
+    // Counts the call and answers what a test planned for it, after any planned delay.
+    Hresult planned(std::unique_lock<std::mutex>& lock, const std::string& id, SimulatedCall call) {
+        const CallKey key{id, call};
+        const int count = ++counts[key];
+        const auto found = plans.find(key);
+        if (found == plans.end()) {
+            return kHresultOk;
+        }
+        for (const Plan& plan : found->second) {
+            if (plan.nth == count) {
+                const Plan chosen = plan;
+                if (chosen.delaySeconds > 0.0) {
+                    sleepFor(lock, chosen.delaySeconds);
+                }
+                return chosen.result;
+            }
+        }
+        return kHresultOk;
+    }
+
+    Endpoint* find(const std::u16string& id) {
+        for (auto& endpoint : endpoints) {
+            if (utf8ToWide(endpoint->setup.id) == id) {
+                return endpoint.get();
+            }
+        }
+        return nullptr;
+    }
+};
+
+namespace {
+
+using State = SimulatedAudioSystem::State;
+
+bool sameLayout(const NegotiatedFormat& a, const NegotiatedFormat& b) {
+    return a.isFloat == b.isFloat && a.bytesPerSample == b.bytesPerSample &&
+           a.validBits == b.validBits && a.channels == b.channels && a.sampleRate == b.sampleRate;
+}
+
+NegotiatedFormat mixOf(const Endpoint& endpoint) {
+    NegotiatedFormat mix;
+    checkWaveFormat(mix, &endpoint.setup.mixFormat.format);
+    return mix;
+}
+
+class SimulatedClock : public AudioClockApi {
+public:
+    SimulatedClock(std::shared_ptr<State> state, Endpoint* endpoint)
+        : state_(std::move(state)), endpoint_(endpoint) {}
+
+    Hresult getFrequency(std::uint64_t& frequency) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result =
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetFrequency);
+        frequency = endpoint_->stream.format.sampleRate;
+        return result;
+    }
+
+    Hresult getPosition(std::uint64_t& position, std::uint64_t& qpcPosition) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result =
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetPosition);
+        const Ticks now = state_->now();
+        position = endpoint_->stream.framesAt(now, endpoint_->clockScale);
+        qpcPosition = static_cast<std::uint64_t>(now);
+        return result;
+    }
+
+private:
+    std::shared_ptr<State> state_;
+    Endpoint* endpoint_;
+};
+
+class SimulatedRender : public AudioRenderApi {
+public:
+    SimulatedRender(std::shared_ptr<State> state, Endpoint* endpoint)
+        : state_(std::move(state)), endpoint_(endpoint) {}
+
+    Hresult getBuffer(std::uint32_t frames, std::uint8_t*& data) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetBuffer);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        Stream& stream = endpoint_->stream;
+        stream.drain(state_->now(), endpoint_->clockScale);
+        if (frames > stream.bufferFrames ||
+            (!stream.exclusive && frames > stream.bufferFrames - stream.queued)) {
+            return kAudclntBufferTooLarge;
+        }
+        stream.pendingFrames = frames;
+        stream.bytes.assign(std::size_t{frames} * stream.format.blockAlign(), 0xCD);
+        data = stream.bytes.data();
+        return result;
+    }
+
+    Hresult releaseBuffer(std::uint32_t frames, std::uint32_t flags) override {
+        std::function<void(const float*, std::uint32_t, std::uint32_t)> observer;
+        const float* decoded = nullptr;
+        std::uint32_t channels = 0;
+        {
+            std::unique_lock lock(state_->mutex);
+            const Hresult result =
+                state_->planned(lock, endpoint_->setup.id, SimulatedCall::ReleaseBuffer);
+            if (hresultFailed(result)) {
+                return result;
+            }
+            Stream& stream = endpoint_->stream;
+            if (frames > stream.pendingFrames) {
+                return kInvalidSize;
+            }
+            stream.pendingFrames = 0;
+            if (!stream.exclusive) {
+                stream.queued += frames;
+            }
+            channels = stream.format.channels;
+            stream.decoded.assign(std::size_t{frames} * channels, 0.0f);
+            if ((flags & kBufferFlagsSilent) == 0) {
+                for (std::size_t i = 0; i < stream.decoded.size(); ++i) {
+                    stream.decoded[i] = decodeSamples(
+                        stream.format, stream.bytes.data() + i * stream.format.bytesPerSample);
+                }
+            }
+            observer = endpoint_->setup.renderObserver;
+            decoded = stream.decoded.data();
+        }
+        // The worker is the only one to touch its stream meanwhile.
+        if (observer) {
+            observer(decoded, frames, channels);
+        }
+        return kHresultOk;
+    }
+
+private:
+    std::shared_ptr<State> state_;
+    Endpoint* endpoint_;
+};
+
+class SimulatedCapture : public AudioCaptureApi {
+public:
+    SimulatedCapture(std::shared_ptr<State> state, Endpoint* endpoint)
+        : state_(std::move(state)), endpoint_(endpoint) {}
+
+    Hresult getBuffer(std::uint8_t*& data, std::uint32_t& frames, std::uint32_t& flags,
+                      std::uint64_t& devicePosition, std::uint64_t& qpcPosition) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetBuffer);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        Stream& stream = endpoint_->stream;
+        if (available(stream) == 0) {
+            frames = 0;
+            data = nullptr;
+            return kBufferEmpty;
+        }
+        const std::uint64_t packet = stream.packetsRead;
+        const std::uint32_t period = stream.periodFrames;
+        frames = period;
+        flags = stream.overflowed ? kBufferFlagsDataDiscontinuity : 0;
+        stream.overflowed = false;
+        if (endpoint_->setup.packetFlags) {
+            flags |= endpoint_->setup.packetFlags(packet);
+        }
+        devicePosition = packet * period;
+        qpcPosition = static_cast<std::uint64_t>(
+            stream.startTime +
+            std::llround(devicePosition * kTicksPerSecond / stream.rate(endpoint_->clockScale)));
+        if ((flags & kBufferFlagsSilent) != 0) {
+            data = nullptr;
+            return result;
+        }
+        const std::uint32_t channels = stream.format.channels;
+        stream.bytes.assign(std::size_t{period} * stream.format.blockAlign(), 0);
+        for (std::uint32_t i = 0; i < period; ++i) {
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const float value = endpoint_->setup.captureSignal
+                                        ? endpoint_->setup.captureSignal(devicePosition + i, c)
+                                        : 0.0f;
+                encodeSamples(stream.format,
+                              stream.bytes.data() +
+                                  (std::size_t{i} * channels + c) * stream.format.bytesPerSample,
+                              value);
+            }
+        }
+        data = stream.bytes.data();
+        return result;
+    }
+
+    Hresult releaseBuffer(std::uint32_t frames) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result =
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::ReleaseBuffer);
+        if (!hresultFailed(result) && frames != 0) {
+            ++endpoint_->stream.packetsRead;
+        }
+        return result;
+    }
+
+    Hresult getNextPacketSize(std::uint32_t& frames) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result =
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetNextPacketSize);
+        frames = available(endpoint_->stream) > 0 ? endpoint_->stream.periodFrames : 0;
+        return result;
+    }
+
+private:
+    // Whole packets waiting; the oldest are lost when they no longer fit the buffer.
+    std::uint64_t available(Stream& stream) {
+        if (stream.periodFrames == 0) {
+            return 0;
+        }
+        const std::uint64_t captured =
+            stream.framesAt(state_->now(), endpoint_->clockScale) / stream.periodFrames;
+        const std::uint64_t room = std::max(1u, stream.bufferFrames / stream.periodFrames);
+        if (captured - stream.packetsRead > room) {
+            stream.packetsRead = captured - room;
+            stream.overflowed = true;
+        }
+        return captured - stream.packetsRead;
+    }
+
+    std::shared_ptr<State> state_;
+    Endpoint* endpoint_;
+};
+
+class SimulatedClient : public AudioClientApi {
+public:
+    SimulatedClient(std::shared_ptr<State> state, Endpoint* endpoint)
+        : state_(std::move(state)), endpoint_(endpoint) {}
+
+    Hresult getMixFormat(WaveFormatBytes& format) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::GetMixFormat);
+        if (!hresultFailed(result)) {
+            const auto& mix = endpoint_->setup.mixFormat;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(&mix);
+            format.assign(bytes, bytes + sizeof(WaveFormatEx) + mix.format.extraSize);
+        }
+        return result;
+    }
+
+    Hresult isFormatSupported(ShareMode mode, const WaveFormatEx* format) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::IsFormatSupported);
+        if (hresultFailed(result) || result == kHresultFalse) {
+            return result;
+        }
+        return supports(mode, format);
+    }
+
+    Hresult getDevicePeriod(std::int64_t& defaultPeriod, std::int64_t& minimumPeriod) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::GetDevicePeriod);
+        const double rate = mixOf(*endpoint_).sampleRate;
+        defaultPeriod = std::llround(endpoint_->setup.periodFrames * kTicksPerSecond / rate);
+        minimumPeriod = std::llround(endpoint_->setup.minimumPeriodFrames * kTicksPerSecond / rate);
+        return result;
+    }
+
+    Hresult initialize(ShareMode mode, std::uint32_t, std::int64_t bufferDuration, std::int64_t,
+                       const WaveFormatEx* format) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::Initialize);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        Stream& stream = endpoint_->stream;
+        if (stream.initialized) {
+            return kAlreadyInitialized;
+        }
+        const Hresult supported = supports(mode, format);
+        if (supported != kHresultOk) {
+            return hresultFailed(supported) ? supported : kAudclntUnsupportedFormat;
+        }
+        checkWaveFormat(stream.format, format);
+        if (mode == ShareMode::Exclusive) {
+            const auto frames = static_cast<std::uint32_t>(
+                std::llround(bufferDuration * stream.format.sampleRate / kTicksPerSecond));
+            const std::uint32_t alignment = endpoint_->setup.exclusiveAlignmentFrames;
+            if (alignment != 0 && frames % alignment != 0) {
+                stream.bufferFrames = (frames + alignment - 1) / alignment * alignment;
+                return kAudclntBufferSizeNotAligned;
+            }
+            stream.bufferFrames = frames;
+            stream.periodFrames = frames;
+            stream.exclusive = true;
+        } else {
+            stream.bufferFrames = endpoint_->setup.sharedBufferFrames;
+            stream.periodFrames = endpoint_->setup.periodFrames;
+        }
+        stream.initialized = true;
+        return kHresultOk;
+    }
+
+    Hresult getBufferSize(std::uint32_t& frames) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::GetBufferSize);
+        frames = endpoint_->stream.bufferFrames;
+        if (hresultFailed(result)) {
+            return result;
+        }
+        return frames == 0 ? kNotInitialized : kHresultOk;
+    }
+
+    Hresult getStreamLatency(std::int64_t& latency) override {
+        std::unique_lock lock(state_->mutex);
+        latency = endpoint_->setup.streamLatency;
+        return call(lock, SimulatedCall::GetStreamLatency);
+    }
+
+    Hresult getCurrentPadding(std::uint32_t& frames) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::GetCurrentPadding);
+        Stream& stream = endpoint_->stream;
+        stream.drain(state_->now(), endpoint_->clockScale);
+        frames = static_cast<std::uint32_t>(stream.queued);
+        return result;
+    }
+
+    Hresult setEventHandle(SystemEvent event) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::SetEventHandle);
+        if (!hresultFailed(result)) {
+            auto* record = static_cast<EventRecord*>(event);
+            record->device = endpoint_;
+            endpoint_->stream.event = record;
+        }
+        return result;
+    }
+
+    Hresult getRenderClient(std::unique_ptr<AudioRenderApi>& render) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = service(lock, DataFlow::Render);
+        if (!hresultFailed(result)) {
+            render = std::make_unique<SimulatedRender>(state_, endpoint_);
+        }
+        return result;
+    }
+
+    Hresult getCaptureClient(std::unique_ptr<AudioCaptureApi>& capture) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = service(lock, DataFlow::Capture);
+        if (!hresultFailed(result)) {
+            capture = std::make_unique<SimulatedCapture>(state_, endpoint_);
+        }
+        return result;
+    }
+
+    Hresult getClock(std::unique_ptr<AudioClockApi>& clock) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = service(lock, endpoint_->setup.flow);
+        if (!hresultFailed(result)) {
+            clock = std::make_unique<SimulatedClock>(state_, endpoint_);
+        }
+        return result;
+    }
+
+    Hresult start() override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::Start);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        Stream& stream = endpoint_->stream;
+        if (!stream.initialized) {
+            return kNotInitialized;
+        }
+        stream.started = true;
+        stream.startTime = state_->now();
+        stream.eventsFired = 0;
+        stream.consumedAtUpdate = 0;
+        return kHresultOk;
+    }
+
+    Hresult stop() override {
+        std::unique_lock lock(state_->mutex);
+        endpoint_->stream.started = false;
+        return kHresultOk;
+    }
+
+    Hresult queryLowLatency() override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::QueryLowLatency);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        return endpoint_->setup.lowLatencyFundamental == 0 ? kNoInterface : kHresultOk;
+    }
+
+    Hresult getSharedModeEnginePeriod(const WaveFormatEx*, std::uint32_t& defaultPeriod,
+                                      std::uint32_t& fundamentalPeriod,
+                                      std::uint32_t& minimumPeriod,
+                                      std::uint32_t& maximumPeriod) override {
+        std::unique_lock lock(state_->mutex);
+        const SimulatedEndpoint& setup = endpoint_->setup;
+        defaultPeriod = setup.periodFrames;
+        fundamentalPeriod = setup.lowLatencyFundamental;
+        minimumPeriod = setup.lowLatencyMinimum;
+        maximumPeriod = setup.lowLatencyMaximum;
+        return call(lock, SimulatedCall::GetSharedModeEnginePeriod);
+    }
+
+    Hresult initializeSharedAudioStream(std::uint32_t, std::uint32_t periodFrames,
+                                        const WaveFormatEx* format) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = call(lock, SimulatedCall::InitializeSharedAudioStream);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        Stream& stream = endpoint_->stream;
+        if (supports(ShareMode::Shared, format) != kHresultOk) {
+            return kAudclntUnsupportedFormat;
+        }
+        checkWaveFormat(stream.format, format);
+        stream.periodFrames = periodFrames;
+        stream.bufferFrames = std::max(endpoint_->setup.sharedBufferFrames, 2 * periodFrames);
+        stream.initialized = true;
+        return kHresultOk;
+    }
+
+    Hresult getCurrentSharedModeEnginePeriod(WaveFormatBytes& format,
+                                             std::uint32_t& periodFrames) override {
+        std::unique_lock lock(state_->mutex);
+        const auto& mix = endpoint_->setup.mixFormat;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&mix);
+        format.assign(bytes, bytes + sizeof mix);
+        periodFrames = endpoint_->stream.periodFrames;
+        return endpoint_->setup.lowLatencyFundamental == 0 ? kNoInterface : kHresultOk;
+    }
+
+private:
+    Hresult call(std::unique_lock<std::mutex>& lock, SimulatedCall which) {
+        return state_->planned(lock, endpoint_->setup.id, which);
+    }
+
+    Hresult service(std::unique_lock<std::mutex>& lock, DataFlow flow) {
+        const Hresult result = call(lock, SimulatedCall::GetService);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        if (!endpoint_->stream.initialized) {
+            return kNotInitialized;
+        }
+        return flow == endpoint_->setup.flow ? kHresultOk : hresultFromBits(0x88890003u);
+    }
+
+    Hresult supports(ShareMode mode, const WaveFormatEx* format) const {
+        NegotiatedFormat asked;
+        if (!checkWaveFormat(asked, format)) {
+            return kAudclntUnsupportedFormat;
+        }
+        if (mode == ShareMode::Shared) {
+            return sameLayout(asked, mixOf(*endpoint_)) ? kHresultOk : kHresultFalse;
+        }
+        if (endpoint_->setup.exclusiveInUse) {
+            return kAudclntDeviceInUse;
+        }
+        for (const ExclusiveLayout& layout : endpoint_->setup.exclusiveLayouts) {
+            if ((asked.isFloat != 0) == layout.isFloat &&
+                asked.bytesPerSample * 8 == layout.containerBits &&
+                asked.validBits == layout.validBits &&
+                asked.channels == mixOf(*endpoint_).channels) {
+                return kHresultOk;
+            }
+        }
+        return kAudclntUnsupportedFormat;
+    }
+
+    std::shared_ptr<State> state_;
+    Endpoint* endpoint_;
+};
+
+class SimulatedDevice : public AudioDeviceApi {
+public:
+    SimulatedDevice(std::shared_ptr<State> state, Endpoint* endpoint)
+        : state_(std::move(state)), endpoint_(endpoint) {}
+
+    Hresult getId(std::u16string& id) override {
+        std::unique_lock lock(state_->mutex);
+        id = utf8ToWide(endpoint_->setup.id);
+        return state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetId);
+    }
+
+    Hresult getDataFlow(DataFlow& flow) override {
+        std::unique_lock lock(state_->mutex);
+        flow = endpoint_->setup.flow;
+        return state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetDataFlow);
+    }
+
+    Hresult readProperty(DeviceProperty property, PropertyValue& value) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result =
+            state_->planned(lock, endpoint_->setup.id, SimulatedCall::ReadProperty);
+        if (property == DeviceProperty::FriendlyName) {
+            value.kind = PropertyValue::Kind::Text;
+            value.text = utf8ToWide(endpoint_->setup.name);
+        } else {
+            value = endpoint_->setup.container;
+        }
+        return result;
+    }
+
+    Hresult activateClient(std::unique_ptr<AudioClientApi>& client) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = state_->planned(lock, endpoint_->setup.id, SimulatedCall::Activate);
+        if (!hresultFailed(result)) {
+            // A new client starts a new stream; the event handle stays with the old one.
+            EventRecord* event = endpoint_->stream.event;
+            if (event != nullptr) {
+                event->device = nullptr;
+            }
+            endpoint_->stream = Stream{};
+            client = std::make_unique<SimulatedClient>(state_, endpoint_);
+        }
+        return result;
+    }
+
+private:
+    std::shared_ptr<State> state_;
+    Endpoint* endpoint_;
+};
+
+class SimulatedEnumerator : public AudioEnumeratorApi {
+public:
+    explicit SimulatedEnumerator(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+    Hresult enumerateActive(DataFlow flow,
+                            std::vector<std::unique_ptr<AudioDeviceApi>>& devices) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = state_->planned(lock, "", SimulatedCall::EnumerateActive);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        for (auto& endpoint : state_->endpoints) {
+            if (endpoint->setup.flow == flow) {
+                devices.push_back(std::make_unique<SimulatedDevice>(state_, endpoint.get()));
+            }
+        }
+        return result;
+    }
+
+    Hresult getDevice(const std::u16string& id, std::unique_ptr<AudioDeviceApi>& device) override {
+        std::unique_lock lock(state_->mutex);
+        const Hresult result = state_->planned(lock, "", SimulatedCall::GetDevice);
+        if (hresultFailed(result)) {
+            return result;
+        }
+        Endpoint* endpoint = state_->find(id);
+        if (endpoint == nullptr) {
+            return kNotFound;
+        }
+        device = std::make_unique<SimulatedDevice>(state_, endpoint);
+        return kHresultOk;
+    }
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+} // namespace
+
+WaveFormatExtensible simulatedMixFormat(std::uint16_t channels, std::uint32_t rate, bool isFloat,
+                                        std::uint16_t containerBits, std::uint16_t validBits) {
+    return extensibleFormat(isFloat ? kSubtypeIeeeFloat : kSubtypePcm, channels, rate,
+                            containerBits, validBits, channels == 2 ? 3 : 0);
+}
+
+SimulatedAudioSystem::SimulatedAudioSystem(bool realTime)
+    : state_(std::make_shared<State>(realTime)) {}
+
+SimulatedAudioSystem::~SimulatedAudioSystem() = default;
+
+void SimulatedAudioSystem::addEndpoint(SimulatedEndpoint setup) {
+    std::lock_guard lock(state_->mutex);
+    auto endpoint = std::make_unique<Endpoint>();
+    const double nominal = setup.mixFormat.format.samplesPerSec;
+    endpoint->clockScale = setup.trueRate > 0.0 && nominal > 0.0 ? setup.trueRate / nominal : 1.0;
+    endpoint->setup = std::move(setup);
+    state_->endpoints.push_back(std::move(endpoint));
+}
+
+void SimulatedAudioSystem::removeEndpoint(const std::string& id) {
+    std::lock_guard lock(state_->mutex);
+    state_->endpoints.remove_if([&](const auto& endpoint) { return endpoint->setup.id == id; });
+}
+
+void SimulatedAudioSystem::failCall(const std::string& id, SimulatedCall call, int nth,
+                                    Hresult result, double delaySeconds) {
+    std::lock_guard lock(state_->mutex);
+    state_->plans[{id, call}].push_back(Plan{nth, result, delaySeconds});
+}
+
+int SimulatedAudioSystem::callCount(const std::string& id, SimulatedCall call) const {
+    std::lock_guard lock(state_->mutex);
+    const auto found = state_->counts.find({id, call});
+    return found == state_->counts.end() ? 0 : found->second;
+}
+
+void SimulatedAudioSystem::advance(double seconds) {
+    std::unique_lock lock(state_->mutex);
+    state_->sleepFor(lock, seconds);
+}
+
+double SimulatedAudioSystem::seconds() const {
+    std::lock_guard lock(state_->mutex);
+    return static_cast<double>(state_->now()) / kTicksPerSecond;
+}
+
+Hresult SimulatedAudioSystem::enterApartment() {
+    std::unique_lock lock(state_->mutex);
+    return state_->planned(lock, "", SimulatedCall::EnterApartment);
+}
+
+void SimulatedAudioSystem::leaveApartment() {}
+
+Hresult SimulatedAudioSystem::createEnumerator(std::unique_ptr<AudioEnumeratorApi>& enumerator) {
+    std::unique_lock lock(state_->mutex);
+    const Hresult result = state_->planned(lock, "", SimulatedCall::CreateEnumerator);
+    if (!hresultFailed(result)) {
+        enumerator = std::make_unique<SimulatedEnumerator>(state_);
+    }
+    return result;
+}
+
+SystemEvent SimulatedAudioSystem::createEvent(bool manualReset) {
+    std::unique_lock lock(state_->mutex);
+    if (hresultFailed(state_->planned(lock, "", SimulatedCall::CreateEvent))) {
+        return nullptr;
+    }
+    auto event = std::make_unique<EventRecord>();
+    event->manualReset = manualReset;
+    event->serial = state_->nextSerial++;
+    EventRecord* handle = event.get();
+    state_->events.emplace(handle, std::move(event));
+    return handle;
+}
+
+void SimulatedAudioSystem::setEvent(SystemEvent event) {
+    std::lock_guard lock(state_->mutex);
+    static_cast<EventRecord*>(event)->signalled = true;
+    if (state_->realTime) {
+        state_->wake.notify_all();
+    }
+}
+
+void SimulatedAudioSystem::closeEvent(SystemEvent event) {
+    std::lock_guard lock(state_->mutex);
+    auto* record = static_cast<EventRecord*>(event);
+    for (auto& endpoint : state_->endpoints) {
+        if (endpoint->stream.event == record) {
+            endpoint->stream.event = nullptr;
+        }
+    }
+    state_->events.erase(record);
+}
+
+WaitResult SimulatedAudioSystem::waitForEvent(SystemEvent event, std::uint32_t timeoutMs) {
+    std::unique_lock lock(state_->mutex);
+    const Ticks deadline =
+        timeoutMs == kWaitForever ? kForever : state_->now() + Ticks{timeoutMs} * 10000;
+    return state_->blockUntil(lock, static_cast<EventRecord*>(event), deadline);
+}
+
+void SimulatedAudioSystem::sleepOneMillisecond() {
+    std::unique_lock lock(state_->mutex);
+    state_->sleepFor(lock, 0.001);
+}
+
+Hresult SimulatedAudioSystem::enterProAudioTask(ProAudioTask& task) {
+    std::unique_lock lock(state_->mutex);
+    const Hresult result = state_->planned(lock, "", SimulatedCall::EnterProAudioTask);
+    task = hresultFailed(result) ? nullptr : this;
+    return result;
+}
+
+void SimulatedAudioSystem::leaveProAudioTask(ProAudioTask) {}
+
+std::thread SimulatedAudioSystem::startThread(std::function<void()> body) {
+    {
+        std::lock_guard lock(state_->mutex);
+        ++state_->active;
+    }
+    return std::thread([state = state_, body = std::move(body)] {
+        body();
+        std::lock_guard lock(state->mutex);
+        --state->active;
+        if (!state->realTime && state->active == 0) {
+            state->scheduleNext();
+        }
+    });
+}
+
+void SimulatedAudioSystem::joinThread(std::thread& thread) {
+    {
+        std::lock_guard lock(state_->mutex);
+        --state_->active;
+        if (!state_->realTime && state_->active == 0) {
+            state_->scheduleNext();
+        }
+    }
+    thread.join();
+    std::lock_guard lock(state_->mutex);
+    ++state_->active;
+}
+
+AudioSystem& platformAudioSystem() {
+    static SimulatedAudioSystem* system = [] {
+        auto* simulated = new SimulatedAudioSystem(true);
+        SimulatedEndpoint output;
+        output.id = "{0.0.0.00000000}.{simulated-output}";
+        output.name = "Speakers (Simulated Audio)";
+        output.flow = DataFlow::Render;
+        output.mixFormat = simulatedMixFormat(2, 48000);
+        simulated->addEndpoint(output);
+        SimulatedEndpoint input = output;
+        input.id = "{0.0.1.00000000}.{simulated-input}";
+        input.name = "Microphone (Simulated Audio)";
+        input.flow = DataFlow::Capture;
+        simulated->addEndpoint(input);
+        return simulated;
+    }();
+    return *system;
+}
+
+} // namespace velkaphon::rack

@@ -1,0 +1,246 @@
+#include "audio/drift_resampler.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace velkaphon::rack {
+namespace {
+
+void pushSine(SpscRing& ring, std::uint64_t& sampleIndex, std::size_t count, double frequency,
+              double rate) {
+    std::vector<float> frames(count * static_cast<std::size_t>(ring.channels));
+    for (std::size_t i = 0; i < count; ++i, ++sampleIndex) {
+        const float value =
+            static_cast<float>(std::sin(2.0 * std::numbers::pi * frequency * sampleIndex / rate));
+        for (std::int32_t c = 0; c < ring.channels; ++c) {
+            frames[i * ring.channels + c] = c == 0 ? value : -value;
+        }
+    }
+    ASSERT_TRUE(ring.push(frames.data(), static_cast<std::int32_t>(count)));
+}
+
+void pushConstant(SpscRing& ring, std::size_t count, float value) {
+    std::vector<float> frames(count * static_cast<std::size_t>(ring.channels), value);
+    ASSERT_TRUE(ring.push(frames.data(), static_cast<std::int32_t>(count)));
+}
+
+TEST(RateEstimator, FirstCallGivesTheNominalRateAndShortIntervalsChangeNothing) {
+    RateEstimator state;
+    EXPECT_EQ(estimateDeviceRate(state, 1000.0, 5e6, 48000.0), 48000.0);
+    EXPECT_EQ(state.first, 0);
+    // 0.2 s later: the same value, and lastTime stays.
+    EXPECT_EQ(estimateDeviceRate(state, 1000.0 + 9600.6, 5e6 + 2e6, 48000.0), 48000.0);
+    EXPECT_EQ(state.lastTime, 5e6);
+    EXPECT_EQ(state.lastPosition, 1000.0);
+}
+
+TEST(RateEstimator, ImplausibleMeasurementsAreIgnoredButMoveTheTimeStampOn) {
+    RateEstimator state;
+    estimateDeviceRate(state, 0.0, 0.0, 48000.0);
+    // 1 % fast: ignored.
+    EXPECT_EQ(estimateDeviceRate(state, 48480.0, 1e7, 48000.0), 48000.0);
+    EXPECT_EQ(state.lastTime, 1e7);
+    EXPECT_EQ(state.lastPosition, 48480.0);
+    // 0.4 % fast: 5 % of the way there.
+    const double measured = 48000.0 * 1.004;
+    EXPECT_DOUBLE_EQ(estimateDeviceRate(state, 48480.0 + measured, 2e7, 48000.0),
+                     48000.0 + 0.05 * (measured - 48000.0));
+    // No time at all has passed: nothing is measured.
+    const double before = state.estimate;
+    EXPECT_EQ(estimateDeviceRate(state, 1e9, 2e7, 48000.0), before);
+}
+
+TEST(RateEstimator, ConvergesOnTheTrueRateOfTheDeviceClock) {
+    RateEstimator state;
+    double estimate = 0.0;
+    // A 48003 Hz device read every 10 ms for two minutes.
+    for (int tick = 0; tick <= 12000; ++tick) {
+        const double seconds = tick * 0.01;
+        estimate = estimateDeviceRate(state, std::floor(seconds * 48003.0), seconds * 1e7, 48000.0);
+    }
+    EXPECT_NEAR(estimate, 48003.0, 0.5);
+}
+
+TEST(DriftResamplerTable, EveryRowSumsToOne) {
+    SpscRing ring;
+    ring.reset(1, 8192);
+    DriftResampler resampler;
+    for (double ringRate : {48000.0, 44100.0, 96000.0}) {
+        resampler.configure(&ring, ringRate, 48000.0, 500.0);
+        ASSERT_EQ(resampler.table.size(), 1025u * 64u);
+        for (int phase = 0; phase <= 1024; ++phase) {
+            double sum = 0.0;
+            for (int k = 0; k < 64; ++k) {
+                sum += resampler.row(phase)[k];
+            }
+            ASSERT_NEAR(sum, 1.0, 2e-6) << ringRate << " " << phase;
+        }
+    }
+    // Row 0 peaks on its own frame, and row 1024 is row 0 one frame later.
+    resampler.configure(&ring, 48000.0, 48000.0, 500.0);
+    EXPECT_GT(resampler.row(0)[31], 0.9f);
+    EXPECT_NEAR(resampler.row(1024)[32], resampler.row(0)[31], 1e-3);
+}
+
+TEST(DriftResamplerTable, CutoffFollowsTheDownsamplingRatio) {
+    EXPECT_DOUBLE_EQ(resamplerCutoff(2.0), 0.94 / 2.01);
+    EXPECT_DOUBLE_EQ(resamplerCutoff(1.0), 0.94 / 1.005);
+    EXPECT_DOUBLE_EQ(resamplerCutoff(0.5), 0.94);
+    EXPECT_DOUBLE_EQ(resamplerCutoff(44100.0 / 48000.0), 0.94);
+}
+
+TEST(DriftResamplerController, FillErrorIsProportionalUntilItsClamp) {
+    EXPECT_DOUBLE_EQ(fillError(1500.0, 500.0), 0.0004);
+    EXPECT_DOUBLE_EQ(fillError(5500.0, 500.0), 0.0005);
+    EXPECT_DOUBLE_EQ(fillError(-4500.0, 500.0), -0.0005);
+    EXPECT_DOUBLE_EQ(fillError(500.0, 500.0), 0.0);
+    // A target under one frame divides by one.
+    EXPECT_DOUBLE_EQ(fillError(1.5, 0.5), 0.0002);
+}
+
+// Puts the read position where a running resampler would hold it: the fill exactly at target.
+void lockAtTarget(DriftResampler& resampler, const SpscRing& ring) {
+    resampler.primed = 1;
+    resampler.everPrimed = 1;
+    resampler.position = static_cast<double>(ring.writeIndex.load()) - resampler.target;
+}
+
+TEST(DriftResamplerController, EqualRatesAtTheTargetKeepTheStepAtOne) {
+    SpscRing ring;
+    ring.reset(1, 8192);
+    DriftResampler resampler;
+    resampler.configure(&ring, 48000.0, 48000.0, 500.0);
+    pushConstant(ring, 1000, 0.25f);
+    lockAtTarget(resampler, ring);
+    float out = -1.0f;
+    double ppm = 99.0;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
+        ASSERT_EQ(ppm, 0.0);
+        pushConstant(ring, 1, 0.25f);
+    }
+    EXPECT_EQ(resampler.step, 1.0);
+    EXPECT_NEAR(out, 0.25f, 1e-6);
+}
+
+TEST(DriftResamplerController, TheStepSlewsAndStaysWithinHalfAPercent) {
+    SpscRing ring;
+    ring.reset(1, 65536);
+    DriftResampler resampler;
+    resampler.configure(&ring, 48000.0, 48000.0, 100.0);
+    pushConstant(ring, 60000, 0.0f);
+    float out;
+    double ppm = 0.0;
+    // The measured ratio asks for twice the speed: each frame moves the step by 5e-7.
+    ASSERT_TRUE(resampler.readFrame(&out, 2.0, &ppm));
+    EXPECT_NEAR(ppm, 0.5, 1e-9);
+    ASSERT_TRUE(resampler.readFrame(&out, 2.0, &ppm));
+    EXPECT_NEAR(ppm, 1.0, 1e-9);
+    for (int i = 0; i < 12000; ++i) {
+        ASSERT_TRUE(resampler.readFrame(&out, 2.0, &ppm));
+    }
+    EXPECT_NEAR(ppm, 5000.0, 1e-6);
+    EXPECT_NEAR(resampler.step, 1.005, 1e-12);
+    // And back down at the same pace when the ratio turns slow.
+    ASSERT_TRUE(resampler.readFrame(&out, 0.5, &ppm));
+    EXPECT_NEAR(ppm, 4999.5, 1e-6);
+}
+
+TEST(DriftResamplerPriming, WaitsForTheTargetPlusMarginWithoutTouchingTheRing) {
+    SpscRing ring;
+    ring.reset(1, 8192);
+    DriftResampler resampler;
+    resampler.configure(&ring, 48000.0, 48000.0, 500.0);
+    pushConstant(ring, 531, 1.0f); // fill 563, one short of 564
+    float out = 7.0f;
+    double ppm = 3.0;
+    EXPECT_FALSE(resampler.readFrame(&out, 1.0, &ppm));
+    EXPECT_EQ(out, 7.0f);
+    EXPECT_EQ(ring.readIndex.load(), 0u);
+    EXPECT_EQ(resampler.primed, 0);
+    EXPECT_EQ(resampler.everPrimed, 0);
+    pushConstant(ring, 1, 1.0f);
+    EXPECT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
+    EXPECT_EQ(resampler.primed, 1);
+    EXPECT_EQ(resampler.everPrimed, 1);
+    // Position 32 + one step; the read index keeps the 31 frames behind it.
+    EXPECT_EQ(ring.readIndex.load(), 2u);
+}
+
+TEST(DriftResamplerPriming, AStarvedReaderDropsItsLockAndTheWaitingFrames) {
+    SpscRing ring;
+    ring.reset(1, 8192);
+    DriftResampler resampler;
+    resampler.configure(&ring, 48000.0, 48000.0, 100.0);
+    pushConstant(ring, 200, 0.5f);
+    float out;
+    double ppm;
+    int produced = 0;
+    while (resampler.readFrame(&out, 1.0, &ppm)) {
+        ++produced;
+    }
+    // Fill 232 at the start, read position 32: it stops once the position comes within 32
+    // frames of the write index.
+    EXPECT_EQ(produced, 232 - 32 - 32);
+    EXPECT_EQ(resampler.primed, 0);
+    EXPECT_EQ(resampler.everPrimed, 1);
+    EXPECT_EQ(ring.readIndex.load(), ring.writeIndex.load());
+    EXPECT_EQ(ring.fill(), 0u);
+    // It primes again on a full target.
+    pushConstant(ring, 163, 0.5f);
+    EXPECT_FALSE(resampler.readFrame(&out, 1.0, &ppm));
+    pushConstant(ring, 1, 0.5f);
+    EXPECT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
+}
+
+TEST(DriftResamplerSignal, UnityRatioPassesASineOnTime) {
+    SpscRing ring;
+    ring.reset(2, 8192);
+    DriftResampler resampler;
+    resampler.configure(&ring, 48000.0, 48000.0, 1024.0);
+    std::uint64_t written = 0;
+    pushSine(ring, written, 1024, 1000.0, 48000.0);
+    // The first pushed frame sits just past the initial silence.
+    resampler.primed = 1;
+    resampler.position = 32.0;
+    double worst = 0.0;
+    for (std::uint64_t n = 0; n < 600; ++n) {
+        float out[2];
+        double ppm;
+        ASSERT_TRUE(resampler.readFrame(out, 1.0, &ppm));
+        pushSine(ring, written, 1, 1000.0, 48000.0);
+        const double expected = std::sin(2.0 * std::numbers::pi * 1000.0 * n / 48000.0);
+        // The first 32 outputs still see the initial silence behind them.
+        if (n < 32) {
+            continue;
+        }
+        worst = std::max({worst, std::fabs(out[0] - expected), std::fabs(out[1] + expected)});
+    }
+    EXPECT_LT(worst, 1e-3);
+}
+
+TEST(DriftResamplerSignal, NonFiniteSumsComeOutAsZero) {
+    SpscRing ring;
+    ring.reset(1, 8192);
+    DriftResampler resampler;
+    resampler.configure(&ring, 48000.0, 48000.0, 100.0);
+    pushConstant(ring, 100, 0.0f);
+    const float infinity = std::numeric_limits<float>::infinity();
+    ASSERT_TRUE(ring.push(&infinity, 1));
+    pushConstant(ring, 100, 0.0f);
+    float out = 1.0f;
+    double ppm;
+    bool sawZeroAtTheInfinity = false;
+    for (int i = 0; i < 120; ++i) {
+        ASSERT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
+        ASSERT_TRUE(std::isfinite(out));
+        sawZeroAtTheInfinity = sawZeroAtTheInfinity || (i == 100 && out == 0.0f);
+    }
+    EXPECT_TRUE(sawZeroAtTheInfinity);
+}
+
+} // namespace
+} // namespace velkaphon::rack
