@@ -31,6 +31,13 @@ void fillRamp(std::vector<float>& channel, float base) {
     }
 }
 
+// Channel c of the bus ramps from 10 x c.
+void rampEveryChannel(ChannelSet& set, std::size_t bus, std::size_t channels) {
+    for (std::size_t channel = 0; channel < channels; ++channel) {
+        fillRamp(set.channel(bus, channel), 10.0F * static_cast<float>(channel));
+    }
+}
+
 std::vector<float> ramp(float base) {
     std::vector<float> channel(kFrames);
     fillRamp(channel, base);
@@ -154,9 +161,7 @@ TEST(BuiltinProcess, DistributorCopiesTheInputToEveryOutput) {
 TEST(BuiltinProcess, BreakoutGivesEachChannelItsOwnPort) {
     auto breakout = make("breakout", {{"channels", 3}});
     ModuleBlock block(*breakout, kFrames);
-    for (std::size_t channel = 0; channel < 3; ++channel) {
-        fillRamp(block.inputs.channel(0, channel), 10.0F * static_cast<float>(channel));
-    }
+    rampEveryChannel(block.inputs, 0, 3);
     block.run(*breakout);
     EXPECT_EQ(block.outputs.channel(0, 0), ramp(0.0F));
     EXPECT_EQ(block.outputs.channel(1, 0), ramp(10.0F));
@@ -176,9 +181,7 @@ TEST(BuiltinProcess, MatrixIsTheIdentityByDefaultWithUnmappedOutputsSilent) {
 
     auto narrowing = make("matrix", {{"inputChannels", 3}, {"outputChannels", 2}});
     ModuleBlock narrow(*narrowing, kFrames);
-    for (std::size_t channel = 0; channel < 3; ++channel) {
-        fillRamp(narrow.inputs.channel(0, channel), 10.0F * static_cast<float>(channel));
-    }
+    rampEveryChannel(narrow.inputs, 0, 3);
     narrowing->process(narrow.context);
     EXPECT_EQ(narrow.outputs.channel(0, 0), ramp(0.0F));
     EXPECT_EQ(narrow.outputs.channel(0, 1), ramp(10.0F));
@@ -189,9 +192,7 @@ TEST(BuiltinProcess, MatrixFollowsItsMapping) {
         "matrix",
         {{"inputChannels", 3}, {"outputChannels", 4}, {"mapping", {2, -1, 0, 2}}, {"channels", 1}});
     ModuleBlock block(*matrix, kFrames);
-    for (std::size_t channel = 0; channel < 3; ++channel) {
-        fillRamp(block.inputs.channel(0, channel), 10.0F * static_cast<float>(channel));
-    }
+    rampEveryChannel(block.inputs, 0, 3);
     block.run(*matrix);
     EXPECT_EQ(block.outputs.channel(0, 0), ramp(20.0F));
     EXPECT_EQ(block.outputs.channel(0, 1), kSilence);
