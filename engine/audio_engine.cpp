@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace velkaphon::rack {
 
@@ -23,8 +24,13 @@ AudioEngine::~AudioEngine() {
 }
 
 void AudioEngine::publishGraph(std::unique_ptr<PreparedGraph> graph) {
-    delete pendingGraph_.exchange(graph.release(), std::memory_order_acq_rel);
+    offerGraph(std::move(graph));
     drainRetired();
+}
+
+void AudioEngine::offerGraph(std::unique_ptr<PreparedGraph> graph) {
+    // A graph published earlier that the audio thread never took.
+    delete pendingGraph_.exchange(graph.release(), std::memory_order_acq_rel);
 }
 
 void AudioEngine::drainRetired() {

@@ -55,6 +55,11 @@ public:
                  std::uint64_t hostEventCount) noexcept;
 
 private:
+    // Lets a test fill the retired ring, which publishGraph's own draining never allows.
+    friend struct AudioEngineTestAccess;
+
+    // Control thread: the exchange half of publishGraph, without the draining.
+    void offerGraph(std::unique_ptr<PreparedGraph> graph);
     void takePendingGraph() noexcept;
     void applyControls() noexcept;
     void recordPeaks() noexcept;
