@@ -200,11 +200,12 @@ TEST(GraphCompilerPorts, ListsAndPortsAreValidatedInputsFirst) {
         {port("a", 65)},
         {port("a", 0)},
     };
-    for (const auto& list : badLists) {
+    for (std::size_t i = 0; i < badLists.size(); ++i) {
         TestModuleSetup setup;
-        setup.outputs = list;
-        modules.add("bad", setup);
-        EXPECT_EQ(failure({{node("bad")}, {}, {}}, modules), "Invalid or duplicate module port");
+        setup.outputs = badLists[i];
+        const std::string id = "bad" + std::to_string(i);
+        modules.add(id, setup);
+        EXPECT_EQ(failure({{node(id)}, {}, {}}, modules), "Invalid or duplicate module port") << i;
     }
 
     TestModuleSetup fine;

@@ -170,6 +170,10 @@ std::vector<std::string> TestLog::processOrder() const {
 }
 
 TestModuleSetup& TestModuleFactory::add(const std::string& nodeId, TestModuleSetup setup) {
+    // Modules already made keep references into their entry.
+    if (entries_.count(nodeId) != 0) {
+        throw std::logic_error("test module added twice: " + nodeId);
+    }
     Entry& entry = entries_[nodeId];
     entry.id = nodeId;
     entry.setup = std::move(setup);
