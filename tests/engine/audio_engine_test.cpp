@@ -487,14 +487,16 @@ TEST(AudioEngineHostInput, WithoutAnInputModuleTheCallersBusPassesUnchanged) {
 
 TEST(AudioEnginePeaks, PeaksFollowDefinitionIndexAndResetWithANewGraph) {
     Rig rig;
-    rig.modules.add("loud", source(2, {0.5f, -0.75f, std::nanf("")}));
+    const float nan = std::nanf("");
+    // NaNs both where samples go four at a time and in the tail after them.
+    rig.modules.add("loud", source(2, {0.5f, nan, -0.75f, 0.25f, 0.1f, 0.2f, 0.3f, 0.4f, nan}));
     rig.modules.add("sink", speaker(2));
     rig.modules.add("silent", source(1));
     rig.publish({{node("sink", "output"), node("loud"), node("silent")},
                  {cable("loud", "out", "sink", "in")},
                  {}});
-    rig.run(3);
-    // Channel 1 plays twice the samples: -1.5 is the largest, and the NaN changes nothing.
+    rig.run(9);
+    // Channel 1 plays twice the samples: -1.5 is the largest, and the NaNs change nothing.
     EXPECT_EQ(rig.engine->nodePeak(1), 1.5f);
     EXPECT_EQ(rig.engine->nodePeak(0), 1.5f);
     EXPECT_EQ(rig.engine->nodePeak(2), 0.0f);
