@@ -130,21 +130,6 @@ TEST(AudioEngineHandOver, APendingGraphThatWasNeverTakenIsFreedByTheNextPublish)
     EXPECT_EQ(rig.modules.log().alive.load(), 0);
 }
 
-TEST(AudioEngineHandOver, ReplacedGraphsAreFreedOnlyByTheControlSide) {
-    Rig rig;
-    rig.modules.add("old", source(1));
-    rig.modules.add("new", source(1));
-    rig.publish({{node("old")}, {}, {}});
-    rig.run(16);
-    auto next = rig.compile({{node("new")}, {}, {}});
-    AudioEngineTestAccess::offerGraph(*rig.engine, std::move(next));
-    rig.run(16);
-    EXPECT_EQ(rig.modules.record("new").blocks, 1u);
-    EXPECT_TRUE(rig.modules.log().destroyed.empty());
-    rig.engine->drainRetired();
-    EXPECT_EQ(rig.modules.log().destroyed, std::vector<std::string>{"old"});
-}
-
 TEST(AudioEngineHandOver, AFullRetiredRingLeavesTheNewGraphPending) {
     Rig rig;
     GraphDefinition definition;
@@ -428,20 +413,6 @@ TEST(AudioEngineEvents, HostEventsReachOnlyNodesWithoutEventCables) {
     EXPECT_EQ(rig.modules.record("free").received[0].event, host[0]);
     ASSERT_EQ(rig.modules.record("quiet").receivedCount, 1u);
     EXPECT_EQ(rig.modules.record("cabled").receivedCount, 0u);
-}
-
-TEST(AudioEngineEvents, EventsFollowCablesWithoutDelayAtOnce) {
-    Rig rig;
-    TestModuleSetup relay = source(1);
-    relay.passEvents = true;
-    rig.modules.add("relay", relay);
-    rig.modules.add("d", gain(1));
-    rig.publish({{node("relay"), node("d")}, {}, {{"relay", "d"}}});
-    const RackEvent host[] = {event(RackEventKind::Midi, 0, 1), event(RackEventKind::NoteOn, 5, 2)};
-    rig.run(8, HostBus(0, 0), host, 2);
-    ASSERT_EQ(rig.modules.record("d").receivedCount, 2u);
-    EXPECT_EQ(rig.modules.record("d").received[0].event, host[0]);
-    EXPECT_EQ(rig.modules.record("d").received[1].event, host[1]);
 }
 
 TEST(AudioEngineHostInput, ModulesSeeTheGraphsCopyWithMissingChannelsSilent) {

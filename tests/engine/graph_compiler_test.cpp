@@ -500,22 +500,5 @@ TEST(GraphCompilerHostInput, HostChannelSumsDoNotWrap) {
               "channels is outside supported capacity");
 }
 
-TEST(GraphCompilerBuffers, EveryPortHasItsOwnBlockBuffer) {
-    TestModuleFactory modules;
-    TestModuleSetup setup;
-    setup.inputs = {port("l", 1), port("r", 3)};
-    setup.outputs = {port("o", 2)};
-    modules.add("n", setup);
-    const auto graph = compileGraph({{node("n")}, {}, {}}, {48000.0, 16}, modules.factory());
-    const PreparedNode& prepared = graph->state().nodes[0];
-    ASSERT_EQ(prepared.inputBuffers.size(), 2u);
-    EXPECT_EQ(prepared.inputBuffers[1].samples.size(), 48u);
-    EXPECT_EQ(prepared.inputBuses[1].channelCount, 3u);
-    EXPECT_EQ(prepared.inputBuses[1].channels[2], prepared.inputBuffers[1].samples.data() + 32);
-    EXPECT_EQ(prepared.outputBuses[0].channels[1], prepared.outputBuffers[0].samples.data() + 16);
-    EXPECT_EQ(prepared.inputPorts, setup.inputs);
-    EXPECT_EQ(modules.record("n").preparedWith.maxBlockSize, 16u);
-}
-
 } // namespace
 } // namespace velkaphon::rack
