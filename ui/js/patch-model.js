@@ -87,19 +87,21 @@ export class PatchModel extends EventTarget {
     };
   }
 
-  // Event jacks: hosted plug-ins say whether they have them; the recorder emits no events;
-  // every other module passes events on or makes them.
+  // Event jacks: hosted plug-ins say whether they have them; players make and take events and
+  // recorders take them. The other modules pass events on, so they show a jack only where the
+  // patch already holds an event cable.
   hasEventInput(id) {
     const node = this.node(id);
     if (!node) return false;
-    return isHosted(node.type) ? this.nodePorts(id).eventInput === true : true;
+    if (isHosted(node.type)) return this.nodePorts(id).eventInput === true;
+    return node.type === 'player' || node.type === 'recorder' || this.graph.eventCables.some((cable) => cable.to === id);
   }
 
   hasEventOutput(id) {
     const node = this.node(id);
     if (!node) return false;
     if (isHosted(node.type)) return this.nodePorts(id).eventOutput === true;
-    return node.type !== 'recorder';
+    return node.type === 'player' || this.graph.eventCables.some((cable) => cable.from === id);
   }
 
   peak(id) {
