@@ -42,9 +42,10 @@ function startRackCommand(command) {
 }
 
 // Starts a fresh rack with the default patch; the only place that knows which rack it is.
-export async function startRack() {
+// pluginMode asks the stand-in to act as the plug-in build; a real rack is what its command starts.
+export async function startRack({ pluginMode = false } = {}) {
   if (!usesStandIn) return startRackCommand(process.env.RACK_PAGE_COMMAND);
-  return startStandInServer({ uiFolder: path.join(repositoryRoot, 'ui') });
+  return startStandInServer({ uiFolder: path.join(repositoryRoot, 'ui'), pluginMode });
 }
 
 // Sends one envelope to the rack's bridge beside the page, as the page itself does.
