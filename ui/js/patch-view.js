@@ -8,7 +8,7 @@ import { typeLabel } from './module-types.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
 const dragThreshold = 4;
-const minimumZoom = 0.2;
+const minimumZoom = 0.05;
 const maximumZoom = 2;
 
 export class PatchView extends EventTarget {
