@@ -144,7 +144,7 @@ describe('live controls', () => {
   it('sends play, stop and record, and shows a refused record in the rack\'s words', async () => {
     const { page } = await openRackPage(browser, rack);
     const requests = recordRequests(page);
-    await page.getByRole('button', { name: 'Record' }).click();
+    await page.getByRole('button', { name: 'Record', exact: true }).click();
     await page.locator('.rack-error', { hasText: 'Add a Recorder and choose an output file first.' }).waitFor();
     assert.equal((await callBridge(rack, 'status')).recordingRequested, false);
 

@@ -7,13 +7,25 @@ const rowHeight = 30;
 const eventRowHeight = 30;
 const meterHeight = 12;
 
-export function moduleBox(inputCount, outputCount, hasEvents) {
-  const rows = Math.max(inputCount, outputCount, 1);
+const labelCharacters = 24;
+
+export function portLabel(port) {
+  return `${port.name || port.id} · ${Number(port.channels) || 0}`;
+}
+
+// Inputs and outputs share rows while their labels fit side by side; otherwise the outputs
+// follow below the inputs.
+export function moduleBox(inputs, outputs, hasEvents) {
+  const longest = (list) => list.reduce((most, port) => Math.max(most, portLabel(port).length), 0);
+  const stacked = inputs.length > 0 && outputs.length > 0 && longest(inputs) + longest(outputs) > labelCharacters;
+  const outputOffset = stacked ? inputs.length : 0;
+  const rows = Math.max(inputs.length, outputOffset + outputs.length, 1);
   const portsBottom = headerHeight + padding + rows * rowHeight;
   const eventY = portsBottom + eventRowHeight / 2;
   const meterY = portsBottom + (hasEvents ? eventRowHeight : 0) + padding / 2;
   return {
     width: moduleWidth,
+    outputOffset,
     height: meterY + meterHeight + padding,
     headerHeight,
     eventY,

@@ -3,7 +3,7 @@
 // A status update only touches the meters; the whole drawing is rebuilt only when the patch changes.
 
 import { escapeHtml } from './html.js';
-import { cablePath, meterFraction, moduleBox, moduleWidth, portY } from './patch-geometry.js';
+import { cablePath, meterFraction, moduleBox, moduleWidth, portLabel, portY } from './patch-geometry.js';
 import { typeLabel } from './module-types.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
@@ -52,7 +52,7 @@ export class PatchView extends EventTarget {
       const ports = model.nodePorts(node.id);
       const eventIn = model.hasEventInput(node.id);
       const eventOut = model.hasEventOutput(node.id);
-      const box = moduleBox(ports.inputs.length, ports.outputs.length, eventIn || eventOut);
+      const box = moduleBox(ports.inputs, ports.outputs, eventIn || eventOut);
       const { x, y } = model.position(node.id);
       this.boxes.set(node.id, { x, y, box, ports, eventIn, eventOut });
       right = Math.max(right, x + box.width + 200);
@@ -92,7 +92,7 @@ export class PatchView extends EventTarget {
       `<text class="subtitle" x="14" y="40">${escapeHtml(typeLabel(node.type))}</text>`,
     ];
     ports.inputs.forEach((port, index) => parts.push(this.portMarkup('input', port, 0, portY(index))));
-    ports.outputs.forEach((port, index) => parts.push(this.portMarkup('output', port, box.width, portY(index))));
+    ports.outputs.forEach((port, index) => parts.push(this.portMarkup('output', port, box.width, portY(index + box.outputOffset))));
     if (eventIn) parts.push(this.eventJackMarkup('event-input', 0, box.eventY));
     if (eventOut) parts.push(this.eventJackMarkup('event-output', box.width, box.eventY));
     parts.push(
@@ -105,7 +105,7 @@ export class PatchView extends EventTarget {
 
   portMarkup(kind, port, x, y) {
     const id = escapeHtml(port.id);
-    const label = `${escapeHtml(port.name || port.id)} · ${Number(port.channels) || 0}`;
+    const label = escapeHtml(portLabel(port));
     const textX = kind === 'input' ? 16 : -16;
     const anchor = kind === 'input' ? 'start' : 'end';
     return (
@@ -140,7 +140,8 @@ export class PatchView extends EventTarget {
     const list = kind === 'input' ? entry.ports.inputs : entry.ports.outputs;
     const index = list.findIndex((port) => port.id === portId);
     if (index < 0) return null;
-    return { x: entry.x + (kind === 'input' ? 0 : entry.box.width), y: entry.y + portY(index) };
+    const row = kind === 'input' ? index : index + entry.box.outputOffset;
+    return { x: entry.x + (kind === 'input' ? 0 : entry.box.width), y: entry.y + portY(row) };
   }
 
   audioCablePath(cable) {

@@ -237,7 +237,7 @@ export class StandInRack {
     const peaks = [];
     for (const node of this.graph.nodes) {
       const module = this.modules.get(node.id);
-      let peak = node.type === 'recorder' ? 0 : this.signalLevel();
+      let peak = this.signalLevel();
       if (node.type === 'player') {
         media[node.id] = module.status(this).status;
         peak = media[node.id].playing ? this.signalLevel() : 0;
