@@ -4,8 +4,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, afterEach, before, beforeEach, describe, it } from 'node:test';
-import { callBridge, launchBrowser, makeWav, openRackPage, poll, recordRequests, scratchFolder, startRack, usesStandIn } from './harness.mjs';
+import { afterEach, beforeEach, describe, it } from 'node:test';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, usesStandIn } from './harness.mjs';
 import { moduleBox } from './page-helpers.mjs';
 
 async function chooseType(page, type) {
@@ -13,27 +13,18 @@ async function chooseType(page, type) {
 }
 
 describe('files and projects', () => {
-  let browser;
-  let rack;
+  const fixture = pageFixture();
   let folder;
-  before(async () => {
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser.close();
-  });
-  beforeEach(async () => {
-    rack = await startRack();
+  beforeEach(() => {
     folder = scratchFolder();
   });
-  afterEach(async () => {
-    await rack.close();
+  afterEach(() => {
     fs.rmSync(folder, { recursive: true, force: true });
   });
 
   it('adds a player whose file was checked by "pickAudio" with the typed path, and shows its waveform', async () => {
     const song = await makeWav(path.join(folder, 'song.wav'), 1);
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await chooseType(page, 'player');
     const form = page.locator('form.add-module');
@@ -45,7 +36,7 @@ describe('files and projects', () => {
     await form.getByRole('button', { name: 'Add module' }).click();
     await moduleBox(page, 'deck').waitFor();
 
-    const node = (await callBridge(rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'deck');
+    const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'deck');
     assert.equal(node.type, 'player');
     assert.equal(node.configuration.path, song);
     await page.locator('#module-panel .file', { hasText: song }).waitFor();
@@ -60,7 +51,7 @@ describe('files and projects', () => {
 
   it('shows a refused file choice under its field and adds nothing', async () => {
     fs.writeFileSync(path.join(folder, 'notes.txt'), 'not audio');
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     await chooseType(page, 'player');
     const form = page.locator('form.add-module');
     await form.getByLabel('WAV file').fill(path.join(folder, 'notes.txt'));
@@ -68,12 +59,12 @@ describe('files and projects', () => {
     await form.locator('.form-error', { hasText: 'Choose a file with the .wav extension.' }).waitFor();
     await form.getByRole('button', { name: 'Add module' }).click();
     await form.locator('.form-error', { hasText: /Cannot open WAV file|Only RIFF WAV supported/ }).waitFor();
-    assert.equal((await callBridge(rack, 'state')).project.graph.nodes.length, 3);
+    assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes.length, 3);
   });
 
   it('gives a recorder a new take name when its destination exists', async () => {
     await makeWav(path.join(folder, 'take.wav'), 0.1);
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     await chooseType(page, 'recorder');
     const form = page.locator('form.add-module');
     await form.getByLabel('Recording destination').fill(path.join(folder, 'take.wav'));
@@ -87,7 +78,7 @@ describe('files and projects', () => {
 
   it('saves a project, and opening it again brings back the saved patch and layout', async () => {
     const project = path.join(folder, 'set.vkrack');
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const panel = page.locator('#project-section');
     await panel.getByLabel('Project file').fill(project);
     await panel.getByRole('button', { name: 'Save project' }).click();
@@ -99,18 +90,18 @@ describe('files and projects', () => {
     await chooseType(page, 'summing');
     await page.getByRole('button', { name: 'Add module' }).click();
     await moduleBox(page, 'summing1').waitFor();
-    await callBridge(rack, 'layout', { input: { x: 45, y: 500 }, faders: { x: 380, y: 500 }, output: { x: 735, y: 500 }, summing1: { x: 10, y: 10 } });
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 500 }, faders: { x: 380, y: 500 }, output: { x: 735, y: 500 }, summing1: { x: 10, y: 10 } });
 
     await panel.getByRole('button', { name: 'Open project' }).click();
     await moduleBox(page, 'summing1').waitFor({ state: 'detached' });
     assert.deepEqual(await page.locator('svg.patch g.module').evaluateAll((groups) => groups.map((group) => group.dataset.node)), ['input', 'faders', 'output']);
     assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(380,60)');
-    const state = await callBridge(rack, 'state');
+    const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.layout, saved.layout);
   });
 
   it('shows a refused project file and keeps the patch', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const panel = page.locator('#project-section');
     await panel.getByLabel('Project file').fill(path.join(folder, 'missing.vkrack'));
     await panel.getByRole('button', { name: 'Open project' }).click();
@@ -121,7 +112,7 @@ describe('files and projects', () => {
   it('inspects a plug-in file, adds its class, changes a parameter and asks for its editor', { skip: !usesStandIn && 'needs a plug-in the real rack can load' }, async () => {
     const plugin = path.join(folder, 'Drive.vst3');
     fs.writeFileSync(plugin, 'stand-in module');
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await chooseType(page, 'vst3');
     const form = page.locator('form.add-module');
@@ -129,11 +120,11 @@ describe('files and projects', () => {
     await form.getByRole('button', { name: 'Use path' }).click();
     const classes = form.getByLabel('Plug-in class');
     await poll(async () => (await classes.locator('option').allTextContents()).includes('Stand-in Drive (VST3)'));
-    const entries = await callBridge(rack, 'inspect', { path: plugin });
+    const entries = await callBridge(fixture.rack, 'inspect', { path: plugin });
     await form.getByLabel('Name', { exact: true }).fill('drive');
     await form.getByRole('button', { name: 'Add module' }).click();
     await moduleBox(page, 'drive').waitFor();
-    const node = (await callBridge(rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'drive');
+    const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'drive');
     assert.equal(node.configuration.classId, entries[0].classId);
 
     const drive = page.getByRole('slider', { name: 'Drive', exact: true });
@@ -148,7 +139,7 @@ describe('files and projects', () => {
   });
 
   it('shows the rack\'s refusal of an editor for a built-in module', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const answer = await page.evaluate(async () => {
       const { callRack } = await import('./js/bridge.js');
       try {

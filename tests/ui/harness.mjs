@@ -8,6 +8,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { after, afterEach, before, beforeEach } from 'node:test';
 import { chromium } from 'playwright-core';
 import { startStandInServer } from './stand-in/server.mjs';
 
@@ -123,4 +124,22 @@ export async function poll(check, { timeout = 5000, interval = 50 } = {}) {
     if (Date.now() > end) throw new Error('Timed out waiting for a condition');
     await new Promise((resolve) => setTimeout(resolve, interval));
   }
+}
+
+// One Chromium for the suite and a fresh rack for every test, torn down after it.
+export function pageFixture() {
+  const fixture = {};
+  before(async () => {
+    fixture.browser = await launchBrowser();
+  });
+  after(async () => {
+    await fixture.browser.close();
+  });
+  beforeEach(async () => {
+    fixture.rack = await startRack();
+  });
+  afterEach(async () => {
+    await fixture.rack.close();
+  });
+  return fixture;
 }

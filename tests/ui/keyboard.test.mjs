@@ -2,8 +2,8 @@
 // selection and space toggles play.
 
 import assert from 'node:assert/strict';
-import { after, afterEach, before, beforeEach, describe, it } from 'node:test';
-import { callBridge, launchBrowser, openRackPage, poll, recordRequests, startRack } from './harness.mjs';
+import { describe, it } from 'node:test';
+import { callBridge, pageFixture, openRackPage, poll, recordRequests } from './harness.mjs';
 import { moduleBox } from './page-helpers.mjs';
 
 const focusColour = 'rgb(255, 212, 59)';
@@ -31,23 +31,10 @@ async function tabTo(page, name, limit = 80) {
 }
 
 describe('keyboard', () => {
-  let browser;
-  let rack;
-  before(async () => {
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser.close();
-  });
-  beforeEach(async () => {
-    rack = await startRack();
-  });
-  afterEach(async () => {
-    await rack.close();
-  });
+  const fixture = pageFixture();
 
   it('reaches every visible control and every module by Tab, each with a visible focus', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const expected = await page.evaluate(() => {
       const controls = [...document.querySelectorAll('button, input, select, summary, g.module')].filter((element) => {
         const box = element.getBoundingClientRect();
@@ -70,7 +57,7 @@ describe('keyboard', () => {
   });
 
   it('removes the focused module with Delete, its cables with it, in one "graph" command', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await tabTo(page, 'module:output');
     await page.keyboard.press('Delete');
@@ -80,28 +67,28 @@ describe('keyboard', () => {
     assert.equal(edits.length, 1);
     assert.deepEqual(edits[0].params.nodes.map((node) => node.id), ['input', 'faders']);
     assert.deepEqual(edits[0].params.cables, [{ from: 'input', output: 'out', to: 'faders', input: 'in0' }]);
-    const state = await callBridge(rack, 'state');
+    const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.graph.nodes.map((node) => node.id), ['input', 'faders']);
     assert.equal(await page.locator('svg.patch g.cable').count(), 1);
   });
 
   it('removes a selected cable with Delete', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const wire = page.locator('svg.patch g.cable[aria-label="input out to faders in0"] path.hit');
     const box = await wire.boundingBox();
     await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
     await page.keyboard.press('Delete');
     await poll(async () => (await page.locator('svg.patch g.cable').count()) === 1);
-    assert.deepEqual((await callBridge(rack, 'state')).project.graph.cables, [{ from: 'faders', output: 'out0', to: 'output', input: 'in' }]);
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, [{ from: 'faders', output: 'out0', to: 'output', input: 'in' }]);
   });
 
   it('toggles play with space, but not while typing in a field', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await tabTo(page, 'module:faders');
     await page.keyboard.press(' ');
     await page.locator('button.transport.play[aria-pressed="true"]').waitFor();
-    assert.equal((await callBridge(rack, 'status')).playing, true);
+    assert.equal((await callBridge(fixture.rack, 'status')).playing, true);
     await page.keyboard.press(' ');
     await page.locator('button.transport.play[aria-pressed="false"]').waitFor();
 

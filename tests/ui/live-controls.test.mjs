@@ -3,8 +3,8 @@
 
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import { after, afterEach, before, beforeEach, describe, it } from 'node:test';
-import { callBridge, launchBrowser, makeWav, openRackPage, poll, recordRequests, scratchFolder, startRack } from './harness.mjs';
+import { describe, it } from 'node:test';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder } from './harness.mjs';
 import { moduleBox } from './page-helpers.mjs';
 
 async function selectModule(page, id) {
@@ -19,23 +19,10 @@ async function startSimulatedAudio(page) {
 }
 
 describe('live controls', () => {
-  let browser;
-  let rack;
-  before(async () => {
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser.close();
-  });
-  beforeEach(async () => {
-    rack = await startRack();
-  });
-  afterEach(async () => {
-    await rack.close();
-  });
+  const fixture = pageFixture();
 
   it('sends fader gain and mute as "parameter" and the rack stores them in the patch', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     await selectModule(page, 'faders');
     const requests = recordRequests(page);
     const gain = page.getByLabel('Strip 1 gain');
@@ -51,7 +38,7 @@ describe('live controls', () => {
     assert.deepEqual(sent.at(0), { node: 'faders', parameter: 0, value: 12 });
     assert.deepEqual(sent.at(-1), { node: 'faders', parameter: 1, value: 1 });
     const configuration = await poll(async () => {
-      const node = (await callBridge(rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'faders');
+      const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'faders');
       return node.configuration.mutes ? node.configuration : null;
     });
     assert.deepEqual(configuration.gainsDb, [11.5]);
@@ -61,7 +48,7 @@ describe('live controls', () => {
   });
 
   it('polls "status" about every 100 ms, one request at a time', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     let open = 0;
     let mostOpen = 0;
     let answered = 0;
@@ -83,7 +70,7 @@ describe('live controls', () => {
   });
 
   it('keeps working through failed polls and shows the patch the rack holds once it answers again', async () => {
-    const { page, errors } = await openRackPage(browser, rack);
+    const { page, errors } = await openRackPage(fixture.browser, fixture.rack);
     let refused = 0;
     await page.route('**/bridge', async (route) => {
       const method = JSON.parse(route.request().postData()).method;
@@ -96,9 +83,9 @@ describe('live controls', () => {
     await warning.waitFor({ state: 'visible' });
     await poll(() => refused >= 5);
 
-    const graph = (await callBridge(rack, 'state')).project.graph;
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'late', type: 'summing', configuration: {} });
-    await callBridge(rack, 'graph', graph);
+    await callBridge(fixture.rack, 'graph', graph);
     await page.unroute('**/bridge');
 
     await warning.waitFor({ state: 'hidden' });
@@ -108,7 +95,7 @@ describe('live controls', () => {
   });
 
   it('shows an error reply to a poll as a lost answer and recovers from it', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     await page.route('**/bridge', async (route) => {
       const request = JSON.parse(route.request().postData());
       if (request.method !== 'status') return route.continue();
@@ -122,10 +109,10 @@ describe('live controls', () => {
   it('lights the meters from the status peaks while a player plays', async () => {
     const folder = scratchFolder();
     const song = await makeWav(path.join(folder, 'song.wav'), 3);
-    const graph = (await callBridge(rack, 'state')).project.graph;
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'player', type: 'player', configuration: { path: song } });
-    await callBridge(rack, 'graph', graph);
-    const { page } = await openRackPage(browser, rack);
+    await callBridge(fixture.rack, 'graph', graph);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     await startSimulatedAudio(page);
     const requests = recordRequests(page);
     await page.getByRole('button', { name: 'Play', exact: true }).click();
@@ -136,24 +123,24 @@ describe('live controls', () => {
     await poll(async () => Number(await meter.getAttribute('width')) > 0);
     await selectModule(page, 'player');
     await page.locator('#module-panel .player-state', { hasText: 'Playing' }).waitFor();
-    const status = await callBridge(rack, 'status');
+    const status = await callBridge(fixture.rack, 'status');
     const index = graph.nodes.findIndex((node) => node.id === 'player');
     assert.ok(status.peaks[index] > 0, 'the rack reports a level for the player');
   });
 
   it('sends play, stop and record, and shows a refused record in the rack\'s words', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await page.getByRole('button', { name: 'Record', exact: true }).click();
     await page.locator('.rack-error', { hasText: 'Add a Recorder and choose an output file first.' }).waitFor();
-    assert.equal((await callBridge(rack, 'status')).recordingRequested, false);
+    assert.equal((await callBridge(fixture.rack, 'status')).recordingRequested, false);
 
     await page.getByRole('button', { name: 'Play', exact: true }).click();
     await page.locator('button.transport.play[aria-pressed="true"]').waitFor();
-    assert.equal((await callBridge(rack, 'status')).playing, true);
+    assert.equal((await callBridge(fixture.rack, 'status')).playing, true);
     await page.getByRole('button', { name: 'Stop', exact: true }).click();
     await page.locator('button.transport.play[aria-pressed="false"]').waitFor();
-    assert.equal((await callBridge(rack, 'status')).playing, false);
+    assert.equal((await callBridge(fixture.rack, 'status')).playing, false);
     const transport = requests.filter((request) => ['play', 'record'].includes(request.method)).map((request) => [request.method, request.params]);
     assert.deepEqual(transport, [['record', { recording: true }], ['play', { playing: true }], ['play', { playing: false }]]);
   });

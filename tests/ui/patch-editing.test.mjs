@@ -2,29 +2,16 @@
 // refusal leaves the patch as the rack has it.
 
 import assert from 'node:assert/strict';
-import { after, afterEach, before, beforeEach, describe, it } from 'node:test';
-import { callBridge, launchBrowser, openRackPage, poll, recordRequests, screenshotPath, startRack } from './harness.mjs';
+import { describe, it } from 'node:test';
+import { callBridge, pageFixture, openRackPage, poll, recordRequests, screenshotPath } from './harness.mjs';
 import { dragBetween, jack, moduleBox, portLabels } from './page-helpers.mjs';
 
 describe('patch editing', () => {
-  let browser;
-  let rack;
-  before(async () => {
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser.close();
-  });
-  beforeEach(async () => {
-    rack = await startRack();
-  });
-  afterEach(async () => {
-    await rack.close();
-  });
+  const fixture = pageFixture();
 
   it('draws the default patch from "state": three modules at their layout, their ports and two cables', async () => {
-    const { page, errors } = await openRackPage(browser, rack);
-    const state = await callBridge(rack, 'state');
+    const { page, errors } = await openRackPage(fixture.browser, fixture.rack);
+    const state = await callBridge(fixture.rack, 'state');
     const ids = await page.locator('svg.patch g.module').evaluateAll((groups) => groups.map((group) => group.dataset.node));
     assert.deepEqual(ids, state.project.graph.nodes.map((node) => node.id));
     assert.deepEqual(ids, ['input', 'faders', 'output']);
@@ -41,7 +28,7 @@ describe('patch editing', () => {
   });
 
   it('adds a module with one "graph" command and saves its place with "layout"', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await page.getByLabel('Module type').selectOption('breakout');
     await page.getByLabel('Name', { exact: true }).fill('split');
@@ -56,7 +43,7 @@ describe('patch editing', () => {
 
     await poll(() => requests.some((request) => request.method === 'layout'));
     const state = await poll(async () => {
-      const answer = await callBridge(rack, 'state');
+      const answer = await callBridge(fixture.rack, 'state');
       return answer.project.layout.split ? answer : null;
     });
     assert.equal(await moduleBox(page, 'split').getAttribute('transform'), `translate(${state.project.layout.split.x},${state.project.layout.split.y})`);
@@ -64,12 +51,12 @@ describe('patch editing', () => {
   });
 
   it('connects a cable by dragging from an output to an input, as one "graph" command', async () => {
-    await callBridge(rack, 'graph', {
-      ...(await callBridge(rack, 'state')).project.graph,
-      nodes: [...(await callBridge(rack, 'state')).project.graph.nodes, { id: 'split', type: 'breakout', configuration: { channels: 2 } }],
+    await callBridge(fixture.rack, 'graph', {
+      ...(await callBridge(fixture.rack, 'state')).project.graph,
+      nodes: [...(await callBridge(fixture.rack, 'state')).project.graph.nodes, { id: 'split', type: 'breakout', configuration: { channels: 2 } }],
     });
-    await callBridge(rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, split: { x: 380, y: 300 } });
-    const { page } = await openRackPage(browser, rack);
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, split: { x: 380, y: 300 } });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await dragBetween(page, jack(page, 'input', 'output', 'out'), jack(page, 'split', 'input', 'in'));
     await poll(async () => (await page.locator('svg.patch g.cable').count()) === 3);
@@ -77,17 +64,17 @@ describe('patch editing', () => {
     const edits = requests.filter((request) => request.method === 'graph');
     assert.equal(edits.length, 1);
     assert.deepEqual(edits[0].params.cables.at(-1), { from: 'input', output: 'out', to: 'split', input: 'in' });
-    const state = await callBridge(rack, 'state');
+    const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.graph.cables.at(-1), { from: 'input', output: 'out', to: 'split', input: 'in' });
     assert.equal(await page.locator('svg.patch g.cable[aria-label="input out to split in"]').count(), 1);
   });
 
   it('shows a refused edit beside the drop with the rack\'s words and keeps the patch as reported', async () => {
-    const graph = (await callBridge(rack, 'state')).project.graph;
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'split', type: 'breakout', configuration: { channels: 2 } });
-    await callBridge(rack, 'graph', graph);
-    await callBridge(rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 300 }, split: { x: 380, y: 300 } });
-    const { page } = await openRackPage(browser, rack);
+    await callBridge(fixture.rack, 'graph', graph);
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 300 }, split: { x: 380, y: 300 } });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const target = jack(page, 'output', 'input', 'in');
     const drop = await target.boundingBox();
     await dragBetween(page, jack(page, 'split', 'output', 'out0'), target);
@@ -98,14 +85,14 @@ describe('patch editing', () => {
     const box = await notice.boundingBox();
     assert.ok(Math.abs(box.x - drop.x) < 80 && Math.abs(box.y - drop.y) < 80, 'the message sits beside the drop');
 
-    const state = await callBridge(rack, 'state');
+    const state = await callBridge(fixture.rack, 'state');
     assert.equal(state.project.graph.cables.length, 2);
     const drawn = await page.locator('svg.patch g.cable').evaluateAll((groups) => groups.map((group) => group.getAttribute('aria-label')));
     assert.deepEqual(drawn, state.project.graph.cables.map((cable) => `${cable.from} ${cable.output} to ${cable.to} ${cable.input}`));
   });
 
   it('saves a moved module with "layout" and shows it there after a reload', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     const title = moduleBox(page, 'faders').locator('text.title');
     const start = await title.boundingBox();
@@ -120,7 +107,7 @@ describe('patch editing', () => {
     assert.deepEqual(layoutRequest.params.input, { x: 45, y: 60 });
     assert.equal(requests.filter((request) => request.method === 'graph').length, 0, 'moving is no patch edit');
     const state = await poll(async () => {
-      const answer = await callBridge(rack, 'state');
+      const answer = await callBridge(fixture.rack, 'state');
       return answer.project.layout.faders.x === 480 ? answer : null;
     });
     assert.deepEqual(state.project.layout.faders, { x: 480, y: 210 });
@@ -133,13 +120,13 @@ describe('patch editing', () => {
   });
 
   it('removes a cable selected with the pointer from the patch', async () => {
-    const { page } = await openRackPage(browser, rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
     const wire = page.locator('svg.patch g.cable[aria-label="faders out0 to output in"] path.hit');
     const box = await wire.boundingBox();
     await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
     await page.getByRole('button', { name: 'Disconnect' }).click();
     await poll(async () => (await page.locator('svg.patch g.cable').count()) === 1);
-    const state = await callBridge(rack, 'state');
+    const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.graph.cables, [{ from: 'input', output: 'out', to: 'faders', input: 'in0' }]);
   });
 });

@@ -30,16 +30,9 @@ export function addModulePanel(container, model, view) {
 
   async function add(event) {
     event.preventDefault();
-    message.hidden = true;
     const type = typeSelect.value;
-    let configuration;
-    try {
-      configuration = form.read();
-    } catch (error) {
-      message.textContent = error.message;
-      message.hidden = false;
-      return;
-    }
+    const configuration = form.read(message);
+    if (!configuration) return;
     const id = nameInput.value.trim() || model.uniqueId(type);
     const scroller = view.scroller;
     const position = {

@@ -127,7 +127,19 @@ export function configurationForm(typeEntry, configuration = {}) {
     return result;
   }
 
-  return { element: container, read };
+  // The configuration, or null after showing why the fields cannot make one.
+  function readShowingError(message) {
+    message.hidden = true;
+    try {
+      return read();
+    } catch (error) {
+      message.textContent = error.message;
+      message.hidden = false;
+      return null;
+    }
+  }
+
+  return { element: container, read: readShowingError };
 }
 
 // A fader bank needs one channel entry per strip and at most one gain and mute per strip.

@@ -287,14 +287,8 @@ export class ModulePanel {
     const message = errorLine();
     const apply = (event) => {
       event.preventDefault();
-      let configuration;
-      try {
-        configuration = form.read();
-      } catch (error) {
-        message.textContent = error.message;
-        message.hidden = false;
-        return;
-      }
+      const configuration = form.read(message);
+      if (!configuration) return;
       this.attempt(() => this.model.setConfiguration(node.id, configuration), message);
     };
     return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit' }, 'Apply configuration'), message));
