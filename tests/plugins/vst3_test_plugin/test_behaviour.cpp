@@ -14,7 +14,11 @@ TestBehaviour named(const char* name) {
 
 const TestBehaviour* behaviours() {
     static const TestBehaviour table[kVst3TestClassCount] = {
-        named("Test Gain"),
+        [] {
+            auto b = named("Test Gain");
+            b.hasEditor = true;
+            return b;
+        }(),
         [] {
             auto b = named("Test Latency");
             b.latency = kVst3TestLatency;
