@@ -76,6 +76,17 @@ const TestBehaviour* behaviours() {
             b.parameterCount = 4097;
             return b;
         }(),
+        [] {
+            auto b = named("Test No Sample Size");
+            b.supports32 = false;
+            b.supports64 = false;
+            return b;
+        }(),
+        [] {
+            auto b = named("Test 32-bit Only");
+            b.supports64 = false;
+            return b;
+        }(),
     };
     return table;
 }

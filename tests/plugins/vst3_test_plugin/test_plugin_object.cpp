@@ -63,10 +63,11 @@ void recordBlock(const ProcessData& data) {
         for (int32 i = 0; i < block.eventCount && i < Vst3TestBlock::kKept; ++i) {
             Event& event = block.events[i];
             events->getEvent(i, event);
-            if (event.type == Event::kDataEvent && event.data.size == 7) {
-                block.sysExCodes[i] = event.data.bytes[5];
+            if (event.type == Event::kDataEvent) {
+                block.sysExCodes[i] = event.data.size == 7 ? event.data.bytes[5] : 0;
+                // The bytes are the host's, valid only during this call.
+                event.data.bytes = nullptr;
             }
-            event.data.bytes = nullptr;
         }
     }
 }
@@ -309,7 +310,8 @@ tresult TestPluginObject::canProcessSampleSize(int32 size) {
 }
 
 uint32 TestPluginObject::getLatencySamples() {
-    return behaviour_.latency;
+    const uint32 latency = testProbe().latencyOverride.load();
+    return latency != 0 ? latency : behaviour_.latency;
 }
 
 tresult TestPluginObject::setupProcessing(ProcessSetup& setup) {

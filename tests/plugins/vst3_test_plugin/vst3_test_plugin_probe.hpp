@@ -35,8 +35,10 @@ enum class Vst3TestClass : std::uint32_t {
     EventEcho,
     ManyParameters,
     TooManyParameters,
+    NoSampleSize,
+    Only32Bit,
 };
-inline constexpr std::uint32_t kVst3TestClassCount = 12;
+inline constexpr std::uint32_t kVst3TestClassCount = 14;
 inline constexpr std::uint32_t kVst3TestControllerIndex = 0xC0;
 
 constexpr vst3::Uid vst3TestClassId(std::uint32_t index) {
@@ -102,6 +104,8 @@ struct Vst3TestProbe {
 
     std::atomic<Vst3TestStep> failAt{Vst3TestStep::None};
     std::atomic<bool> throwOnFailure{false};
+    // The latency every class reports when not 0.
+    std::atomic<std::uint32_t> latencyOverride{0};
     Vst3TestBlock lastBlock{};
     // Appended to the output events of Vst3TestClass::EventEcho when set.
     bool addOutputEvent = false;
