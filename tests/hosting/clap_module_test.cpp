@@ -17,17 +17,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using json = nlohmann::json;
 
-RackEvent event(RackEventKind kind, std::uint32_t offset, std::uint8_t status, std::uint8_t data1,
-                std::uint8_t data2) {
-    RackEvent made;
-    made.kind = kind;
-    made.sampleOffset = offset;
-    made.status = status;
-    made.data1 = data1;
-    made.data2 = data2;
-    return made;
-}
-
 TEST(ClapModuleCreation, WithoutPluginIdTheFirstPluginRunsAndItsIdIsKept) {
     auto module = makeClapModule({{"path", VELKAPHON_CLAP_TEST_PLUGIN}});
     EXPECT_EQ(module->status().at("pluginId"), "velkaphon.test.gain");
@@ -107,7 +96,7 @@ TEST(ClapModuleParameters, PastFiveHundredTwelveTheRestWaitForTheNextBlockAndNot
         module->setControl(id, 0.25);
     }
     HostedBlock block({2}, {2}, 8);
-    block.setEvents({event(RackEventKind::NoteOn, 0, 0x90, 60, 100)});
+    block.setEvents({rackEvent(RackEventKind::NoteOn, 0, 0x90, 60, 100)});
     module->process(block.context);
     EXPECT_EQ(plugin.probe().lastInputEventCount, 512u);
     EXPECT_EQ(plugin.probe().lastEventTypes[7], CLAP_EVENT_PARAM_VALUE);
@@ -206,10 +195,10 @@ TEST(ClapModuleEvents, InTheClapDialectAZeroVelocityNoteOnIsANoteOff) {
     EXPECT_TRUE(module->hasEventInput());
     EXPECT_TRUE(module->hasEventOutput());
     HostedBlock block({}, {2}, 8);
-    block.setEvents({event(RackEventKind::NoteOn, 1, 0x92, 0xC0, 0),
-                     event(RackEventKind::NoteOn, 2, 0x92, 64, 127),
-                     event(RackEventKind::Midi, 3, 0xB0, 1, 1),
-                     event(RackEventKind::Start, 4, 0, 0, 0)});
+    block.setEvents({rackEvent(RackEventKind::NoteOn, 1, 0x92, 0xC0, 0),
+                     rackEvent(RackEventKind::NoteOn, 2, 0x92, 64, 127),
+                     rackEvent(RackEventKind::Midi, 3, 0xB0, 1, 1),
+                     rackEvent(RackEventKind::Start, 4, 0, 0, 0)});
     module->process(block.context);
     ASSERT_EQ(plugin.probe().lastInputEventCount, 2u);
     EXPECT_EQ(plugin.probe().lastEventTypes[0], CLAP_EVENT_NOTE_OFF);
@@ -219,22 +208,22 @@ TEST(ClapModuleEvents, InTheClapDialectAZeroVelocityNoteOnIsANoteOff) {
 
     // The echoed notes come out; the plug-in's event just past the block does not.
     ASSERT_EQ(block.outputEvents.count, 2u);
-    EXPECT_EQ(block.outputEvents.events[0], event(RackEventKind::NoteOff, 1, 0x82, 0x40, 0));
-    EXPECT_EQ(block.outputEvents.events[1], event(RackEventKind::NoteOn, 2, 0x92, 64, 127));
+    EXPECT_EQ(block.outputEvents.events[0], rackEvent(RackEventKind::NoteOff, 1, 0x82, 0x40, 0));
+    EXPECT_EQ(block.outputEvents.events[1], rackEvent(RackEventKind::NoteOn, 2, 0x92, 64, 127));
 }
 
 TEST(ClapModuleEvents, InTheMidiDialectNotesGoAsTheyAreAndComeBackAsMidi) {
     HeldClapPlugin plugin;
     auto module = makeClapModule(clapConfiguration("velkaphon.test.midi-echo"));
     HostedBlock block({}, {2}, 8);
-    block.setEvents(
-        {event(RackEventKind::NoteOn, 0, 0x91, 60, 0), event(RackEventKind::Midi, 5, 0xB0, 7, 99)});
+    block.setEvents({rackEvent(RackEventKind::NoteOn, 0, 0x91, 60, 0),
+                     rackEvent(RackEventKind::Midi, 5, 0xB0, 7, 99)});
     module->process(block.context);
     ASSERT_EQ(plugin.probe().lastInputEventCount, 2u);
     EXPECT_EQ(plugin.probe().lastEventTypes[0], CLAP_EVENT_MIDI);
     EXPECT_THAT(plugin.probe().lastMidiBytes[0], ElementsAre(0x91, 60, 0));
     ASSERT_EQ(block.outputEvents.count, 2u);
-    EXPECT_EQ(block.outputEvents.events[1], event(RackEventKind::Midi, 5, 0xB0, 7, 99));
+    EXPECT_EQ(block.outputEvents.events[1], rackEvent(RackEventKind::Midi, 5, 0xB0, 7, 99));
 
     block.outputEvents.clear();
     block.context.outputEvents = nullptr;

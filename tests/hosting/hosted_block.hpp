@@ -9,6 +9,17 @@
 
 namespace velkaphon::rack::testing {
 
+inline RackEvent rackEvent(RackEventKind kind, std::uint32_t offset, std::uint8_t status = 0,
+                           std::uint8_t data1 = 0, std::uint8_t data2 = 0) {
+    RackEvent made;
+    made.kind = kind;
+    made.sampleOffset = offset;
+    made.status = status;
+    made.data1 = data1;
+    made.data2 = data2;
+    return made;
+}
+
 class HostedBlock {
 public:
     HostedBlock(std::vector<std::uint32_t> inputWidths, std::vector<std::uint32_t> outputWidths,

@@ -416,28 +416,17 @@ TEST(VstModuleTransport, TheProcessContextCarriesPositionTempoAndState) {
     EXPECT_EQ(plugin.probe().lastBlock.context.state, 0x20600u | 8u);
 }
 
-RackEvent event(RackEventKind kind, std::uint32_t offset, std::uint8_t status = 0,
-                std::uint8_t data1 = 0, std::uint8_t data2 = 0) {
-    RackEvent made;
-    made.kind = kind;
-    made.sampleOffset = offset;
-    made.status = status;
-    made.data1 = data1;
-    made.data2 = data2;
-    return made;
-}
-
 TEST(VstModuleEvents, NotesAndTransportReachThePluginWithMaskedBytes) {
     HeldVstPlugin plugin;
     auto module = preparedVstModule(vstConfiguration(Vst3TestClass::EventEcho));
     EXPECT_TRUE(module->hasEventInput());
     EXPECT_TRUE(module->hasEventOutput());
     HostedBlock block({2}, {2}, 8);
-    block.setEvents({event(RackEventKind::Midi, 0, 0x93, 60, 0),
-                     event(RackEventKind::NoteOn, 1, 0x95, 0xFF, 0xFF),
-                     event(RackEventKind::Start, 2), event(RackEventKind::Stop, 3),
-                     event(RackEventKind::Midi, 4, 0xB0, 7, 100),
-                     event(RackEventKind::NoteOff, 8, 0x80, 60, 0)});
+    block.setEvents({rackEvent(RackEventKind::Midi, 0, 0x93, 60, 0),
+                     rackEvent(RackEventKind::NoteOn, 1, 0x95, 0xFF, 0xFF),
+                     rackEvent(RackEventKind::Start, 2), rackEvent(RackEventKind::Stop, 3),
+                     rackEvent(RackEventKind::Midi, 4, 0xB0, 7, 100),
+                     rackEvent(RackEventKind::NoteOff, 8, 0x80, 60, 0)});
     module->process(block.context);
     const Vst3TestBlock& seen = plugin.probe().lastBlock;
     ASSERT_EQ(seen.eventCount, 4);
@@ -456,8 +445,8 @@ TEST(VstModuleEvents, NotesAndTransportReachThePluginWithMaskedBytes) {
 
     // The echo comes back: the stop message as the end of a player.
     ASSERT_EQ(block.outputEvents.count, 4u);
-    EXPECT_EQ(block.outputEvents.events[0], event(RackEventKind::NoteOff, 0, 0x83, 60, 0));
-    EXPECT_EQ(block.outputEvents.events[1], event(RackEventKind::NoteOn, 1, 0x95, 127, 127));
+    EXPECT_EQ(block.outputEvents.events[0], rackEvent(RackEventKind::NoteOff, 0, 0x83, 60, 0));
+    EXPECT_EQ(block.outputEvents.events[1], rackEvent(RackEventKind::NoteOn, 1, 0x95, 127, 127));
     EXPECT_EQ(block.outputEvents.events[2].kind, RackEventKind::Start);
     EXPECT_EQ(block.outputEvents.events[3].kind, RackEventKind::Ended);
     EXPECT_EQ(block.outputEvents.events[3].sampleOffset, 3u);
@@ -474,7 +463,7 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     HostedBlock block({2}, {2}, 8);
     module->process(block.context);
     ASSERT_EQ(block.outputEvents.count, 1u);
-    EXPECT_EQ(block.outputEvents.events[0], event(RackEventKind::NoteOn, 7, 0x92, 64, 127));
+    EXPECT_EQ(block.outputEvents.events[0], rackEvent(RackEventKind::NoteOn, 7, 0x92, 64, 127));
 
     block.outputEvents.clear();
     plugin.probe().outputEvent.sampleOffset = 8;
@@ -491,7 +480,7 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
 TEST(VstModuleEvents, EventsBeyond256AreDropped) {
     HeldVstPlugin plugin;
     auto module = preparedVstModule(vstConfiguration(Vst3TestClass::EventEcho));
-    std::vector<RackEvent> many(300, event(RackEventKind::NoteOn, 0, 0x90, 60, 100));
+    std::vector<RackEvent> many(300, rackEvent(RackEventKind::NoteOn, 0, 0x90, 60, 100));
     HostedBlock block({2}, {2}, 8);
     block.setEvents(many);
     module->process(block.context);
