@@ -73,6 +73,28 @@ float floatAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
     return value;
 }
 
+void writeFloatWav(const std::filesystem::path& path, std::uint16_t channels, std::uint32_t rate,
+                   const std::vector<float>& samples) {
+    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 4);
+    std::vector<std::uint8_t> bytes;
+    appendText(bytes, "RIFF");
+    appendU32(bytes, dataBytes + 36);
+    appendText(bytes, "WAVEfmt ");
+    appendU32(bytes, 16);
+    appendU16(bytes, 3);
+    appendU16(bytes, channels);
+    appendU32(bytes, rate);
+    appendU32(bytes, rate * channels * 4u);
+    appendU16(bytes, static_cast<std::uint16_t>(channels * 4));
+    appendU16(bytes, 32);
+    appendText(bytes, "data");
+    appendU32(bytes, dataBytes);
+    for (const float sample : samples) {
+        appendFloat(bytes, sample);
+    }
+    writeBytes(path, bytes);
+}
+
 std::string shellQuoted(const std::string& argument) {
     std::string text = "'";
     for (const char c : argument) {

@@ -35,6 +35,10 @@ void appendFloat(std::vector<std::uint8_t>& bytes, float value);
 std::uint32_t u32At(const std::vector<std::uint8_t>& bytes, std::size_t offset);
 float floatAt(const std::vector<std::uint8_t>& bytes, std::size_t offset);
 
+// A plain 32-bit float WAV file, built byte by byte.
+void writeFloatWav(const std::filesystem::path& path, std::uint16_t channels, std::uint32_t rate,
+                   const std::vector<float>& samples);
+
 // Runs sox with the arguments; paths among them must come from soxPath. Fills output with what
 // it printed on standard output. Returns its exit code.
 int runSox(const std::vector<std::string>& arguments, std::string* output = nullptr);
