@@ -84,37 +84,46 @@ TEST(RecorderThreads, OverflowDropsWholeFramesAndCountsThem) {
     ScratchFolder folder;
     const auto file = folder.file("overflow.wav");
     constexpr std::uint32_t channels = 5;
-    constexpr std::uint64_t blocks = 2000; // 2.5 million samples pushed at once
-    std::uint64_t accepted = 0;
+    constexpr std::uint64_t pushed = 300000;
+    // The ring holds 209715 whole frames of five channels; the writer sees none of them before
+    // the push publishes its write index, so the rest are dropped.
+    constexpr std::uint64_t fits = kRecorderRingSamples / channels;
+    std::vector<std::vector<float>> samples(channels, std::vector<float>(pushed));
+    std::vector<const float*> inputs;
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        for (std::uint64_t f = 0; f < pushed; ++f) {
+            samples[c][f] = frameValue(f, c);
+        }
+        inputs.push_back(samples[c].data());
+    }
     {
         RecorderWriter writer;
         writer.setDestination(file, channels, 48000);
         writer.startCapture(0);
-        NumberedSource source(channels);
-        for (std::uint64_t b = 0; b < blocks; ++b) {
-            source.push(writer, b * kBlock);
+        writer.pushToRing(inputs.data(), channels, pushed, 0);
+        EXPECT_EQ(writer.droppedFrames.load(), pushed - fits);
+        EXPECT_EQ(writer.writeIndex.load(), fits * channels);
+        // Room again once the writer has drained: capture goes on.
+        while (writer.readIndex.load() != writer.writeIndex.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        writer.pushToRing(inputs.data(), channels, 1, fits);
         writer.stopCapture();
         writer.stopAndJoin();
-        accepted = writer.writeIndex.load() / channels;
-        EXPECT_GT(writer.droppedFrames.load(), 0u);
-        EXPECT_EQ(accepted + writer.droppedFrames.load(), blocks * kBlock);
-        EXPECT_EQ(writer.framesWritten.load(), accepted);
+        EXPECT_EQ(writer.droppedFrames.load(), pushed - fits);
+        EXPECT_EQ(writer.framesWritten.load(), fits + 1);
     }
     const WavAudio audio = readWavFile(file, wavPreloadLimit);
-    ASSERT_EQ(audio.samples.size(), accepted * channels);
-    // Every stored frame is whole and later than the one before it.
-    double previous = -1.0;
-    for (std::uint64_t f = 0; f < accepted; ++f) {
-        const float first = audio.samples[f * channels];
-        ASSERT_GT(first, previous) << f;
-        for (std::uint32_t c = 1; c < channels; ++c) {
-            ASSERT_EQ(audio.samples[f * channels + c], first + static_cast<float>(c) / 64.0f);
+    ASSERT_EQ(audio.samples.size(), (fits + 1) * channels);
+    for (std::uint64_t f = 0; f < fits; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            ASSERT_EQ(audio.samples[f * channels + c], frameValue(f, c)) << f;
         }
-        previous = first;
     }
-    // Frames wrap at 2^20 in frameValue; fewer than that were pushed.
-    static_assert(blocks * kBlock < 1048576);
+    // The frame pushed after the overflow holds the first frame's samples, whole.
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        EXPECT_EQ(audio.samples[fits * channels + c], frameValue(0, c));
+    }
 }
 
 TEST(RecorderThreads, StopWhilePushingLosesNoAcceptedFrame) {
