@@ -1,0 +1,79 @@
+#pragma once
+
+#include "engine/control_message.hpp"
+#include "engine/event_list.hpp"
+#include "engine/module.hpp"
+#include "engine/prepared_graph.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+namespace velkaphon::rack {
+
+// Runs compiled graphs block by block. The control thread publishes graphs and queues control
+// changes; the audio thread takes them at the start of a block. The two meet only through atomics
+// and fixed single-producer single-consumer rings, and graphs are freed on the control thread.
+class AudioEngine {
+public:
+    static constexpr std::uint32_t kRetiredSlots = 32;
+    static constexpr std::uint32_t kControlSlots = 1024;
+    static constexpr std::uint32_t kPeakSlots = 128;
+
+    AudioEngine() = default;
+    // Control thread, after the audio thread has stopped calling process.
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // Control thread: the graph waits in the pending slot until the next block takes it. A graph
+    // published earlier and never taken is freed here.
+    void publishGraph(std::unique_ptr<PreparedGraph> graph);
+
+    // Control thread: frees the graphs that the audio thread has replaced.
+    void drainRetired();
+
+    // Control thread: false, with nothing queued, for an empty, over-long or NUL-holding id, a
+    // value that is not finite, or a full queue. Never waits.
+    bool enqueueControl(std::string_view nodeId, std::uint32_t index, double value);
+
+    // Control thread: the modules of the current graph, the pending one and the retired ones.
+    // Meant for when audio is stopped, or for operations that the modules make safe themselves.
+    void forEachModule(const std::function<void(Module&)>& visit) const;
+
+    // Any thread: the node's last peak by definition index; 0 for an index past the table.
+    float nodePeak(std::uint32_t definitionIndex) const noexcept;
+
+    // Audio thread: one block, with flush-to-zero and denormals-are-zero set for its length.
+    // Takes a pending graph, applies queued controls, then runs the current graph, or writes
+    // silence without one. Never allocates, frees, locks or throws.
+    void process(std::uint32_t frames, const BusSpan& hostInput, const BusSpan& hostOutput,
+                 const TransportInfo& transport, const RackEvent* hostEvents,
+                 std::uint64_t hostEventCount) noexcept;
+
+private:
+    // Lets a test fill the retired ring, which publishGraph's own draining never allows.
+    friend struct AudioEngineTestAccess;
+
+    // Control thread: the exchange half of publishGraph, without the draining.
+    void offerGraph(std::unique_ptr<PreparedGraph> graph);
+    void takePendingGraph() noexcept;
+    void applyControls() noexcept;
+    void recordPeaks() noexcept;
+
+    std::atomic<PreparedGraph*> pendingGraph_{nullptr};
+    // Written by the audio thread only; atomic so that the control side may look at it.
+    std::atomic<PreparedGraph*> currentGraph_{nullptr};
+    std::array<PreparedGraph*, kRetiredSlots> retired_{};
+    std::atomic<std::uint32_t> retiredRead_{0};
+    std::atomic<std::uint32_t> retiredWrite_{0};
+    std::array<ControlMessage, kControlSlots> controlQueue_{};
+    std::atomic<std::uint32_t> controlRead_{0};
+    std::atomic<std::uint32_t> controlWrite_{0};
+    std::array<std::atomic<float>, kPeakSlots> peakLevels_{};
+};
+
+} // namespace velkaphon::rack

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <pmmintrin.h>
+#include <xmmintrin.h>
+
+namespace velkaphon::rack {
+
+// Audio thread: flush-to-zero and denormals-are-zero for the life of the object, then the
+// previous floating-point mode again, so decaying filters and gains do not slow a block.
+class DenormalFlushScope {
+public:
+    static constexpr unsigned int kFlushBits = _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON;
+    static_assert(kFlushBits == 0x8040);
+
+    DenormalFlushScope() noexcept : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | kFlushBits); }
+    ~DenormalFlushScope() { _mm_setcsr(saved_); }
+    DenormalFlushScope(const DenormalFlushScope&) = delete;
+    DenormalFlushScope& operator=(const DenormalFlushScope&) = delete;
+
+private:
+    unsigned int saved_;
+};
+
+} // namespace velkaphon::rack
