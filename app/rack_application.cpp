@@ -49,8 +49,8 @@ RackApplication::RackApplication(bool pluginMode)
     : RackApplication(pluginMode, platformAudioSystem()) {}
 
 RackApplication::RackApplication(bool pluginMode, AudioSystem& audioSystem,
-                                 ModuleFactory extraModules)
-    : extraModules_(std::move(extraModules)), pluginMode_(pluginMode), graph_(defaultPatch()),
+                                 ModuleFactory moduleOverrides)
+    : moduleOverrides_(std::move(moduleOverrides)), pluginMode_(pluginMode), graph_(defaultPatch()),
       layout_(defaultLayout()), backend_(createAudioBackend(audioSystem)) {
     compile(graph_, spec_);
     openControlWindow(controlWindow_, *this);
@@ -66,9 +66,9 @@ RackApplication::~RackApplication() {
 void RackApplication::compile(const GraphDefinition& definition, const ProcessSpec& processSpec) {
     ModuleMap modules;
     const ModuleFactory factory = [this, &modules](const NodeDefinition& node) {
-        std::unique_ptr<Module> module = makeRackModule(node);
-        if (!module && extraModules_) {
-            module = extraModules_(node);
+        std::unique_ptr<Module> module = moduleOverrides_ ? moduleOverrides_(node) : nullptr;
+        if (!module) {
+            module = makeRackModule(node);
         }
         if (!module) {
             throw std::runtime_error("Unknown module type: " + node.type);

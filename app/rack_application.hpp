@@ -29,9 +29,9 @@ class RackApplication {
 public:
     // UI thread. Compiles the default patch; its exception ends construction.
     explicit RackApplication(bool pluginMode);
-    // The same on a given audio system, which must outlive the rack. extraModules makes the
-    // modules of types that none of the rack's own makers knows; tests use it.
-    RackApplication(bool pluginMode, AudioSystem& audioSystem, ModuleFactory extraModules = {});
+    // The same on a given audio system, which must outlive the rack. Tests give moduleOverrides,
+    // which is asked first and makes the modules of the types it knows in place of the rack's own.
+    RackApplication(bool pluginMode, AudioSystem& audioSystem, ModuleFactory moduleOverrides = {});
     // UI thread.
     ~RackApplication();
     RackApplication(const RackApplication&) = delete;
@@ -110,7 +110,7 @@ private:
     nlohmann::json replaceLayout(const nlohmann::json& params);
     nlohmann::json replaceGraph(const nlohmann::json& params);
 
-    ModuleFactory extraModules_;
+    ModuleFactory moduleOverrides_;
     bool pluginMode_;
     ProcessSpec spec_{48000.0, 4096};
     AudioEngine engine_;

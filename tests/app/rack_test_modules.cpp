@@ -31,7 +31,12 @@ public:
 
     std::vector<PortSpec> inputs() const override { return {{"in", "In", 2}}; }
     std::vector<PortSpec> outputs() const override { return {{"out", "Out", 2}}; }
-    void prepare(const ProcessSpec&) override {}
+    void prepare(const ProcessSpec& spec) override {
+        if (spec.sampleRate == configuration_.value("refuseRate", 0.0)) {
+            throw std::runtime_error("delay cannot run at this rate");
+        }
+        entry_.preparedRate = spec.sampleRate;
+    }
     void process(BlockContext& context) override {
         entry_.lastPosition.store(context.transport.samplePosition);
         entry_.blocks.fetch_add(1);
@@ -52,7 +57,8 @@ private:
 class FakePlugin : public HostedModule {
 public:
     FakePlugin(FakeModuleLog& log, const std::string& id, json configuration)
-        : log_(log), id_(id), entry_(log[id]), configuration_(std::move(configuration)) {}
+        : log_(log), id_(id), entry_(log[id]), configuration_(std::move(configuration)),
+          editedState_(configuration_.value("componentState", 0.0)) {}
 
     std::vector<PortSpec> inputs() const override { return {{"in", "In", 2}}; }
     std::vector<PortSpec> outputs() const override { return {{"out", "Out", 2}}; }
@@ -60,13 +66,18 @@ public:
     void process(BlockContext& context) override { passThrough(context); }
     std::uint32_t latencySamples() const override { return 0; }
     float level() const override { return 0.0f; }
+    // Index 99 stands for an edit in the plug-in's own editor.
     void setControl(std::uint32_t index, double value) override {
+        if (index == 99) {
+            editedState_.store(value);
+            return;
+        }
         entry_.controls.emplace_back(index, value);
     }
     json status() const override {
         json status = {{"parameters", configuration_.value("parameters", json::array())}};
         if (configuration_.contains("componentState")) {
-            status["componentState"] = configuration_["componentState"];
+            status["componentState"] = editedState_.load();
         }
         return status;
     }
@@ -104,6 +115,28 @@ private:
     std::string id_;
     FakeModuleLog::Entry& entry_;
     json configuration_;
+    std::atomic<double> editedState_;
+};
+
+// Reports the media state that the test keeps in the log, as a recorder's status does.
+class FakeRecorder : public PassModule {
+public:
+    FakeRecorder(FakeModuleLog::Entry& entry, json configuration)
+        : PassModule(entry, configuration), entry_(entry),
+          configuration_(std::move(configuration)) {}
+
+    json status() const override {
+        json status = configuration_;
+        if (configuration_.contains("pickedPath")) {
+            status["path"] = configuration_["pickedPath"];
+        }
+        status["status"] = entry_.mediaState;
+        return status;
+    }
+
+private:
+    FakeModuleLog::Entry& entry_;
+    json configuration_;
 };
 
 } // namespace
@@ -121,7 +154,10 @@ ModuleFactory fakeModules(FakeModuleLog& log) {
         if (node.type == "delay" || node.type == "probe") {
             return std::make_unique<PassModule>(log[node.id], node.configuration);
         }
-        if (node.type == "plugin") {
+        if (node.type == "recorder") {
+            return std::make_unique<FakeRecorder>(log[node.id], node.configuration);
+        }
+        if (node.type == "plugin" || node.type == "vst3") {
             return std::make_unique<FakePlugin>(log, node.id, node.configuration);
         }
         return nullptr;

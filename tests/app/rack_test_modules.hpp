@@ -23,6 +23,9 @@ struct FakeModuleLog {
         std::atomic<std::int64_t> lastPosition{-1};
         std::atomic<std::uint64_t> blocks{0};
         std::vector<std::pair<std::uint32_t, double>> controls;
+        double preparedRate = 0.0;
+        // What a "recorder" reports under "status".
+        nlohmann::json mediaState = nlohmann::json::object();
     };
     std::map<std::string, std::unique_ptr<Entry>> entries;
     // Node ids in the order their idle calls came.
@@ -32,11 +35,15 @@ struct FakeModuleLog {
 };
 
 // Types:
-//   "delay"   one two-channel port in and out, output = input; configuration "latency" frames.
-//   "probe"   as "delay" without latency; records the transport position and block count.
-//   "plugin"  a HostedModule with the same ports; configuration "parameters" [{"id", "name",
-//             "value"}], "restart" (bool), "idleThrows" ("standard", "other"), "componentState"
-//             (echoed in its status), "eventInput", "eventOutput", "editorResult" (bool).
+//   "delay"    one two-channel port in and out, output = input; configuration "latency" frames,
+//              "refuseRate" a sample rate at which prepare throws.
+//   "probe"    as "delay" without latency; records the transport position and block count.
+//   "recorder" as "probe", reporting the log's mediaState under "status" and "pickedPath" as
+//              the file it uses.
+//   "plugin", "vst3"  a HostedModule with the same ports; configuration "parameters" [{"id",
+//              "name", "value"}], "restart" (bool), "idleThrows" ("standard", "other"),
+//              "componentState" (a number that control 99 changes, as an editor would),
+//              "eventInput", "eventOutput", "editorResult" (bool).
 ModuleFactory fakeModules(FakeModuleLog& log);
 
 // The page's request for a method and its params.
