@@ -123,8 +123,10 @@ TEST_F(RackProject, ARackSurvivesARoundTripThroughAFileByteForByte) {
     writeProjectFile(target, rack.projectDocument());
     EXPECT_FALSE(fs::exists(fs::path(target) += ".tmp"));
 
-    std::ifstream file(target, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    const std::string bytes = [&] {
+        std::ifstream file(target, std::ios::binary);
+        return std::string{std::istreambuf_iterator<char>(file), {}};
+    }();
     // Two-space indentation, keys in byte order, raw UTF-8 and no line break at the end.
     EXPECT_EQ(bytes.rfind("{\n  \"graph\": {\n    \"cables\": [\n      {\n        \"from\": "
                           "\"input\",\n        \"input\": \"in0\",",
