@@ -14,4 +14,8 @@ bool isValidUtf8(std::string_view text);
 // through the host's code page.
 std::optional<std::filesystem::path> pathFromUtf8(std::string_view text);
 
+// Text from outside (a plug-in, a file) made safe to keep and to write as JSON: every ill-formed
+// sequence becomes U+FFFD, one for each maximal part that could begin a valid sequence.
+std::string replaceInvalidUtf8(std::string_view text);
+
 } // namespace velkaphon::rack

@@ -1,93 +1,23 @@
 #include "hosting/clap_utf8.hpp"
 
-#include <cstddef>
 #include <stdexcept>
 
 namespace velkaphon::rack {
 
-namespace {
-
-struct Utf8Step {
-    std::size_t length; // of the sequence, or of the maximal invalid part
-    bool valid;
-};
-
-// The well-formed byte sequences of Unicode's table 3-7.
-Utf8Step nextUtf8Step(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-        return {1, true};
-    }
-    std::size_t total = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        total = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        total = 3;
-        low = lead == 0xE0 ? 0xA0 : low;   // no overlong forms
-        high = lead == 0xED ? 0x9F : high; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        total = 4;
-        low = lead == 0xF0 ? 0x90 : low;
-        high = lead == 0xF4 ? 0x8F : high; // nothing above U+10FFFF
-    } else {
-        return {1, false};
-    }
-    for (std::size_t i = 1; i < total; ++i) {
-        if (at + i >= text.size()) {
-            return {i, false};
-        }
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if (next < low || next > high) {
-            return {i, false};
-        }
-        low = 0x80;
-        high = 0xBF;
-    }
-    return {total, true};
-}
-
-bool isPathText(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        const Utf8Step step = nextUtf8Step(text, at);
-        // A NUL would end the name the system sees, and so name another file.
-        if (!step.valid || text[at] == '\0') {
-            return false;
-        }
-        at += step.length;
-    }
-    return true;
-}
-
-} // namespace
-
 std::filesystem::path utf8ToWidePath(std::string_view text) {
-    if (!isPathText(text)) {
+    std::optional<std::filesystem::path> path;
+    if (text.find('\0') == std::string_view::npos) {
+        path = pathFromUtf8(text);
+    }
+    if (!path) {
         throw std::runtime_error("Invalid UTF-8 path.");
     }
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+    return *path;
 }
 
 std::string pathToUtf8(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
-}
-
-std::string replaceInvalidUtf8(std::string_view text) {
-    constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const Utf8Step step = nextUtf8Step(text, at);
-        if (step.valid) {
-            result.append(text.substr(at, step.length));
-        } else {
-            result.append(kReplacement);
-        }
-        at += step.length;
-    }
-    return result;
 }
 
 } // namespace velkaphon::rack

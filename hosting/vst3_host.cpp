@@ -1,7 +1,7 @@
 #include "hosting/vst3_host.hpp"
 
 #include "abi/vst3/text.hpp"
-#include "hosting/vst3_editor_window.hpp"
+#include "hosting/editor_window.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,11 +1,11 @@
 #include "hosting/vst3_library.hpp"
 
+#include "hosting/plugin_failure.hpp"
 #include "hosting/vst3_module_file.hpp"
 
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -36,15 +36,6 @@ LibraryCache& libraryCache() {
 template <class Function>
 Function libraryExport(SharedLibraryHandle library, const char* name) {
     return reinterpret_cast<Function>(findLibraryExport(library, name));
-}
-
-template <class Call>
-void callIgnoringErrors(Call call) noexcept {
-    try {
-        call();
-    } catch (...) {
-        // The module is going either way.
-    }
 }
 
 bool isAudioModuleClass(const vst3::PClassInfo& info) {
@@ -112,28 +103,17 @@ void loadVstLibrary(LoadedModule& module, const std::filesystem::path& path) {
         throw std::runtime_error("Cannot load VST3 module (Windows error " +
                                  std::to_string(systemError) + ").");
     }
-    // An exception the module threw may live in the module's own memory: it is taken apart and
-    // done with before the module goes, and its text travels on in an exception of our own.
-    std::optional<std::string> failure;
-    try {
-        initializeModule(module);
-    } catch (const std::exception& error) {
-        failure = error.what();
-    } catch (...) {
-        failure = "VST3 module failed while loading.";
-    }
-    if (failure) {
-        releaseVstLibrary(module);
-        throw std::runtime_error(*failure);
-    }
+    runUndoingOnFailure([&module] { initializeModule(module); },
+                        [&module] { releaseVstLibrary(module); },
+                        "VST3 module failed while loading.");
 }
 
 void releaseVstLibrary(LoadedModule& module) noexcept {
     if (vst3::IPluginFactory* factory = std::exchange(module.factory, nullptr)) {
-        callIgnoringErrors([factory] { factory->release(); });
+        callIgnoringFailure([factory] { factory->release(); });
     }
     if (module.initDllRan && module.exitDll != nullptr) {
-        callIgnoringErrors([exitDll = module.exitDll] { exitDll(); });
+        callIgnoringFailure([exitDll = module.exitDll] { exitDll(); });
     }
     module.initDllRan = false;
     module.exitDll = nullptr;

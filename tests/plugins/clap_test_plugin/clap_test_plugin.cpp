@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,7 +78,8 @@ struct Behaviour {
     bool processFails = false;
     bool initFails = false;
     bool requestsRestart = false;
-    bool echoesEvents = false;
+    bool echoesEvents = false; // and adds a MIDI event just past the block
+    bool throwsInProcess = false;
 };
 
 constexpr std::uint32_t kFirstParameterId = 100;
@@ -111,6 +113,7 @@ const Behaviour kBehaviours[] = {
      .name = "Test Requests Restart",
      .requestsRestart = true},
     {.id = "velkaphon.test.no-audio-ports", .name = "Test No Audio Ports", .hasAudioPorts = false},
+    {.id = "velkaphon.test.throws", .name = "Test Throws", .throwsInProcess = true},
     {.id = "velkaphon.test.init-fails", .name = "Test Init Fails", .initFails = true},
     // A text that is not UTF-8, as careless plug-ins hand over.
     {.id = "velkaphon.test.bad-text", .name = "Bad \xFF\xC3 Name \xE2\x82"},
@@ -383,6 +386,7 @@ bool noResize(const clap_plugin*, std::uint32_t, std::uint32_t) {
 }
 
 bool attach(const clap_plugin*, const clap_window* window) {
+    ++probe.guiParentSets;
     return window != nullptr && window->api != nullptr &&
            std::strcmp(window->api, CLAP_WINDOW_API_WIN32) == 0;
 }
@@ -393,13 +397,19 @@ bool noTransient(const clap_plugin*, const clap_window*) {
 
 void ignoreTitle(const clap_plugin*, const char*) {}
 
-bool succeed(const clap_plugin*) {
+bool showGui(const clap_plugin*) {
+    ++probe.guiShown;
+    return true;
+}
+
+bool hideGui(const clap_plugin*) {
+    ++probe.guiHidden;
     return true;
 }
 
 constexpr clap_plugin_gui kGui{embeddedWin32, preferredApi, createGui,   destroyGui, refuseScale,
                                guiSize,       cannot,       noHints,     noAdjust,   noResize,
-                               attach,        noTransient,  ignoreTitle, succeed,    succeed};
+                               attach,        noTransient,  ignoreTitle, showGui,    hideGui};
 
 // The instance.
 
@@ -454,6 +464,36 @@ void renderAudio(const Instance& instance, const clap_process* process) {
     }
 }
 
+void recordInputEvents(const clap_input_events* in) {
+    for (std::uint32_t i = 0; i < in->size(in) && i < 8; ++i) {
+        const clap_event_header* header = in->get(in, i);
+        probe.lastEventTypes[i] = header->type;
+        probe.lastEventTimes[i] = header->time;
+        if (header->type == CLAP_EVENT_MIDI) {
+            const auto* midi = reinterpret_cast<const clap_event_midi*>(header);
+            std::memcpy(probe.lastMidiBytes[i], midi->data, 3);
+        } else if (header->type == CLAP_EVENT_NOTE_ON || header->type == CLAP_EVENT_NOTE_OFF) {
+            const auto* note = reinterpret_cast<const clap_event_note*>(header);
+            probe.lastNoteKeys[i] = note->key;
+            probe.lastNoteVelocities[i] = note->velocity;
+        }
+    }
+}
+
+void echoEvents(const clap_process* process) {
+    for (std::uint32_t i = 0; i < probe.lastInputEventCount; ++i) {
+        process->out_events->try_push(process->out_events,
+                                      process->in_events->get(process->in_events, i));
+    }
+    clap_event_midi late{};
+    late.header = {sizeof(late), process->frames_count, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI,
+                   0};
+    late.data[0] = 0x90;
+    late.data[1] = 1;
+    late.data[2] = 1;
+    process->out_events->try_push(process->out_events, &late.header);
+}
+
 clap_process_status process(const clap_plugin* plugin, const clap_process* process) {
     Instance& instance = instanceOf(plugin);
     ++probe.processCalls;
@@ -462,6 +502,18 @@ clap_process_status process(const clap_plugin* plugin, const clap_process* proce
     probe.lastTransportFlags = process->transport != nullptr ? process->transport->flags : 0;
     probe.lastTempo = process->transport != nullptr ? process->transport->tempo : 0.0;
     probe.lastInputEventCount = process->in_events->size(process->in_events);
+    probe.lastSongPosBeats = process->transport != nullptr ? process->transport->song_pos_beats : 0;
+    probe.lastSongPosSeconds =
+        process->transport != nullptr ? process->transport->song_pos_seconds : 0;
+    probe.lastFirstInputSample = process->audio_inputs_count > 0 &&
+                                         process->audio_inputs[0].channel_count > 0 &&
+                                         process->frames_count > 0
+                                     ? process->audio_inputs[0].data32[0][0]
+                                     : -1.0f;
+    recordInputEvents(process->in_events);
+    if (instance.behaviour->throwsInProcess) {
+        throw std::runtime_error("The CLAP test plug-in failed on purpose.");
+    }
     if (const clap_host_thread_check* check = threadCheckOf(instance)) {
         probe.processOnAudioThread = check->is_audio_thread(instance.host);
     }
@@ -473,10 +525,7 @@ clap_process_status process(const clap_plugin* plugin, const clap_process* proce
     }
     applyParameterEvents(instance, process->in_events);
     if (instance.behaviour->echoesEvents) {
-        for (std::uint32_t i = 0; i < probe.lastInputEventCount; ++i) {
-            process->out_events->try_push(process->out_events,
-                                          process->in_events->get(process->in_events, i));
-        }
+        echoEvents(process);
     }
     renderAudio(instance, process);
     return CLAP_PROCESS_CONTINUE;

@@ -33,6 +33,18 @@ struct ClapTestProbe {
     std::uint32_t lastTransportFlags = 0;
     double lastTempo = 0.0;
     std::uint32_t lastInputEventCount = 0;
+    std::int64_t lastSongPosBeats = 0;
+    std::int64_t lastSongPosSeconds = 0;
+    float lastFirstInputSample = -1.0f; // input port 0, channel 0, frame 0
+    // The first input events of the last process call.
+    std::uint16_t lastEventTypes[8] = {};
+    std::uint32_t lastEventTimes[8] = {};
+    std::uint8_t lastMidiBytes[8][3] = {};
+    std::int16_t lastNoteKeys[8] = {};
+    double lastNoteVelocities[8] = {};
+    std::uint32_t guiParentSets = 0;
+    std::uint32_t guiShown = 0;
+    std::uint32_t guiHidden = 0;
     double lastActivateSampleRate = 0.0;
     std::uint32_t lastActivateMaxFrames = 0;
 };

@@ -14,7 +14,11 @@ TestBehaviour named(const char* name) {
 
 const TestBehaviour* behaviours() {
     static const TestBehaviour table[kVst3TestClassCount] = {
-        named("Test Gain"),
+        [] {
+            auto b = named("Test Gain");
+            b.hasEditor = true;
+            return b;
+        }(),
         [] {
             auto b = named("Test Latency");
             b.latency = kVst3TestLatency;
@@ -70,6 +74,17 @@ const TestBehaviour* behaviours() {
         [] {
             auto b = named("Test Too Many Parameters");
             b.parameterCount = 4097;
+            return b;
+        }(),
+        [] {
+            auto b = named("Test No Sample Size");
+            b.supports32 = false;
+            b.supports64 = false;
+            return b;
+        }(),
+        [] {
+            auto b = named("Test 32-bit Only");
+            b.supports64 = false;
             return b;
         }(),
     };

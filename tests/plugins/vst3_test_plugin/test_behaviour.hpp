@@ -25,6 +25,8 @@ struct TestBehaviour {
     bool restartsOnEdit = false;
     // Has one event bus each way and sends every input event back out.
     bool echoesEvents = false;
+    // Offers an "editor" view.
+    bool hasEditor = false;
 };
 
 // Null for an index the plug-in does not have.

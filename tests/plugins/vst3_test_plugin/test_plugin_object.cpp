@@ -2,6 +2,7 @@
 
 #include "abi/vst3/text.hpp"
 #include "tests/plugins/vst3_test_plugin/plugin_log.hpp"
+#include "tests/plugins/vst3_test_plugin/test_view.hpp"
 #include "tests/plugins/vst3_test_plugin/vst3_test_plugin_probe.hpp"
 
 #include <cstring>
@@ -12,6 +13,7 @@ namespace velkaphon::rack::testing {
 
 Vst3TestProbe& testProbe();
 void rememberHandler(vst3::IComponentHandler* handler);
+void rememberView(TestView* view);
 
 using namespace vst3;
 
@@ -22,6 +24,69 @@ constexpr char kStateMagic[4] = {'V', 'K', 'T', 'S'};
 std::string roleName(TestPluginObject::Role role, const TestBehaviour& behaviour) {
     return role == TestPluginObject::Role::Controller ? "Test Controller" : behaviour.name;
 }
+
+std::string sizeName(int32 size) {
+    return size == kSample64 ? "64" : "32";
+}
+
+void recordBlock(const ProcessData& data) {
+    Vst3TestBlock& block = testProbe().lastBlock;
+    block = Vst3TestBlock{};
+    block.sampleSize = data.symbolicSampleSize;
+    block.frames = data.numSamples;
+    block.numInputs = data.numInputs;
+    block.numOutputs = data.numOutputs;
+    if (data.numInputs > 0) {
+        const AudioBusBuffers& bus = data.inputs[0];
+        block.inputSilence = bus.silenceFlags;
+        for (int32 c = 0; c < bus.numChannels && c < 2; ++c) {
+            for (int32 i = 0; i < data.numSamples && i < 4; ++i) {
+                block.inputSamples[c][i] = data.symbolicSampleSize == kSample64
+                                               ? bus.channelBuffers64[c][i]
+                                               : bus.channelBuffers32[c][i];
+            }
+        }
+    }
+    if (data.processContext != nullptr) {
+        block.context = *data.processContext;
+    }
+    if (IParameterChanges* changes = data.inputParameterChanges) {
+        block.changeCount = changes->getParameterCount();
+        for (int32 i = 0; i < block.changeCount && i < Vst3TestBlock::kKept; ++i) {
+            IParamValueQueue* queue = changes->getParameterData(i);
+            block.changeIds[i] = queue->getParameterId();
+            queue->getPoint(0, block.changeOffsets[i], block.changeValues[i]);
+        }
+    }
+    if (IEventList* events = data.inputEvents) {
+        block.eventCount = events->getEventCount();
+        for (int32 i = 0; i < block.eventCount && i < Vst3TestBlock::kKept; ++i) {
+            Event& event = block.events[i];
+            events->getEvent(i, event);
+            if (event.type == Event::kDataEvent) {
+                block.sysExCodes[i] = event.data.size == 7 ? event.data.bytes[5] : 0;
+                // The bytes are the host's, valid only during this call.
+                event.data.bytes = nullptr;
+            }
+        }
+    }
+}
+
+} // namespace
+
+// True when the tests asked this step to fail; throws instead when they asked for that.
+bool failsAt(Vst3TestStep step) {
+    Vst3TestProbe& probe = testProbe();
+    if (probe.failAt.load() != step) {
+        return false;
+    }
+    if (probe.throwOnFailure.load()) {
+        throw std::runtime_error("The test plug-in failed on purpose.");
+    }
+    return true;
+}
+
+namespace {
 
 bool readExactly(IBStream* stream, void* buffer, int32 size) {
     int32 read = 0;
@@ -90,6 +155,10 @@ tresult TestPluginObject::initialize(FUnknown* context) {
     if (context == nullptr) {
         return kInvalidArgument;
     }
+    if (failsAt(role_ == Role::Component ? Vst3TestStep::InitializeComponent
+                                         : Vst3TestStep::InitializeController)) {
+        return kResultFalse;
+    }
     writePluginLog("initialize " + roleName(role_, behaviour_));
     return kResultOk;
 }
@@ -143,10 +212,16 @@ tresult TestPluginObject::getRoutingInfo(RoutingInfo&, RoutingInfo&) {
 }
 
 tresult TestPluginObject::activateBus(MediaType type, BusDirection direction, int32 index, TBool) {
+    if (type == kAudio && failsAt(Vst3TestStep::ActivateBus)) {
+        return kResultFalse;
+    }
     return index >= 0 && index < getBusCount(type, direction) ? kResultOk : kInvalidArgument;
 }
 
 tresult TestPluginObject::setActive(TBool state) {
+    if (state && failsAt(Vst3TestStep::SetActive)) {
+        return kResultFalse;
+    }
     writePluginLog(std::string(state ? "activate " : "deactivate ") + roleName(role_, behaviour_));
     return kResultOk;
 }
@@ -158,7 +233,8 @@ tresult TestPluginObject::setState(IBStream* state) {
     if (state == nullptr) {
         return kInvalidArgument;
     }
-    if (behaviour_.rejectsState) {
+    writePluginLog("setState " + roleName(role_, behaviour_));
+    if (behaviour_.rejectsState || failsAt(Vst3TestStep::SetState)) {
         return kResultFalse;
     }
     return readValues(state);
@@ -234,14 +310,26 @@ tresult TestPluginObject::canProcessSampleSize(int32 size) {
 }
 
 uint32 TestPluginObject::getLatencySamples() {
-    return behaviour_.latency;
+    const uint32 latency = testProbe().latencyOverride.load();
+    return latency != 0 ? latency : behaviour_.latency;
 }
 
 tresult TestPluginObject::setupProcessing(ProcessSetup& setup) {
+    writePluginLog("setupProcessing " + roleName(role_, behaviour_) + " " +
+                   sizeName(setup.symbolicSampleSize) + " " +
+                   std::to_string(setup.maxSamplesPerBlock));
+    if (failsAt(Vst3TestStep::SetupProcessing)) {
+        return kResultFalse;
+    }
     return canProcessSampleSize(setup.symbolicSampleSize);
 }
 
-tresult TestPluginObject::setProcessing(TBool) {
+tresult TestPluginObject::setProcessing(TBool state) {
+    if (state && failsAt(Vst3TestStep::SetProcessing)) {
+        return kResultFalse;
+    }
+    writePluginLog(std::string(state ? "processing on " : "processing off ") +
+                   roleName(role_, behaviour_));
     return kResultOk;
 }
 
@@ -291,6 +379,7 @@ tresult TestPluginObject::process(ProcessData& data) {
     if (behaviour_.throwsInProcess) {
         throw std::runtime_error("The test plug-in failed on purpose.");
     }
+    recordBlock(data);
     applyParameterChanges(data.inputParameterChanges);
     if (data.symbolicSampleSize == kSample64) {
         renderGain<double>(data);
@@ -304,6 +393,9 @@ tresult TestPluginObject::process(ProcessData& data) {
                 data.outputEvents->addEvent(event);
             }
         }
+        if (testProbe().addOutputEvent) {
+            data.outputEvents->addEvent(testProbe().outputEvent);
+        }
     }
     return kResultOk;
 }
@@ -316,6 +408,7 @@ tresult TestPluginObject::setComponentState(IBStream* state) {
     if (state == nullptr) {
         return kInvalidArgument;
     }
+    writePluginLog("setComponentState " + roleName(role_, behaviour_));
     return readValues(state);
 }
 
@@ -326,6 +419,9 @@ int32 TestPluginObject::getParameterCount() {
 tresult TestPluginObject::getParameterInfo(int32 index, ParameterInfo& info) {
     if (index < 0 || index >= behaviour_.parameterCount) {
         return kInvalidArgument;
+    }
+    if (failsAt(Vst3TestStep::ParameterInfo)) {
+        return kResultFalse;
     }
     info.id = vst3TestParameterId(static_cast<uint32>(index));
     copyText(info.title, index == 0   ? "Gain"
@@ -381,18 +477,31 @@ tresult TestPluginObject::setParamNormalized(ParamID id, ParamValue value) {
 }
 
 tresult TestPluginObject::setComponentHandler(IComponentHandler* handler) {
+    writePluginLog(std::string(handler != nullptr ? "handler set " : "handler cleared ") +
+                   roleName(role_, behaviour_));
+    if (handler != nullptr && failsAt(Vst3TestStep::SetHandler)) {
+        return kResultFalse;
+    }
     handler_ = handler;
     rememberHandler(handler);
     return kResultOk;
 }
 
-IPlugView* TestPluginObject::createView(FIDString) {
-    return nullptr;
+IPlugView* TestPluginObject::createView(FIDString name) {
+    if (!behaviour_.hasEditor || name == nullptr || std::strcmp(name, "editor") != 0) {
+        return nullptr;
+    }
+    auto* view = new TestView();
+    rememberView(view);
+    return view;
 }
 
 tresult TestPluginObject::connect(IConnectionPoint* other) {
     if (other == nullptr) {
         return kInvalidArgument;
+    }
+    if (failsAt(isComponent() ? Vst3TestStep::ConnectComponent : Vst3TestStep::ConnectController)) {
+        return kResultFalse;
     }
     peer_ = other;
     writePluginLog("connect " + roleName(role_, behaviour_));

@@ -5,6 +5,7 @@
 #include "abi/vst3/text.hpp"
 #include "tests/plugins/vst3_test_plugin/plugin_log.hpp"
 #include "tests/plugins/vst3_test_plugin/test_plugin_object.hpp"
+#include "tests/plugins/vst3_test_plugin/test_view.hpp"
 #include "tests/plugins/vst3_test_plugin/vst3_test_plugin_probe.hpp"
 
 #include <atomic>
@@ -26,6 +27,8 @@ namespace velkaphon::rack::testing {
 
 using namespace vst3;
 
+bool failsAt(Vst3TestStep step);
+
 namespace {
 
 enum class Variant {
@@ -46,6 +49,7 @@ constexpr Variant kVariant = static_cast<Variant>(VELKAPHON_TEST_VST3_VARIANT);
 constexpr int32 kFirstAudioIndex = 2;
 
 std::atomic<IComponentHandler*> lastHandler{nullptr};
+std::atomic<TestView*> lastView{nullptr};
 
 struct ClassEntry {
     bool exists = false;
@@ -204,7 +208,11 @@ public:
         }
         TestPluginObject* created = nullptr;
         const auto separate = static_cast<uint32>(Vst3TestClass::SeparateController);
-        if (sameUid(cid, vst3TestClassId(kVst3TestControllerIndex))) {
+        const bool controller = sameUid(cid, vst3TestClassId(kVst3TestControllerIndex));
+        if (failsAt(controller ? Vst3TestStep::CreateController : Vst3TestStep::CreateComponent)) {
+            return kResultFalse;
+        }
+        if (controller) {
             created = new (std::nothrow)
                 TestPluginObject(TestPluginObject::Role::Controller, *testBehaviour(separate));
         } else {
@@ -239,6 +247,11 @@ tresult performEditOnLastHandler(uint32 id, double value) {
     return handler != nullptr ? handler->performEdit(id, value) : kResultFalse;
 }
 
+tresult resizeLastView(int32 width, int32 height) {
+    TestView* view = lastView.load();
+    return view != nullptr ? view->requestSize(width, height) : kResultFalse;
+}
+
 tresult restartOnLastHandler(int32 flags) {
     IComponentHandler* handler = lastHandler.load();
     return handler != nullptr ? handler->restartComponent(flags) : kResultFalse;
@@ -250,11 +263,16 @@ Vst3TestProbe& testProbe() {
     static Vst3TestProbe probe{};
     probe.performEdit = performEditOnLastHandler;
     probe.restartComponent = restartOnLastHandler;
+    probe.resizeView = resizeLastView;
     return probe;
 }
 
 void rememberHandler(IComponentHandler* handler) {
     lastHandler.store(handler);
+}
+
+void rememberView(TestView* view) {
+    lastView.store(view);
 }
 
 } // namespace velkaphon::rack::testing

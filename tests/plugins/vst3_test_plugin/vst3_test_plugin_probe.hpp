@@ -5,10 +5,12 @@
 // Load and unload leave lines in the file named by kVst3TestLogVariable (when it is set), so
 // that tests can read them after the module is gone: "InitDll", "GetPluginFactory",
 // "factory released", "ExitDll", "unloaded", and "create <class>", "initialize <class>",
-// "terminate <class>", "destroy <class>" for every object.
+// "terminate <class>", "destroy <class>" for every object, and the set-up and view calls
+// ("setupProcessing <class> <size>", "processing on <class>", "view attached", ...).
 // While the module is loaded, its exported "velkaphonVst3TestProbe" gives live counters.
 
-#include "abi/vst3/base.hpp"
+#include "abi/vst3/processor.hpp"
+#include "abi/vst3/view.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -33,8 +35,10 @@ enum class Vst3TestClass : std::uint32_t {
     EventEcho,
     ManyParameters,
     TooManyParameters,
+    NoSampleSize,
+    Only32Bit,
 };
-inline constexpr std::uint32_t kVst3TestClassCount = 12;
+inline constexpr std::uint32_t kVst3TestClassCount = 14;
 inline constexpr std::uint32_t kVst3TestControllerIndex = 0xC0;
 
 constexpr vst3::Uid vst3TestClassId(std::uint32_t index) {
@@ -51,6 +55,44 @@ constexpr std::uint32_t vst3TestParameterId(std::uint32_t index) {
     return 1000 + index;
 }
 
+// A set-up step that tests make fail, by its result or (throwOnFailure) by an exception.
+enum class Vst3TestStep : std::int32_t {
+    None,
+    CreateComponent,
+    InitializeComponent,
+    CreateController,
+    InitializeController,
+    SetHandler,
+    ConnectComponent,
+    ConnectController,
+    SetState,
+    ActivateBus,
+    SetupProcessing,
+    ParameterInfo,
+    SetActive,
+    SetProcessing,
+};
+
+// What the plug-in saw in its last process call (the first few of each kind).
+struct Vst3TestBlock {
+    static constexpr int kKept = 8;
+
+    vst3::int32 sampleSize = -1;
+    vst3::int32 frames = 0;
+    vst3::int32 numInputs = 0;
+    vst3::int32 numOutputs = 0;
+    vst3::uint64 inputSilence = 0;  // of input bus 0
+    double inputSamples[2][4] = {}; // input bus 0, channels 0 and 1, frames 0..3
+    vst3::ProcessContext context{};
+    vst3::int32 changeCount = 0;
+    vst3::ParamID changeIds[kKept] = {};
+    vst3::int32 changeOffsets[kKept] = {};
+    double changeValues[kKept] = {};
+    vst3::int32 eventCount = 0;
+    vst3::Event events[kKept] = {};
+    vst3::uint8 sysExCodes[kKept] = {}; // byte 5 of a 7-byte SysEx event, else 0
+};
+
 struct Vst3TestProbe {
     std::atomic<std::int32_t> initDllCalls{0};
     std::atomic<std::int32_t> exitDllCalls{0};
@@ -59,6 +101,25 @@ struct Vst3TestProbe {
     // Make the most recent controller talk to its host's handler as a plug-in thread would.
     vst3::tresult (*performEdit)(std::uint32_t id, double value) = nullptr;
     vst3::tresult (*restartComponent)(std::int32_t flags) = nullptr;
+
+    std::atomic<Vst3TestStep> failAt{Vst3TestStep::None};
+    std::atomic<bool> throwOnFailure{false};
+    // The latency every class reports when not 0.
+    std::atomic<std::uint32_t> latencyOverride{0};
+    Vst3TestBlock lastBlock{};
+    // Appended to the output events of Vst3TestClass::EventEcho when set.
+    bool addOutputEvent = false;
+    vst3::Event outputEvent{};
+
+    // The editor view of Vst3TestClass::Gain.
+    vst3::ViewRect viewSize{0, 0, 320, 200};
+    bool viewRefusesHwnd = false;
+    bool viewRefusesAttach = false;
+    // The view asks its frame for this size from inside its own onSize, once.
+    bool resizeFromOnSize = false;
+    vst3::tresult nestedResizeResult = -100;
+    // Ask the frame of the most recent view for a new size, as a plug-in's editor does.
+    vst3::tresult (*resizeView)(vst3::int32 width, vst3::int32 height) = nullptr;
 };
 
 using Vst3TestProbeFunction = Vst3TestProbe* (*)();

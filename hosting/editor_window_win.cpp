@@ -1,4 +1,4 @@
-#include "hosting/vst3_editor_window.hpp"
+#include "hosting/editor_window.hpp"
 
 #include <cwchar>
 #include <windows.h>
@@ -8,8 +8,20 @@ namespace velkaphon::rack {
 namespace {
 
 constexpr UINT kSizeOnly = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+// Child, visible, clipping its children.
+constexpr DWORD kChildStyle = 0x52000000;
 
 } // namespace
+
+NativeWindowHandle createEditorChildWindow(NativeWindowHandle parent, std::int32_t width,
+                                           std::int32_t height) {
+    return CreateWindowExW(0, L"STATIC", L"", kChildStyle, 0, 0, width, height,
+                           static_cast<HWND>(parent), nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+void destroyEditorChildWindow(NativeWindowHandle child) {
+    DestroyWindow(static_cast<HWND>(child));
+}
 
 void resizeVstEditorWindow(NativeWindowHandle window, std::int32_t width, std::int32_t height) {
     const HWND handle = static_cast<HWND>(window);
@@ -33,6 +45,14 @@ void resizeVstEditorChild(NativeWindowHandle child, std::int32_t width, std::int
     const HWND handle = static_cast<HWND>(child);
     SetWindowPos(handle, nullptr, 0, 0, width, height, kSizeOnly);
     resizeVstEditorWindow(GetParent(handle), width, height);
+}
+
+void resizeWindowClientArea(NativeWindowHandle window, std::int32_t width, std::int32_t height) {
+    const HWND handle = static_cast<HWND>(window);
+    RECT frame{0, 0, width, height};
+    AdjustWindowRect(&frame, static_cast<DWORD>(GetWindowLongW(handle, GWL_STYLE)), FALSE);
+    SetWindowPos(handle, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
 }
 
 } // namespace velkaphon::rack

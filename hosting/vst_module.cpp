@@ -1,0 +1,260 @@
+#include "hosting/vst_module.hpp"
+
+#include "abi/vst3/text.hpp"
+#include "hosting/block_audio.hpp"
+#include "hosting/editor_window.hpp"
+#include "hosting/plugin_configuration.hpp"
+#include "hosting/plugin_failure.hpp"
+#include "hosting/vst3_block.hpp"
+#include "hosting/vst3_class_id.hpp"
+#include "hosting/vst3_instance.hpp"
+#include "hosting/vst3_memory_stream.hpp"
+
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace velkaphon::rack {
+
+using namespace vst3;
+using VstHostImpl::Host;
+
+namespace {
+
+// kReloadComponent, kIoChanged and kLatencyChanged; the fault bit is kReloadComponent's.
+constexpr std::uint32_t kRestartMask = 0xB;
+constexpr const char* kUnknownFailure = "The VST3 plugin failed.";
+
+std::u16string modulePath(const nlohmann::json& configuration) {
+    const std::string text = configuration.at("path").get<std::string>();
+    std::optional<std::u16string> path;
+    if (text.find('\0') == std::string::npos) {
+        path = utf16FromUtf8(text);
+    }
+    if (!path) {
+        throw std::runtime_error("Invalid module path.");
+    }
+    return *path;
+}
+
+void restoreState(Host& host, const nlohmann::json& configuration) {
+    if (!configuration.is_object() || !configuration.contains("componentState")) {
+        return;
+    }
+    MemoryStream stream(
+        pluginStateBytes(configuration.at("componentState"), "Plugin state too large."));
+    if (host.component->setState(&stream) != kResultOk) {
+        throw std::runtime_error("Plugin rejected state.");
+    }
+    stream.seek(0, IBStream::kIBSeekSet, nullptr);
+    if (host.controller) {
+        host.controller->setComponentState(&stream);
+    }
+}
+
+bool prefers64Bit(const nlohmann::json& configuration) {
+    if (!configuration.is_object()) {
+        return false;
+    }
+    const auto precision = configuration.find("precision");
+    return precision != configuration.end() && precision->is_string() &&
+           precision->get_ref<const std::string&>() == "float64";
+}
+
+// Both sides must be 1 and more, and fit the window calls.
+std::optional<ViewRect> usableSize(const ViewRect& size) {
+    const int64 width = int64{size.right} - size.left;
+    const int64 height = int64{size.bottom} - size.top;
+    if (width <= 0 || height <= 0 || width > std::numeric_limits<int32>::max() ||
+        height > std::numeric_limits<int32>::max()) {
+        return std::nullopt;
+    }
+    return size;
+}
+
+class VstModule final : public HostedModule {
+public:
+    explicit VstModule(const nlohmann::json& configuration)
+        : host_(new Host()), configuration_(configuration) {
+        if (configuration.is_object() && configuration.contains("classId")) {
+            host_->requestedClass = parseVstClassId(configuration.at("classId").get<std::string>());
+        }
+        std::shared_ptr<LoadedModule> library = acquireVstLibrary(modulePath(configuration));
+        runUndoingOnFailure(
+            [&] {
+                createVstInstance(*host_, std::move(library));
+                restoreState(*host_, configuration_);
+                readVstBuses(*host_);
+            },
+            [this] { shutdownVstInstance(*host_); }, kUnknownFailure);
+    }
+
+    std::vector<PortSpec> inputs() const override { return host_->inputBuses; }
+    std::vector<PortSpec> outputs() const override { return host_->outputBuses; }
+
+    void prepare(const ProcessSpec& spec) override {
+        host_->prefer64Bit = prefers64Bit(configuration_);
+        runTranslatingFailure(
+            [&] { activateVstProcessing(*host_, spec.sampleRate, spec.maxBlockSize); },
+            kUnknownFailure);
+        for (const ConfiguredParameter& parameter : configuredParameters(configuration_)) {
+            if (parameter.id) {
+                queueParameterEdit(*host_, *parameter.id, parameter.value, false);
+            }
+        }
+    }
+
+    // Audio thread.
+    void process(BlockContext& context) noexcept override {
+        try {
+            if (context.frames > host_->maxBlockSize ||
+                (host_->restartFlags.load(std::memory_order_relaxed) & kRestartMask) != 0) {
+                clearOutputBuses(context);
+                return;
+            }
+            processVstBlock(*host_, inputEvents_, outputEvents_, context);
+        } catch (...) {
+            clearOutputBuses(context);
+            host_->restartFlags.fetch_or(VstHostImpl::kFaultFlag);
+        }
+    }
+
+    std::uint32_t latencySamples() const override { return host_->latency; }
+    float level() const override { return 0.0f; }
+
+    // Audio and UI thread.
+    void setControl(std::uint32_t index, double value) noexcept override {
+        queueParameterEdit(*host_, index, value, false);
+    }
+
+    nlohmann::json status() const override {
+        nlohmann::json result = configuration_;
+        runTranslatingFailure([&] { addCapturedState(result); }, kUnknownFailure);
+        nlohmann::json values = nlohmann::json::array();
+        for (std::size_t i = 0; i < host_->parameters.size(); ++i) {
+            values.push_back({{"id", host_->parameters[i].id},
+                              {"value", host_->parameterSlots[i].value.load()}});
+        }
+        result["parameters"] = std::move(values);
+        return result;
+    }
+
+    std::vector<HostedParameter> parameters() const override {
+        std::vector<HostedParameter> list = host_->parameters;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            list[i].value = host_->parameterSlots[i].value.load();
+        }
+        return list;
+    }
+
+    // UI thread.
+    bool openEditor(NativeWindowHandle parent, std::string& error) override {
+        if (!host_->controller) {
+            error = "Plugin has no controller/editor.";
+            return false;
+        }
+        closeVstEditor(*host_);
+        host_->editorThread = std::this_thread::get_id();
+        try {
+            return attachEditor(parent, error);
+        } catch (...) {
+            return refuseEditor(error, "Could not attach plugin editor.");
+        }
+    }
+
+    // UI thread.
+    void closeEditor() override { closeVstEditor(*host_); }
+
+    // UI thread: rack edits reach the controller.
+    void idle() override {
+        if (!host_->controller) {
+            return;
+        }
+        for (std::size_t i = 0; i < host_->parameterSlots.size(); ++i) {
+            if (const auto value = host_->parameterSlots[i].takeForController()) {
+                callIgnoringFailure([&] {
+                    host_->controller->setParamNormalized(host_->parameters[i].id, *value);
+                });
+            }
+        }
+    }
+
+    bool restartRequested() const override {
+        return (host_->restartFlags.load() & kRestartMask) != 0;
+    }
+
+    bool hasEventInput() const override { return hasEventBus(kInput); }
+    bool hasEventOutput() const override { return hasEventBus(kOutput); }
+
+private:
+    void addCapturedState(nlohmann::json& result) const {
+        MemoryStream stream;
+        const tresult captured = host_->component->getState(&stream);
+        if (captured == kResultOk && !stream.failed()) {
+            result["componentState"] = stream.bytes();
+            result["stateCaptureAvailable"] = true;
+        } else if ((captured == kNotImplemented || captured == kResultFalse) && !stream.failed()) {
+            result.erase("componentState");
+            result["stateCaptureAvailable"] = false;
+        } else {
+            throw std::runtime_error("Cannot capture plugin state.");
+        }
+    }
+
+    bool hasEventBus(BusDirection direction) const {
+        int32 count = 0;
+        callIgnoringFailure([&] { count = host_->component->getBusCount(kEvent, direction); });
+        return count > 0;
+    }
+
+    bool refuseEditor(std::string& error, const char* sentence) {
+        closeVstEditor(*host_);
+        error = sentence;
+        return false;
+    }
+
+    bool attachEditor(NativeWindowHandle parent, std::string& error) {
+        IPlugView* created = host_->controller->createView("editor");
+        if (created == nullptr) {
+            error = "Plugin has no native editor; use parameters.";
+            return false;
+        }
+        host_->view = InterfacePtr<IPlugView>::adopt(created);
+        IPlugView& view = *host_->view.get();
+        ViewRect reported{};
+        std::optional<ViewRect> size;
+        if (view.isPlatformTypeSupported(kPlatformTypeHWND) == kResultOk &&
+            view.getSize(&reported) == kResultOk) {
+            size = usableSize(reported);
+        }
+        if (!size) {
+            return refuseEditor(error, "Invalid native plugin editor.");
+        }
+        const int32 width = size->right - size->left;
+        const int32 height = size->bottom - size->top;
+        host_->childWindow = createEditorChildWindow(parent, width, height);
+        if (host_->childWindow == nullptr ||
+            view.setFrame(static_cast<IPlugFrame*>(host_.get())) != kResultOk ||
+            view.attached(host_->childWindow, kPlatformTypeHWND) != kResultOk) {
+            return refuseEditor(error, "Could not attach plugin editor.");
+        }
+        host_->attached = true;
+        view.onSize(&*size);
+        resizeVstEditorWindow(parent, width, height);
+        return true;
+    }
+
+    VstHostPtr host_;
+    nlohmann::json configuration_;
+    VstEvents inputEvents_;
+    VstEvents outputEvents_;
+};
+
+} // namespace
+
+std::unique_ptr<Module> createVstModule(const nlohmann::json& configuration) {
+    return std::make_unique<VstModule>(configuration);
+}
+
+} // namespace velkaphon::rack
