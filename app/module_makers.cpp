@@ -1,10 +1,14 @@
 #include "app/module_makers.hpp"
 
 #include "engine/builtin.hpp"
+#include "hosting/plugin_files.hpp"
 
 namespace velkaphon::rack {
 
 std::unique_ptr<Module> makeRackModule(const NodeDefinition& node) {
+    if (node.type == "vst3" || node.type == "clap") {
+        return createHostedModule(node);
+    }
     return createBuiltin(node);
 }
 

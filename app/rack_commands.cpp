@@ -3,6 +3,7 @@
 #include "app/rack_messages.hpp"
 #include "audio/audio_device_host.hpp"
 #include "engine/json_number.hpp"
+#include "hosting/plugin_files.hpp"
 
 #include <algorithm>
 #include <array>
@@ -99,6 +100,9 @@ json RackApplication::handleCommand(const json& request) {
     }
     if (method == "devices") {
         return listDevices();
+    }
+    if (method == "inspect") {
+        return describePluginFile(params.at("path").get<std::string>());
     }
     if (method == "start") {
         start(params);
