@@ -1,0 +1,26 @@
+#include "engine/media_module.hpp"
+
+#include "engine/player_module.hpp"
+#include "engine/recorder_module.hpp"
+
+namespace velkaphon::rack {
+
+std::unique_ptr<Module> createMediaModule(const NodeDefinition& node) {
+    if (node.type == "player") {
+        return std::make_unique<PlayerModule>(node.configuration);
+    }
+    if (node.type == "recorder") {
+        return std::make_unique<RecorderModule>(node.configuration);
+    }
+    return nullptr;
+}
+
+void stopMediaModule(Module& module) {
+    if (auto* player = dynamic_cast<PlayerModule*>(&module)) {
+        player->stop();
+    } else if (auto* recorder = dynamic_cast<RecorderModule*>(&module)) {
+        recorder->stop();
+    }
+}
+
+} // namespace velkaphon::rack

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "engine/graph_definition.hpp"
+#include "engine/module.hpp"
+
+#include <memory>
+
+namespace velkaphon::rack {
+
+// Control thread: a player for a "player" node, a recorder for a "recorder" node, or an empty
+// pointer for every other type so that the caller tries its next factory.
+std::unique_ptr<Module> createMediaModule(const NodeDefinition& node);
+
+// UI thread, with the rack stopped: players stop; recorders finish their take at once, join
+// their writer thread and disarm. Other modules are left alone.
+void stopMediaModule(Module& module);
+
+} // namespace velkaphon::rack

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "engine/module.hpp"
+#include "engine/wav_file.hpp"
+
+#include <array>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+
+namespace velkaphon::rack {
+
+// Immutable once handed to the audio thread.
+struct AudioClip {
+    std::uint32_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::vector<float> samples;
+
+    std::uint64_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
+};
+
+// Playback state shared by the UI thread and the audio thread. The clips are owned by current,
+// pending and the occupied part of the retired ring; published only points at the latest one.
+struct PlayerState {
+    static constexpr std::uint32_t kRetiredSlots = 32;
+
+    PlayerState();
+    ~PlayerState();
+    PlayerState(const PlayerState&) = delete;
+    PlayerState& operator=(const PlayerState&) = delete;
+
+    // Audio thread.
+    std::unique_ptr<AudioClip> current;
+    std::atomic<AudioClip*> pending{nullptr};
+    std::atomic<AudioClip*> published{nullptr};
+    std::array<AudioClip*, kRetiredSlots> retired{};
+    std::atomic<std::uint32_t> retiredRead{0};
+    std::atomic<std::uint32_t> retiredWrite{0};
+    std::atomic<std::uint64_t> sourceFrames{0};
+    std::atomic<bool> playing{false};
+    std::atomic<std::int64_t> startSample{0};
+    std::atomic<std::uint64_t> sourceOffset{0};
+    std::atomic<std::int64_t> endSample{-1};
+};
+
+// UI thread: frees the clips the audio thread has given back.
+void drainRetiredAudio(PlayerState& state);
+
+// Either thread.
+void startPlayback(PlayerState& state, std::int64_t startSample, std::uint64_t sourceOffset);
+void stopPlayback(PlayerState& state);
+
+// Audio thread: takes a pending clip when the retired ring has room, then renders frames from
+// timeline position on, linearly resampled to hostRate.
+void renderPlayer(PlayerState& state, float* const* outputs, std::uint32_t outputCount,
+                  std::uint32_t frames, double hostRate, std::int64_t position) noexcept;
+
+// The module of type "player": one WAV file loaded whole at creation, played once on its output.
+class PlayerModule final : public Module {
+public:
+    // Control thread. Throws the configuration's and the reader's messages.
+    explicit PlayerModule(nlohmann::json configuration);
+
+    // Control thread: replaces the clip; the audio thread takes it at its next block.
+    void loadFile(const std::filesystem::path& path);
+    void setLoadedAudio(WavAudio audio);
+
+    std::vector<PortSpec> inputs() const override { return {}; }
+    std::vector<PortSpec> outputs() const override;
+    void prepare(const ProcessSpec& spec) override;
+    // Audio thread.
+    void process(BlockContext& context) override;
+    std::uint32_t latencySamples() const override { return 0; }
+    float level() const override { return 0.0f; }
+    // Either thread.
+    void setControl(std::uint32_t index, double value) override;
+    // Control thread.
+    nlohmann::json status() const override;
+
+    // UI thread, with the rack stopped.
+    void stop();
+
+private:
+    void computeWaveform();
+
+    nlohmann::json configuration_;
+    nlohmann::json waveform_ = nlohmann::json::array();
+    PlayerState playback_;
+    ProcessSpec spec_{48000.0, 512};
+    std::uint32_t channels_ = 2;
+    bool lastTransportPlaying_ = false;
+    bool followTransport_ = true;
+    std::int64_t lastEndNotified_ = -1;
+    std::atomic<std::uint32_t> commandMailbox_{0};
+};
+
+} // namespace velkaphon::rack

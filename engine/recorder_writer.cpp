@@ -1,0 +1,281 @@
+#include "engine/recorder_writer.hpp"
+
+#include "engine/exclusive_file.hpp"
+#include "engine/wav_file.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <new>
+#include <stdexcept>
+
+namespace velkaphon::rack {
+
+namespace {
+
+constexpr std::uint64_t kRingMask = kRecorderRingSamples - 1;
+constexpr std::align_val_t kRingAlignment{32};
+constexpr auto kWriterPoll = std::chrono::milliseconds(2);
+
+float finiteOrZero(float sample) noexcept {
+    return std::isfinite(sample) ? sample : 0.0f;
+}
+
+// Whole frames of the take that are on disk: what was handed to the stream, as far as the file
+// holds it, rounded down to whole frames.
+std::uint64_t samplesOnDisk(std::FILE* stream, std::uint64_t written, std::uint32_t channels) {
+    const std::int64_t size = fileSizeOf(stream);
+    const std::uint64_t held =
+        size < static_cast<std::int64_t>(wavHeaderBytes)
+            ? 0
+            : (static_cast<std::uint64_t>(size) - wavHeaderBytes) / sizeof(float);
+    const std::uint64_t samples = std::min(written, held);
+    return samples - samples % channels;
+}
+
+} // namespace
+
+void RecorderWriter::RingDelete::operator()(float* ring) const noexcept {
+    ::operator delete[](ring, kRingAlignment);
+}
+
+RecorderWriter::RecorderWriter()
+    : ring_(static_cast<float*>(
+          ::operator new[](kRecorderRingSamples * sizeof(float), kRingAlignment))) {
+    std::fill_n(ring_.get(), kRecorderRingSamples, 0.0f);
+}
+
+RecorderWriter::~RecorderWriter() {
+    finishThread();
+}
+
+void RecorderWriter::finishThread() {
+    if (thread_.joinable()) {
+        capturing.exchange(false);
+        stopRequested.exchange(true);
+        thread_.join();
+    }
+}
+
+void RecorderWriter::setDestination(const std::filesystem::path& path, std::uint32_t takeChannels,
+                                    std::uint32_t takeRate) {
+    if (capturing.load()) {
+        throw std::runtime_error("Stop recording before choosing destination");
+    }
+    finishThread();
+    if (takeChannels < 1 || takeChannels > 64 || takeRate < 8000 || takeRate > 384000) {
+        throw std::runtime_error("Invalid recording format");
+    }
+    if (std::filesystem::exists(path)) {
+        throw std::runtime_error("Destination exists; choose a new file");
+    }
+    channels.store(takeChannels);
+    sampleRate.store(takeRate);
+    readIndex.store(0);
+    writeIndex.store(0);
+    framesWritten.store(0);
+    droppedFrames.store(0);
+    silentRun.store(0);
+    tailStart.store(kNoTail);
+    failed.store(false);
+    stopRequested.store(false);
+    finalized.store(false);
+    ready.store(false);
+    created_.store(false);
+    createdPath_ = path;
+    thread_ = std::thread(&RecorderWriter::writerThread, this, path);
+    while (!ready.load() && !failed.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (failed.load()) {
+        throw std::runtime_error("Cannot create recording file");
+    }
+}
+
+void RecorderWriter::writerThread(std::filesystem::path path) {
+    std::FILE* stream = createExclusiveFile(path);
+    if (stream == nullptr) {
+        failed.exchange(true);
+        finalized.exchange(true);
+        return;
+    }
+    created_.store(true);
+    const std::uint32_t take = channels.load();
+    const std::uint32_t rate = sampleRate.load();
+    writeWavHeader(stream, take, rate, 0);
+    if (std::ferror(stream) != 0 || std::fflush(stream) != 0) {
+        std::fclose(stream);
+        failed.exchange(true);
+        finalized.exchange(true);
+        return;
+    }
+    hasDestination.exchange(true);
+    ready.exchange(true);
+
+    const std::uint64_t limit = wavMaxDataBytes / (take * sizeof(float)) * take;
+    std::uint64_t written = 0;
+    bool failure = false;
+    for (;;) {
+        const std::uint64_t r = readIndex.load(std::memory_order_relaxed);
+        const std::uint64_t w = writeIndex.load(std::memory_order_acquire);
+        if (r == w) {
+            // pushing brackets every push, so a frame pushed before the stop is never missed.
+            if (stopRequested.load() && !pushing.load() &&
+                writeIndex.load(std::memory_order_acquire) == r) {
+                break;
+            }
+            std::this_thread::sleep_for(kWriterPoll);
+            continue;
+        }
+        std::uint64_t n = std::min(kRecorderRingSamples - (r & kRingMask), w - r);
+        n -= n % take;
+        if (n > 0) {
+            if (written + n > limit) {
+                failure = true;
+                break;
+            }
+            written += std::fwrite(ring_.get() + (r & kRingMask), sizeof(float), n, stream);
+        } else {
+            // The next frame wraps around the end of the ring.
+            n = std::min<std::uint64_t>(w - r, take);
+            if (written + n > limit) {
+                failure = true;
+                break;
+            }
+            for (std::uint64_t j = 0; j < n; ++j) {
+                written +=
+                    std::fwrite(ring_.get() + ((r + j) & kRingMask), sizeof(float), 1, stream);
+            }
+        }
+        readIndex.store(r + n, std::memory_order_release);
+        framesWritten.store(written / take);
+        if (std::ferror(stream) != 0) {
+            failure = true;
+            break;
+        }
+    }
+    if (failure) {
+        failed.exchange(true);
+        capturing.exchange(false);
+        stopRequested.exchange(true);
+    }
+
+    // After a short write (a full disk) the file may end inside a frame: the header and the
+    // file keep whole frames only, so that the take still reads.
+    const bool flushed = std::fflush(stream) == 0;
+    const std::uint64_t kept = samplesOnDisk(stream, written, take);
+    const std::uint64_t keptBytes = wavHeaderBytes + kept * sizeof(float);
+    bool sound = flushed && std::ferror(stream) == 0;
+    if (fileSizeOf(stream) != static_cast<std::int64_t>(keptBytes)) {
+        sound = truncateFile(stream, keptBytes) && sound;
+    }
+    framesWritten.store(kept / take);
+    std::clearerr(stream);
+    writeWavHeader(stream, take, rate, static_cast<std::uint32_t>(kept * sizeof(float)));
+    sound = std::fflush(stream) == 0 && std::ferror(stream) == 0 && sound;
+    if (!sound) {
+        failed.exchange(true);
+    }
+    std::fclose(stream);
+    ready.exchange(false);
+    finalized.exchange(true);
+}
+
+void RecorderWriter::startCapture(std::uint64_t position) noexcept {
+    if (!ready.load() || stopRequested.load() || failed.load()) {
+        return;
+    }
+    captureStart.exchange(position);
+    tailStart.exchange(kNoTail);
+    silentRun.exchange(0);
+    capturing.exchange(true);
+}
+
+void RecorderWriter::beginTail(std::uint64_t position, double silenceSeconds, double maxTailSeconds,
+                               double silenceDb) noexcept {
+    const double rate = sampleRate.load();
+    silenceSamples.exchange(
+        static_cast<std::uint64_t>(rate * std::clamp(silenceSeconds, 0.01, 10.0)));
+    maxTailSamples.exchange(
+        static_cast<std::uint64_t>(rate * std::clamp(maxTailSeconds, 0.01, 3600.0)));
+    silenceThreshold.exchange(
+        static_cast<float>(std::pow(10.0, std::clamp(silenceDb, -120.0, -6.0) / 20.0)));
+    tailStart.exchange(position);
+}
+
+void RecorderWriter::stopCapture() noexcept {
+    capturing.exchange(false);
+    stopRequested.exchange(true);
+}
+
+void RecorderWriter::stopAndJoin() {
+    finishThread();
+}
+
+void RecorderWriter::pushToRing(const float* const* inputs, std::uint32_t count,
+                                std::uint32_t frames, std::uint64_t position) noexcept {
+    pushing.exchange(true);
+    if (!capturing.load()) {
+        pushing.exchange(false);
+        return;
+    }
+    const std::uint32_t take = channels.load(std::memory_order_relaxed);
+    std::uint64_t w = writeIndex.load(std::memory_order_relaxed);
+    const std::uint64_t r = readIndex.load(std::memory_order_acquire);
+    const std::uint64_t start = captureStart.load();
+    const std::uint64_t tail = tailStart.load();
+    const std::uint64_t silenceLimit = silenceSamples.load(std::memory_order_relaxed);
+    const std::uint64_t tailLimit = maxTailSamples.load(std::memory_order_relaxed);
+    const float threshold = silenceThreshold.load(std::memory_order_relaxed);
+    bool ended = false;
+    for (std::uint32_t j = 0; j < frames; ++j) {
+        const std::uint64_t t = position + j;
+        if (t < start) {
+            continue;
+        }
+        if (t >= tail) {
+            float peak = 0.0f;
+            for (std::uint32_t c = 0; c < take; ++c) {
+                const float* input = c < count ? inputs[c] : nullptr;
+                if (input != nullptr) {
+                    peak = std::max(peak, std::abs(input[j]));
+                }
+            }
+            const std::uint64_t run =
+                peak <= threshold ? silentRun.load(std::memory_order_relaxed) + 1 : 0;
+            silentRun.store(run, std::memory_order_relaxed);
+            if (run >= silenceLimit || t - tail >= tailLimit) {
+                ended = true;
+                break;
+            }
+        }
+        if ((w - r) + take > kRecorderRingSamples) {
+            droppedFrames.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        for (std::uint32_t c = 0; c < take; ++c) {
+            const float* input = c < count ? inputs[c] : nullptr;
+            ring_[(w + c) & kRingMask] = input != nullptr ? finiteOrZero(input[j]) : 0.0f;
+        }
+        w += take;
+    }
+    if (ended) {
+        capturing.exchange(false);
+    }
+    writeIndex.store(w, std::memory_order_release);
+    if (ended) {
+        stopRequested.exchange(true);
+    }
+    pushing.exchange(false);
+}
+
+void RecorderWriter::discardEmptyTake() {
+    if (thread_.joinable() || !created_.load() || framesWritten.load() != 0) {
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(createdPath_, ignored);
+    created_.store(false);
+}
+
+} // namespace velkaphon::rack
