@@ -6,6 +6,7 @@
 #include "audio/audio_device_host.hpp"
 #include "audio/backend_control.hpp"
 #include "engine/graph_compiler.hpp"
+#include "engine/media_module.hpp"
 
 #include <cmath>
 #include <stdexcept>
@@ -162,6 +163,7 @@ void RackApplication::stop() {
     running_ = false;
     playing_ = false;
     recording_ = false;
+    engine_.forEachModule([](Module& module) { stopMediaModule(module); });
     for (NodeDefinition& node : graph_.nodes) {
         if (node.type == "recorder") {
             node.configuration["armed"] = false;
