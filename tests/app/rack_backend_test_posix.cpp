@@ -1,9 +1,12 @@
 #include "app/rack_application.hpp"
+#include "engine/wav_file.hpp"
 #include "tests/app/rack_test_modules.hpp"
 #include "tests/audio/simulated_endpoints.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace velkaphon::rack {
@@ -134,6 +137,85 @@ TEST_F(RackStandaloneThreads, AFaultedBackEndIsStartedAgain) {
     const std::uint64_t restartedAt = status["callbacks"].get<std::uint64_t>();
     system.advance(0.05);
     EXPECT_GT(callbacks(), restartedAt);
+}
+
+} // namespace
+} // namespace velkaphon::rack
+
+namespace velkaphon::rack {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The rack's own players and recorders, with no stand-ins.
+class RackMediaThreads : public ::testing::Test {
+protected:
+    RackMediaThreads() {
+        system.addEndpoint(simulatedEndpoint(kOutputId, "Speakers (Box)", DataFlow::Render));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    ~RackMediaThreads() override { fs::remove_all(folder); }
+    json command(const std::string& method, json params = json()) {
+        return rack.handleCommand(request(method, std::move(params)));
+    }
+
+    const fs::path folder = fs::temp_directory_path() / "velkaphon-rack-media-test";
+    SimulatedAudioSystem system;
+    RackApplication rack{false, system};
+};
+
+TEST_F(RackMediaThreads, APlayerFeedingARecorderIsTakenSampleForSample) {
+    const fs::path song = folder / "song.wav";
+    const std::string make = "sox -n -r 48000 -c 2 -b 32 -e floating-point '" + song.string() +
+                             "' synth 0.5 sine 440 sine 660 gain -6";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const fs::path take = folder / "take.wav";
+    const json patch = {
+        {"schema", 1},
+        {"nodes",
+         {{{"id", "player"},
+           {"type", "player"},
+           {"configuration", {{"path", song.string()}, {"channels", 2}}}},
+          {{"id", "rec"},
+           {"type", "recorder"},
+           {"configuration", {{"path", take.string()}, {"channels", 2}}}},
+          {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 2}}}}}},
+        {"cables",
+         {{{"from", "player"}, {"output", "out"}, {"to", "rec"}, {"input", "in"}},
+          {{"from", "rec"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
+    command("graph", patch);
+    command("start", {{"outputId", kOutputId}});
+    system.advance(0.05);
+    // No block runs while this thread is busy, so both begin in the same block.
+    command("record");
+    json status = command("play");
+    EXPECT_EQ(status["recordingRequested"], true);
+    system.advance(0.2);
+    status = command("status");
+    EXPECT_EQ(status["running"], true);
+    EXPECT_EQ(status["recording"], true);
+    EXPECT_EQ(status["media"]["rec"]["recording"], true);
+    system.advance(0.6);
+    status = command("stop");
+    EXPECT_EQ(status["media"]["rec"]["finalized"], true);
+    const json stored = command("state")["project"]["graph"]["nodes"][1]["configuration"];
+    EXPECT_EQ(stored["armed"], false);
+
+    const WavAudio original = readWavFile(song, wavPreloadLimit);
+    const WavAudio recorded = readWavFile(stored["path"].get<std::string>(), wavPreloadLimit);
+    ASSERT_EQ(recorded.channels, 2u);
+    EXPECT_EQ(recorded.sampleRate, 48000u);
+    ASSERT_EQ(original.samples.size(), 48000u);
+    ASSERT_GE(recorded.samples.size(), original.samples.size());
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < original.samples.size(); ++i) {
+        mismatches += recorded.samples[i] != original.samples[i] ? 1 : 0;
+    }
+    EXPECT_EQ(mismatches, 0u);
+    for (std::size_t i = original.samples.size(); i < recorded.samples.size(); ++i) {
+        ASSERT_EQ(recorded.samples[i], 0.0f) << "after the song, frame " << i / 2;
+    }
 }
 
 } // namespace
