@@ -1,0 +1,151 @@
+#include "engine/recorder_writer.hpp"
+#include "engine/wav_file.hpp"
+#include "tests/engine/recorder_test_support.hpp"
+#include "tests/engine/wav_test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace velkaphon::rack {
+namespace {
+
+using namespace velkaphon::rack::testing;
+
+constexpr std::uint32_t kBlock = 256;
+
+// One block of numbered frames for a writer, as the audio thread would push it.
+class NumberedSource {
+public:
+    explicit NumberedSource(std::uint32_t channels)
+        : samples_(channels, std::vector<float>(kBlock)), pointers_(channels) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            pointers_[c] = samples_[c].data();
+        }
+    }
+
+    void push(RecorderWriter& writer, std::uint64_t position) {
+        for (std::uint32_t c = 0; c < samples_.size(); ++c) {
+            for (std::uint32_t i = 0; i < kBlock; ++i) {
+                samples_[c][i] = frameValue(position + i, c);
+            }
+        }
+        writer.pushToRing(pointers_.data(), static_cast<std::uint32_t>(pointers_.size()), kBlock,
+                          position);
+    }
+
+private:
+    std::vector<std::vector<float>> samples_;
+    std::vector<const float*> pointers_;
+};
+
+// Three channels do not divide the ring, so frames wrap around its end.
+TEST(RecorderThreads, PacedPushesReachTheFileBitExact) {
+    ScratchFolder folder;
+    const auto file = folder.file("long.wav");
+    constexpr std::uint32_t channels = 3;
+    constexpr std::uint64_t blocks = 4000; // a million frames, three times around the ring
+    {
+        RecorderWriter writer;
+        writer.setDestination(file, channels, 48000);
+        writer.startCapture(0);
+        NumberedSource source(channels);
+        for (std::uint64_t b = 0; b < blocks; ++b) {
+            // The test waits for room; the real audio thread never does.
+            while (writer.writeIndex.load() - writer.readIndex.load() + kBlock * channels >
+                   kRecorderRingSamples) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            source.push(writer, b * kBlock);
+        }
+        writer.stopCapture();
+        writer.stopAndJoin();
+        EXPECT_EQ(writer.droppedFrames.load(), 0u);
+        EXPECT_EQ(writer.framesWritten.load(), blocks * kBlock);
+        EXPECT_TRUE(writer.finalized.load());
+        EXPECT_FALSE(writer.failed.load());
+    }
+    const auto bytes = readBytes(file);
+    ASSERT_EQ(bytes.size(), 44 + blocks * kBlock * channels * 4);
+    EXPECT_EQ(u32At(bytes, 40), blocks * kBlock * channels * 4);
+    EXPECT_EQ(u32At(bytes, 4), blocks * kBlock * channels * 4 + 36);
+    for (std::uint64_t f = 0; f < blocks * kBlock; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            ASSERT_EQ(floatAt(bytes, 44 + (f * channels + c) * 4), frameValue(f, c))
+                << "frame " << f << " channel " << c;
+        }
+    }
+    EXPECT_EQ(readWavFile(file, wavPreloadLimit).samples.size(), blocks * kBlock * channels);
+}
+
+TEST(RecorderThreads, OverflowDropsWholeFramesAndCountsThem) {
+    ScratchFolder folder;
+    const auto file = folder.file("overflow.wav");
+    constexpr std::uint32_t channels = 5;
+    constexpr std::uint64_t pushed = 300000;
+    // The ring holds 209715 whole frames of five channels; the writer sees none of them before
+    // the push publishes its write index, so the rest are dropped.
+    constexpr std::uint64_t fits = kRecorderRingSamples / channels;
+    std::vector<std::vector<float>> samples(channels, std::vector<float>(pushed));
+    std::vector<const float*> inputs;
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        for (std::uint64_t f = 0; f < pushed; ++f) {
+            samples[c][f] = frameValue(f, c);
+        }
+        inputs.push_back(samples[c].data());
+    }
+    {
+        RecorderWriter writer;
+        writer.setDestination(file, channels, 48000);
+        writer.startCapture(0);
+        writer.pushToRing(inputs.data(), channels, pushed, 0);
+        EXPECT_EQ(writer.droppedFrames.load(), pushed - fits);
+        EXPECT_EQ(writer.writeIndex.load(), fits * channels);
+        // Room again once the writer has drained: capture goes on.
+        while (writer.readIndex.load() != writer.writeIndex.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        writer.pushToRing(inputs.data(), channels, 1, fits);
+        writer.stopCapture();
+        writer.stopAndJoin();
+        EXPECT_EQ(writer.droppedFrames.load(), pushed - fits);
+        EXPECT_EQ(writer.framesWritten.load(), fits + 1);
+    }
+    const WavAudio audio = readWavFile(file, wavPreloadLimit);
+    ASSERT_EQ(audio.samples.size(), (fits + 1) * channels);
+    for (std::uint64_t f = 0; f < fits; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            ASSERT_EQ(audio.samples[f * channels + c], frameValue(f, c)) << f;
+        }
+    }
+    // The frame pushed after the overflow holds the first frame's samples, whole.
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        EXPECT_EQ(audio.samples[fits * channels + c], frameValue(0, c));
+    }
+}
+
+TEST(RecorderThreads, StopWhilePushingLosesNoAcceptedFrame) {
+    ScratchFolder folder;
+    const auto file = folder.file("race.wav");
+    RecorderWriter writer;
+    writer.setDestination(file, 2, 48000);
+    writer.startCapture(0);
+    std::thread audio([&] {
+        NumberedSource source(2);
+        for (std::uint64_t b = 0; b < 400; ++b) {
+            source.push(writer, b * kBlock);
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    writer.stopCapture();
+    audio.join();
+    writer.stopAndJoin();
+    EXPECT_EQ(writer.framesWritten.load(), writer.writeIndex.load() / 2);
+    EXPECT_EQ(readWavFile(file, wavPreloadLimit).samples.size(), writer.writeIndex.load());
+}
+
+} // namespace
+} // namespace velkaphon::rack
