@@ -1,0 +1,133 @@
+#pragma once
+
+#include "app/control_window.hpp"
+#include "audio/audio_backend.hpp"
+#include "audio/audio_system.hpp"
+#include "engine/audio_engine.hpp"
+#include "engine/graph_definition.hpp"
+#include "engine/module.hpp"
+#include "engine/module_factory.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace velkaphon::rack {
+
+inline constexpr const char* kProductTitle = "VELKAPHON RACK";
+inline constexpr const char* kProductVersion = "0.1.0-beta.3";
+
+// The one object the running rack hangs from: the engine, the patch and its live modules, the
+// page's layout and ports, the audio back end, the transport flags and the control timer. The
+// standalone program and the plug-in share it; pluginMode is their only difference.
+class RackApplication {
+public:
+    // UI thread. Compiles the default patch; its exception ends construction.
+    explicit RackApplication(bool pluginMode);
+    // The same on a given audio system, which must outlive the rack. Tests give moduleOverrides,
+    // which is asked first and makes the modules of the types it knows in place of the rack's own.
+    RackApplication(bool pluginMode, AudioSystem& audioSystem, ModuleFactory moduleOverrides = {});
+    // UI thread.
+    ~RackApplication();
+    RackApplication(const RackApplication&) = delete;
+    RackApplication& operator=(const RackApplication&) = delete;
+
+    // Called by compile when the graph latency changed; set by the plug-in's processor.
+    std::function<void()> onLatencyChanged;
+
+    // UI thread. One page command in, its result out; every refusal is thrown.
+    nlohmann::json handleCommand(const nlohmann::json& request);
+
+    // Host set-up thread. Takes the host's rate and block and recompiles; throws for a rate
+    // outside 8..384 kHz or a block outside 1..4096.
+    void configure(const ProcessSpec& processSpec);
+
+    // Audio thread (the master endpoint's worker): the back end's callback, with the rack as
+    // context. Never allocates, locks or throws.
+    static void processDeviceBlock(void* context, const float* const* inputs,
+                                   std::uint32_t inputCount, float* const* outputs,
+                                   std::uint32_t outputCount, std::uint32_t frames,
+                                   double sampleRate);
+
+    // Audio thread (the host's process thread). Never allocates, locks or throws.
+    void processHostBlock(std::uint32_t frames, const BusSpan& inputs, const BusSpan& outputs,
+                          const TransportInfo& transport, const RackEvent* events,
+                          std::uint64_t eventCount);
+
+    // UI thread. Stops the back end (not in plug-in mode), the transport and every player and
+    // recorder, and disarms every recorder of the patch.
+    void stop();
+
+    // UI thread: frees retired graphs, then gives every hosted plug-in its idle call. Lets
+    // exceptions through.
+    void onControlTick();
+    // UI thread: onControlTick under the timer's guard; the first failure ends the tick and its
+    // text becomes the last error. Run by the control window's 50 ms timer, by the Linux shell's
+    // loop and by the view's timer.
+    void runControlTimer() noexcept;
+
+    // UI thread.
+    void closeHostedEditors();
+    bool openEditor(const std::string& nodeId, NativeWindowHandle parent, std::string& error);
+
+    // UI thread. Starts the audio back end with the command's settings.
+    void start(const nlohmann::json& params);
+
+    // UI thread. The status snapshot: may set the last error and clear the recording request.
+    nlohmann::json status();
+    // UI thread. The device list; a failed refresh shows its text in the next status.
+    nlohmann::json listDevices();
+
+    // UI thread or the host's state thread. The patch with every module's state merged in (kept
+    // in the stored patch as well), every recorder disarmed.
+    nlohmann::json projectDocument();
+    // UI thread or the host's state thread. Replaces the patch and layout; throws on refusal and
+    // leaves everything as it was.
+    void restoreProject(const nlohmann::json& document);
+
+    // The control window's class name, unique to this object.
+    const std::wstring& controlClassName() const { return controlWindow_.className; }
+
+private:
+    // UI thread. Builds, prepares and publishes the definition's graph for the given spec; on
+    // success the graph, modules, ports, stored patch and spec change together, else nothing.
+    void compile(const GraphDefinition& definition, const ProcessSpec& processSpec);
+    // The definition with the live hosted plug-ins' state carried over, compiled.
+    void rebuild(GraphDefinition definition, const ProcessSpec& processSpec);
+
+    nlohmann::json stateResult();
+    nlohmann::json deviceStatus();
+    bool recorderBusy() const;
+
+    nlohmann::json play(const nlohmann::json& params);
+    nlohmann::json record(const nlohmann::json& params);
+    nlohmann::json parameter(const nlohmann::json& params);
+    nlohmann::json replaceLayout(const nlohmann::json& params);
+    nlohmann::json replaceGraph(const nlohmann::json& params);
+
+    ModuleFactory moduleOverrides_;
+    bool pluginMode_;
+    ProcessSpec spec_{48000.0, 4096};
+    AudioEngine engine_;
+    GraphDefinition graph_;
+    // Non-owning: the modules belong to the last published graph.
+    std::map<std::string, Module*> modulesById_;
+    nlohmann::json ports_ = nlohmann::json::object();
+    nlohmann::json layout_;
+    std::unique_ptr<AudioBackend> backend_;
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> recording_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<std::uint32_t> latency_{0};
+    std::atomic<std::uint64_t> frameCounter_{0};
+    std::atomic<std::uint64_t> blockCounter_{0};
+    std::string lastError_;
+    ControlWindow controlWindow_;
+};
+
+} // namespace velkaphon::rack

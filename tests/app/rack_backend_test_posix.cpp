@@ -1,0 +1,222 @@
+#include "app/rack_application.hpp"
+#include "engine/wav_file.hpp"
+#include "tests/app/rack_test_modules.hpp"
+#include "tests/audio/simulated_endpoints.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace velkaphon::rack {
+namespace {
+
+using nlohmann::json;
+using testing::chain;
+using testing::FakeModuleLog;
+using testing::fakeModules;
+using testing::kOutputId;
+using testing::refusal;
+using testing::request;
+using testing::simulatedEndpoint;
+
+constexpr const char* kSlowOutputId = "{0.0.0.00000000}.{out-44k}";
+
+// A standalone rack on endpoints in simulated time: audio runs only while the test advances.
+class RackStandaloneThreads : public ::testing::Test {
+protected:
+    RackStandaloneThreads() {
+        system.addEndpoint(simulatedEndpoint(kOutputId, "Speakers (Box)", DataFlow::Render));
+        system.addEndpoint(
+            simulatedEndpoint(kSlowOutputId, "Phones (Dock)", DataFlow::Render, 44100));
+    }
+    json command(const std::string& method, json params = json()) {
+        return rack.handleCommand(request(method, std::move(params)));
+    }
+    std::uint64_t callbacks() { return command("status")["callbacks"].get<std::uint64_t>(); }
+
+    SimulatedAudioSystem system;
+    FakeModuleLog log;
+    RackApplication rack{false, system, fakeModules(log)};
+};
+
+TEST_F(RackStandaloneThreads, DevicesStartPlayStatusAndStop) {
+    const json devices = command("devices");
+    // Interfaces in key order.
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0]["outputs"][0]["rate"], 44100);
+    EXPECT_EQ(devices[1]["id"], kOutputId);
+    EXPECT_EQ(devices[1]["name"], "Speakers (Box)");
+    EXPECT_EQ(devices[1]["inputs"], json::array());
+    EXPECT_EQ(devices[1]["outputs"], json::parse(R"j([{"id": "{0.0.0.00000000}.{out-main}",
+        "name": "Speakers (Box)", "channels": 2, "rate": 48000}])j"));
+
+    command("graph", chain({{"probe", "probe"}}));
+    json status = command("start", {{"outputId", kOutputId}, {"blockFrames", 256}});
+    EXPECT_EQ(status["running"], true);
+    EXPECT_EQ(status["error"], "");
+    EXPECT_EQ(status["device"]["running"], true);
+    system.advance(0.1);
+    status = command("play");
+    EXPECT_EQ(status["playing"], true);
+    system.advance(0.1);
+    status = command("status");
+    EXPECT_GT(status["callbacks"].get<std::uint64_t>(), 30u);
+    EXPECT_EQ(status["device"]["blockFrames"], 256);
+    EXPECT_EQ(status["device"]["periodFrames"], 480);
+    EXPECT_TRUE(status["device"]["latencyMs"].is_number());
+    EXPECT_EQ(status["device"]["xruns"], 0);
+    // The device path counts frames from the start: 200 ms at 48 kHz, within one block.
+    EXPECT_NEAR(static_cast<double>(log["probe"].lastPosition.load()), 9600.0, 480.0);
+
+    status = command("stop");
+    EXPECT_EQ(status["running"], false);
+    EXPECT_EQ(status["playing"], false);
+    EXPECT_EQ(status["device"]["running"], false);
+    const std::uint64_t stoppedAt = callbacks();
+    system.advance(0.05);
+    EXPECT_EQ(callbacks(), stoppedAt);
+}
+
+TEST_F(RackStandaloneThreads, StartWhileRunningAnswersWithoutRestarting) {
+    command("graph", chain({{"probe", "probe"}}));
+    command("start", {{"outputId", kOutputId}});
+    system.advance(0.05);
+    const int created = log["probe"].created.load();
+    const json status = command("start", {{"outputId", "no-such-output"}});
+    EXPECT_EQ(status["running"], true);
+    EXPECT_EQ(status["device"]["running"], true);
+    EXPECT_EQ(status["error"], "");
+    EXPECT_EQ(log["probe"].created.load(), created);
+}
+
+TEST_F(RackStandaloneThreads, TheOutputsOwnRateIsUsedAndAMatchingRateIsNotRecompiled) {
+    command("graph", chain({{"probe", "probe"}}));
+    const int created = log["probe"].created.load();
+    command("start", {{"outputId", kOutputId}, {"sampleRate", 0}});
+    EXPECT_EQ(log["probe"].created.load(), created);
+    command("stop");
+
+    const json status = command("start", {{"outputId", kSlowOutputId}});
+    EXPECT_EQ(status["sampleRate"], 44100.0);
+    EXPECT_EQ(log["probe"].created.load(), created + 1);
+    EXPECT_EQ(log["probe"].preparedRate, 44100.0);
+}
+
+TEST_F(RackStandaloneThreads, AFailedCompileIsRetriedByTheNextStart) {
+    json patch = chain({{"d", "delay"}});
+    patch["nodes"][1]["configuration"]["refuseRate"] = 44100;
+    command("graph", patch);
+    const json start = request("start", {{"outputId", kSlowOutputId}});
+    EXPECT_EQ(refusal(rack, start), "delay cannot run at this rate");
+    EXPECT_EQ(command("status")["sampleRate"], 48000.0);
+    // Once the new rate was stored before its compile, and the retry ran the old graph.
+    EXPECT_EQ(refusal(rack, start), "delay cannot run at this rate");
+    const json status = command("status");
+    EXPECT_EQ(status["running"], false);
+    EXPECT_EQ(status["device"]["running"], false);
+    EXPECT_EQ(log["d"].preparedRate, 48000.0);
+}
+
+TEST_F(RackStandaloneThreads, AFaultedBackEndIsStartedAgain) {
+    command("start", {{"outputId", kOutputId}});
+    system.advance(0.05);
+    const int buffers = system.callCount(kOutputId, SimulatedCall::GetBuffer);
+    system.failCall(kOutputId, SimulatedCall::GetBuffer, buffers + 1, kHresultFail);
+    system.advance(0.05);
+    json status = command("status");
+    // The rack still counts as running; its device does not.
+    EXPECT_EQ(status["running"], true);
+    ASSERT_EQ(status["device"]["running"], false);
+    EXPECT_NE(status["device"]["error"], "");
+
+    status = command("start", {{"outputId", kOutputId}});
+    EXPECT_EQ(status["device"]["running"], true);
+    EXPECT_EQ(status["device"]["error"], "");
+    const std::uint64_t restartedAt = status["callbacks"].get<std::uint64_t>();
+    system.advance(0.05);
+    EXPECT_GT(callbacks(), restartedAt);
+}
+
+} // namespace
+} // namespace velkaphon::rack
+
+namespace velkaphon::rack {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The rack's own players and recorders, with no stand-ins.
+class RackMediaThreads : public ::testing::Test {
+protected:
+    RackMediaThreads() {
+        system.addEndpoint(simulatedEndpoint(kOutputId, "Speakers (Box)", DataFlow::Render));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    ~RackMediaThreads() override { fs::remove_all(folder); }
+    json command(const std::string& method, json params = json()) {
+        return rack.handleCommand(request(method, std::move(params)));
+    }
+
+    const fs::path folder = fs::temp_directory_path() / "velkaphon-rack-media-test";
+    SimulatedAudioSystem system;
+    RackApplication rack{false, system};
+};
+
+TEST_F(RackMediaThreads, APlayerFeedingARecorderIsTakenSampleForSample) {
+    const fs::path song = folder / "song.wav";
+    const std::string make = "sox -n -r 48000 -c 2 -b 32 -e floating-point '" + song.string() +
+                             "' synth 0.5 sine 440 sine 660 gain -6";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const fs::path take = folder / "take.wav";
+    const json patch = {
+        {"schema", 1},
+        {"nodes",
+         {{{"id", "player"},
+           {"type", "player"},
+           {"configuration", {{"path", song.string()}, {"channels", 2}}}},
+          {{"id", "rec"},
+           {"type", "recorder"},
+           {"configuration", {{"path", take.string()}, {"channels", 2}}}},
+          {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 2}}}}}},
+        {"cables",
+         {{{"from", "player"}, {"output", "out"}, {"to", "rec"}, {"input", "in"}},
+          {{"from", "rec"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
+    command("graph", patch);
+    command("start", {{"outputId", kOutputId}});
+    system.advance(0.05);
+    // No block runs while this thread is busy, so both begin in the same block.
+    command("record");
+    json status = command("play");
+    EXPECT_EQ(status["recordingRequested"], true);
+    system.advance(0.2);
+    status = command("status");
+    EXPECT_EQ(status["running"], true);
+    EXPECT_EQ(status["recording"], true);
+    EXPECT_EQ(status["media"]["rec"]["recording"], true);
+    system.advance(0.6);
+    status = command("stop");
+    EXPECT_EQ(status["media"]["rec"]["finalized"], true);
+    const json stored = command("state")["project"]["graph"]["nodes"][1]["configuration"];
+    EXPECT_EQ(stored["armed"], false);
+
+    const WavAudio original = readWavFile(song, wavPreloadLimit);
+    const WavAudio recorded = readWavFile(stored["path"].get<std::string>(), wavPreloadLimit);
+    ASSERT_EQ(recorded.channels, 2u);
+    EXPECT_EQ(recorded.sampleRate, 48000u);
+    ASSERT_EQ(original.samples.size(), 48000u);
+    ASSERT_GE(recorded.samples.size(), original.samples.size());
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < original.samples.size(); ++i) {
+        mismatches += recorded.samples[i] != original.samples[i] ? 1 : 0;
+    }
+    EXPECT_EQ(mismatches, 0u);
+    for (std::size_t i = original.samples.size(); i < recorded.samples.size(); ++i) {
+        ASSERT_EQ(recorded.samples[i], 0.0f) << "after the song, frame " << i / 2;
+    }
+}
+
+} // namespace
+} // namespace velkaphon::rack

@@ -1,0 +1,169 @@
+#include "app/rack_application.hpp"
+#include "tests/app/rack_test_modules.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace velkaphon::rack {
+namespace {
+
+using nlohmann::json;
+using testing::chain;
+using testing::FakeModuleLog;
+using testing::fakeModules;
+using testing::refusal;
+using testing::request;
+
+class RackRebuild : public ::testing::Test {
+protected:
+    RackRebuild() {
+        patch = chain({{"fx", "vst3"}, {"rec", "recorder"}});
+        patch["nodes"][1]["configuration"] = {{"path", "C:/Plugins/Echo.vst3"},
+                                              {"classId", "00112233445566778899AABBCCDDEEFF"},
+                                              {"componentState", 1.0}};
+        patch["nodes"][2]["configuration"] = {{"path", "C:/Takes/take.wav"}};
+        rack.handleCommand(request("graph", patch));
+        // An edit in the plug-in's own editor, which the stored patch knows nothing of.
+        rack.handleCommand(
+            request("parameter", {{"node", "fx"}, {"parameter", 99}, {"value", 5.0}}));
+    }
+    json node(const std::string& id) {
+        const json state = rack.handleCommand(request("state"));
+        for (const json& entry : state["project"]["graph"]["nodes"]) {
+            if (entry["id"] == id) {
+                return entry["configuration"];
+            }
+        }
+        return nullptr;
+    }
+
+    FakeModuleLog log;
+    RackApplication rack{true, platformAudioSystem(), fakeModules(log)};
+    json patch;
+};
+
+TEST_F(RackRebuild, RecordArmsEveryRecorderAndKeepsThePluginsEditedState) {
+    const json status = rack.handleCommand(request("record"));
+    EXPECT_EQ(status["recordingRequested"], true);
+    EXPECT_EQ(node("rec")["armed"], true);
+    EXPECT_EQ(node("rec")["followTransport"], true);
+    EXPECT_EQ(node("fx")["componentState"], 5.0);
+    // The rebuilt plug-in started from the carried state, not from the stored 1.0.
+    EXPECT_EQ(rack.projectDocument()["graph"]["nodes"][1]["configuration"]["componentState"], 5.0);
+}
+
+TEST_F(RackRebuild, ConfigureAtANewRateKeepsThePluginsEditedState) {
+    rack.configure({96000.0, 512});
+    EXPECT_EQ(node("fx")["componentState"], 5.0);
+    EXPECT_EQ(log["rec"].preparedRate, 96000.0);
+}
+
+TEST_F(RackRebuild, TheSamePluginAtTheSameNodeKeepsItsStateAcrossAnEdit) {
+    rack.handleCommand(request("graph", patch));
+    EXPECT_EQ(node("fx")["componentState"], 5.0);
+    EXPECT_EQ(node("fx")["parameters"], json::array());
+}
+
+TEST_F(RackRebuild, AnotherPathOrClassDropsTheCapturedState) {
+    json moved = patch;
+    moved["nodes"][1]["configuration"]["path"] = "C:/Plugins/Other.vst3";
+    rack.handleCommand(request("graph", moved));
+    EXPECT_EQ(node("fx")["componentState"], 1.0);
+    EXPECT_FALSE(node("fx").contains("parameters"));
+
+    rack.handleCommand(request("parameter", {{"node", "fx"}, {"parameter", 99}, {"value", 6.0}}));
+    json recast = moved;
+    recast["nodes"][1]["configuration"]["classId"] = "FFEEDDCCBBAA99887766554433221100";
+    rack.handleCommand(request("graph", recast));
+    EXPECT_EQ(node("fx")["componentState"], 1.0);
+}
+
+TEST_F(RackRebuild, HostedParameterChangesAreStoredByParameterId) {
+    rack.handleCommand(request("parameter", {{"node", "fx"}, {"parameter", 4}, {"value", 0.5}}));
+    // The fixture's edit of parameter 99 came first.
+    EXPECT_EQ(node("fx")["parameters"],
+              json::parse(R"([{"id": 99, "value": 5.0}, {"id": 4, "value": 0.5}])"));
+    rack.handleCommand(request("parameter", {{"node", "fx"}, {"parameter", 4}, {"value", 0.75}}));
+    rack.handleCommand(request("parameter", {{"node", "fx"}, {"parameter", 2}, {"value", -1}}));
+    EXPECT_EQ(node("fx")["parameters"],
+              json::parse(R"([{"id": 99, "value": 5.0}, {"id": 4, "value": 0.75},
+                               {"id": 2, "value": -1.0}])"));
+    // The plug-in got each change at once as well.
+    ASSERT_EQ(log["fx"].controls.size(), 3u);
+    EXPECT_EQ(log["fx"].controls[2], (std::pair<std::uint32_t, double>{2, -1.0}));
+}
+
+TEST_F(RackRebuild, RecordersReleaseTheRequestOnceEveryTakeIsWrittenOut) {
+    json twoRecorders = chain({{"a", "recorder"}, {"b", "recorder"}});
+    rack.handleCommand(request("graph", twoRecorders));
+    rack.handleCommand(request("record"));
+    log["a"].mediaState = {{"finalized", true}, {"hasDestination", true}};
+    log["b"].mediaState = {{"recording", true}, {"hasDestination", true}};
+    json status = rack.handleCommand(request("status"));
+    EXPECT_EQ(status["recording"], true);
+    EXPECT_EQ(status["recordingRequested"], true);
+    EXPECT_EQ(status["media"]["b"], log["b"].mediaState);
+
+    log["b"].mediaState = {{"finalized", true}, {"hasDestination", true}};
+    status = rack.handleCommand(request("status"));
+    EXPECT_EQ(status["recording"], false);
+    EXPECT_EQ(status["recordingRequested"], false);
+}
+
+TEST_F(RackRebuild, ATakeWithoutADestinationKeepsTheRequest) {
+    rack.handleCommand(request("record"));
+    log["rec"].mediaState = {{"finalized", true}, {"hasDestination", false}};
+    EXPECT_EQ(rack.handleCommand(request("status"))["recordingRequested"], true);
+}
+
+TEST_F(RackRebuild, ARecordingRecorderBlocksGraphEditsAndRestores) {
+    log["rec"].mediaState = {{"recording", true}};
+    const json before = rack.handleCommand(request("state"))["project"];
+    EXPECT_EQ(refusal(rack, request("graph", chain({}))),
+              "Stop recording before changing cables or modules.");
+    log["rec"].mediaState = {{"finalizing", true}};
+    const json document = {
+        {"product", "VELKAPHON RACK"}, {"graph", chain({})}, {"layout", json::object()}};
+    EXPECT_EQ(refusal(rack, request("restore", document)),
+              "Stop recording before opening another rack project.");
+    EXPECT_EQ(rack.handleCommand(request("state"))["project"], before);
+
+    log["rec"].mediaState = {{"finalized", true}};
+    EXPECT_EQ(refusal(rack, request("restore", document)), "no error");
+}
+
+TEST_F(RackRebuild, SavingDisarmsRecordersInTheDocumentAndThePatch) {
+    rack.handleCommand(request("record"));
+    const json saved = rack.projectDocument();
+    EXPECT_EQ(saved["graph"]["nodes"][2]["configuration"]["armed"], false);
+    EXPECT_EQ(node("rec")["armed"], false);
+    // The module's "status" member never reaches a configuration.
+    EXPECT_FALSE(saved["graph"]["nodes"][2]["configuration"].contains("status"));
+}
+
+TEST_F(RackRebuild, ARestoredRackStartsWithEveryRecorderDisarmed) {
+    json document = {{"product", "VELKAPHON RACK"}, {"graph", patch}};
+    document["graph"]["nodes"][2]["configuration"]["armed"] = true;
+    document["graph"]["nodes"][2]["configuration"]["status"] = {{"recording", true}};
+    rack.restoreProject(document);
+    EXPECT_EQ(node("rec"), json::parse(R"({"armed": false, "path": "C:/Takes/take.wav"})"));
+    // A restore takes the document's state, not the live plug-in's.
+    EXPECT_EQ(node("fx")["componentState"], 1.0);
+}
+
+TEST_F(RackRebuild, StopDisarmsEveryRecorderOfThePatch) {
+    rack.handleCommand(request("record"));
+    rack.handleCommand(request("stop"));
+    EXPECT_EQ(node("rec")["armed"], false);
+}
+
+TEST_F(RackRebuild, TheStoredPatchNamesTheFileTheRecorderUses) {
+    json taken = patch;
+    taken["nodes"][2]["configuration"]["pickedPath"] = "C:/Takes/take-take1.wav";
+    rack.handleCommand(request("graph", taken));
+    EXPECT_EQ(node("rec")["path"], "C:/Takes/take-take1.wav");
+}
+
+} // namespace
+} // namespace velkaphon::rack

@@ -1,0 +1,57 @@
+#pragma once
+
+// Modules of types the rack does not know, made through its extra factory, and helpers that talk
+// to a rack the way the page does.
+
+#include "app/rack_application.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velkaphon::rack::testing {
+
+// What the fake modules of one factory saw, by node id; outlives the rack.
+struct FakeModuleLog {
+    struct Entry {
+        std::atomic<int> created{0};
+        std::atomic<int> idleCalls{0};
+        std::atomic<int> editorCloses{0};
+        std::atomic<std::int64_t> lastPosition{-1};
+        std::atomic<std::uint64_t> blocks{0};
+        std::vector<std::pair<std::uint32_t, double>> controls;
+        double preparedRate = 0.0;
+        // What a "recorder" reports under "status".
+        nlohmann::json mediaState = nlohmann::json::object();
+    };
+    std::map<std::string, std::unique_ptr<Entry>> entries;
+    // Node ids in the order their idle calls came.
+    std::vector<std::string> idleOrder;
+
+    Entry& operator[](const std::string& id);
+};
+
+// Types:
+//   "delay"    one two-channel port in and out, output = input; configuration "latency" frames,
+//              "refuseRate" a sample rate at which prepare throws.
+//   "probe"    as "delay" without latency; records the transport position and block count.
+//   "recorder" as "probe", reporting the log's mediaState under "status" and "pickedPath" as
+//              the file it uses.
+//   "plugin", "vst3"  a HostedModule with the same ports; configuration "parameters" [{"id",
+//              "name", "value"}], "restart" (bool), "idleThrows" ("standard", "other"),
+//              "componentState" (a number that control 99 changes, as an editor would),
+//              "eventInput", "eventOutput", "editorResult" (bool).
+ModuleFactory fakeModules(FakeModuleLog& log);
+
+// The page's request for a method and its params.
+nlohmann::json request(const std::string& method, nlohmann::json params = nlohmann::json());
+// The text of the exception a command throws, or "no error".
+std::string refusal(RackApplication& rack, const nlohmann::json& command);
+
+// The patch as the page sends it: input -> the middle nodes in order -> output, two channels.
+nlohmann::json chain(const std::vector<std::pair<std::string, std::string>>& middle);
+
+} // namespace velkaphon::rack::testing
