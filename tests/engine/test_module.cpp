@@ -78,6 +78,9 @@ public:
 
 private:
     void playSource(BlockContext& context) const {
+        if (sourcePosition_ >= setup_.sourceSamples.size()) {
+            return;
+        }
         for (std::uint64_t p = 0; p < context.outputCount; ++p) {
             const PortBusSpan& bus = context.outputs[p];
             for (std::uint32_t c = 0; c < bus.channelCount; ++c) {
@@ -97,8 +100,11 @@ private:
             const PortBusSpan& in = context.inputs[p];
             const PortBusSpan& out = context.outputs[p];
             for (std::uint32_t c = 0; c < std::min(in.channelCount, out.channelCount); ++c) {
+                const float* source = in.channels[c];
+                float* target = out.channels[c];
+                const float gain = setup_.gain;
                 for (std::uint32_t i = 0; i < context.frames; ++i) {
-                    out.channels[c][i] = in.channels[c][i] * setup_.gain;
+                    target[i] = source[i] * gain;
                 }
             }
         }
@@ -170,6 +176,10 @@ std::vector<std::string> TestLog::processOrder() const {
 }
 
 TestModuleSetup& TestModuleFactory::add(const std::string& nodeId, TestModuleSetup setup) {
+    // Modules already made keep references into their entry.
+    if (entries_.count(nodeId) != 0) {
+        throw std::logic_error("test module added twice: " + nodeId);
+    }
     Entry& entry = entries_[nodeId];
     entry.id = nodeId;
     entry.setup = std::move(setup);

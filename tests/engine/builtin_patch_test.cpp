@@ -1,0 +1,75 @@
+#include "engine/audio_engine.hpp"
+#include "engine/builtin.hpp"
+#include "engine/graph_compiler.hpp"
+#include "tests/engine/engine_host.hpp"
+#include "tests/support/allocation_counter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace velkaphon::rack {
+namespace {
+
+using nlohmann::json;
+using testing::HostBus;
+
+std::unique_ptr<Module> builtinOnly(const NodeDefinition& node) {
+    return createBuiltin(node);
+}
+
+// The rack's default patch: host input, one stereo fader strip, host output.
+GraphDefinition defaultPatch(double gainDb) {
+    return readGraphDefinition(json::parse(R"({"schema": 1,
+        "nodes": [
+          {"id": "input", "type": "input", "configuration": {"channels": 2, "offset": 0}},
+          {"id": "faders", "type": "fader-bank",
+           "configuration": {"strips": 1, "channels": [2], "gainsDb": [)" +
+                                           std::to_string(gainDb) + R"(]}},
+          {"id": "output", "type": "output", "configuration": {"channels": 2, "offset": 0}}],
+        "cables": [
+          {"from": "input", "output": "out", "to": "faders", "input": "in0"},
+          {"from": "faders", "output": "out0", "to": "output", "input": "in"}]})"));
+}
+
+TEST(BuiltinPatch, HostInputReachesHostOutputThroughTheFaderBank) {
+    const ProcessSpec spec{48000.0, 256};
+    AudioEngine engine;
+    engine.publishGraph(compileGraph(defaultPatch(-6.0), spec, builtinOnly));
+
+    HostBus input(2, 256, 0.5f);
+    HostBus output(2, 256, 9.0f);
+    const float gain = static_cast<float>(std::pow(10.0, -6.0 / 20.0));
+    {
+        testing::AllocationCounter counter;
+        engine.process(256, input.span(), output.span(), TransportInfo{}, nullptr, 0);
+        EXPECT_EQ(counter.allocations(), 0u);
+    }
+    for (std::size_t c = 0; c < 2; ++c) {
+        EXPECT_NEAR(output.channel(c)[0], 0.5f * gain, 1e-6f);
+        EXPECT_NEAR(output.channel(c)[255], 0.5f * gain, 1e-6f);
+    }
+    EXPECT_NEAR(engine.nodePeak(2), 0.5f * gain, 1e-6f);
+
+    // Muting the strip by the control queue fades the output to exactly zero.
+    ASSERT_TRUE(engine.enqueueControl("faders", 1, 1.0));
+    for (int block = 0; block < 100; ++block) {
+        engine.process(256, input.span(), output.span(), TransportInfo{}, nullptr, 0);
+    }
+    EXPECT_EQ(output.channel(0)[255], 0.0f);
+    EXPECT_EQ(output.channel(1)[255], 0.0f);
+}
+
+TEST(BuiltinPatch, AMonoFaderStripOnAStereoCableIsRefusedByTheCompiler) {
+    GraphDefinition patch = defaultPatch(0.0);
+    patch.nodes[1].configuration["channels"] = json::array({1});
+    try {
+        compileGraph(patch, ProcessSpec{48000.0, 256}, builtinOnly);
+        FAIL() << "channel widths that differ were compiled";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_STREQ(error.what(), "Cable channel widths differ; use a Breakout/Matrix module");
+    }
+}
+
+} // namespace
+} // namespace velkaphon::rack

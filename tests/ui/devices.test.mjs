@@ -1,0 +1,80 @@
+// The audio device panel: ports from "devices", the "start" settings, the device status, and
+// the plug-in build, where the host owns audio.
+
+import assert from 'node:assert/strict';
+import { after, before, describe, it } from 'node:test';
+import { callBridge, launchBrowser, openRackPage, recordRequests, screenshotPath, startRack, usesStandIn } from './harness.mjs';
+
+describe('audio devices', () => {
+  let browser;
+  before(async () => {
+    browser = await launchBrowser();
+  });
+  after(async () => {
+    await browser.close();
+  });
+
+  it('lists the ports from "devices", starts with the chosen settings and shows the device status', async () => {
+    const rack = await startRack();
+    try {
+      const { page } = await openRackPage(browser, rack);
+      const devices = await callBridge(rack, 'devices');
+      const output = devices[0].outputs[0];
+      const input = devices[0].inputs[0];
+      const panel = page.locator('#device-section');
+      const requests = recordRequests(page);
+      await panel.getByRole('button', { name: 'Find devices' }).click();
+      await panel.getByLabel('Output').selectOption(output.id);
+      await panel.getByLabel('Input').selectOption(input.id);
+      await panel.getByLabel('Block size').selectOption('256');
+      await panel.getByRole('button', { name: 'Start audio' }).click();
+      await panel.locator('.device-status dd', { hasText: 'Running' }).waitFor();
+
+      const start = requests.find((request) => request.method === 'start');
+      assert.deepEqual(start.params, { inputId: input.id, outputId: output.id, blockFrames: 256, sampleRate: 0, exclusive: false });
+      const device = (await callBridge(rack, 'status')).device;
+      assert.equal(device.running, true);
+      await panel.locator('.device-status dd', { hasText: `${device.blockFrames} frames` }).first().waitFor();
+      if (device.latencyMs !== null) {
+        await panel.locator('.device-status dd', { hasText: `${device.latencyMs.toFixed(1)} ms` }).first().waitFor();
+      }
+      await page.locator('[data-readout="audio"]', { hasText: 'Audio running' }).waitFor();
+      await panel.screenshot({ path: screenshotPath('device-panel') });
+
+      await panel.getByRole('button', { name: 'Stop audio' }).click();
+      await panel.locator('.device-status dd', { hasText: 'Stopped' }).waitFor();
+      assert.equal((await callBridge(rack, 'status')).running, false);
+    } finally {
+      await rack.close();
+    }
+  });
+
+  it('shows a refused start in the rack\'s words and stays stopped', async () => {
+    const rack = await startRack();
+    try {
+      const { page } = await openRackPage(browser, rack);
+      const panel = page.locator('#device-section');
+      await panel.getByRole('button', { name: 'Find devices' }).click();
+      await panel.getByLabel('Sample rate').selectOption('44100');
+      await panel.getByRole('button', { name: 'Start audio' }).click();
+      const message = panel.locator('.form-error');
+      await message.waitFor({ state: 'visible' });
+      assert.match(await message.textContent(), /uses 48000 Hz in Windows shared mode, but RACK requests 44100 Hz/);
+      assert.equal((await callBridge(rack, 'status')).running, false);
+    } finally {
+      await rack.close();
+    }
+  });
+
+  it('hides the device controls in the plug-in, where the host owns audio', { skip: !usesStandIn && 'the real rack here is the standalone program' }, async () => {
+    const rack = await startRack({ pluginMode: true });
+    try {
+      const { page } = await openRackPage(browser, rack);
+      const panel = page.locator('#device-section');
+      await panel.getByText('Your DAW controls audio. Rack uses the DAW ports.').waitFor();
+      assert.equal(await panel.getByRole('button', { name: 'Start audio' }).isVisible(), false);
+    } finally {
+      await rack.close();
+    }
+  });
+});

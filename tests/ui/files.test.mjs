@@ -1,0 +1,154 @@
+// File choices go through the view's pickers with the typed path as "current"; projects are
+// saved and opened through "saveProject" and "loadProject".
+
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { afterEach, beforeEach, describe, it } from 'node:test';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, usesStandIn } from './harness.mjs';
+import { moduleBox } from './page-helpers.mjs';
+
+async function chooseType(page, type) {
+  await page.getByLabel('Module type').selectOption(type);
+}
+
+describe('files and projects', () => {
+  const fixture = pageFixture();
+  let folder;
+  beforeEach(() => {
+    folder = scratchFolder();
+  });
+  afterEach(() => {
+    fs.rmSync(folder, { recursive: true, force: true });
+  });
+
+  it('adds a player whose file was checked by "pickAudio" with the typed path, and shows its waveform', async () => {
+    const song = await makeWav(path.join(folder, 'song.wav'), 1);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await chooseType(page, 'player');
+    const form = page.locator('form.add-module');
+    await form.getByLabel('WAV file').fill(song);
+    await form.getByRole('button', { name: 'Use path' }).click();
+    await poll(() => requests.some((request) => request.method === 'pickAudio'));
+    assert.deepEqual(requests.find((request) => request.method === 'pickAudio').params, { current: song });
+    await form.getByLabel('Name', { exact: true }).fill('deck');
+    await form.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'deck').waitFor();
+
+    const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'deck');
+    assert.equal(node.type, 'player');
+    assert.equal(node.configuration.path, song);
+    await page.locator('#module-panel .file', { hasText: song }).waitFor();
+    const lit = await page.locator('#module-panel canvas.waveform').evaluate((canvas) => {
+      const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+      let count = 0;
+      for (let index = 0; index < pixels.length; index += 4) if (pixels[index + 1] > 150) count += 1;
+      return count;
+    });
+    assert.ok(lit > 1000, 'the waveform is drawn');
+  });
+
+  it('shows a refused file choice under its field and adds nothing', async () => {
+    fs.writeFileSync(path.join(folder, 'notes.txt'), 'not audio');
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await chooseType(page, 'player');
+    const form = page.locator('form.add-module');
+    await form.getByLabel('WAV file').fill(path.join(folder, 'notes.txt'));
+    await form.getByRole('button', { name: 'Use path' }).click();
+    await form.locator('.form-error', { hasText: 'Choose a file with the .wav extension.' }).waitFor();
+    await form.getByRole('button', { name: 'Add module' }).click();
+    await form.locator('.form-error', { hasText: /Cannot open WAV file|Only RIFF WAV supported/ }).waitFor();
+    assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes.length, 3);
+  });
+
+  it('gives a recorder a new take name when its destination exists', async () => {
+    await makeWav(path.join(folder, 'take.wav'), 0.1);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await chooseType(page, 'recorder');
+    const form = page.locator('form.add-module');
+    await form.getByLabel('Recording destination').fill(path.join(folder, 'take.wav'));
+    await form.getByRole('button', { name: 'Use path' }).click();
+    await poll(async () => (await form.getByLabel('Recording destination').inputValue()) === path.join(folder, 'take-take1.wav'));
+    await form.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'recorder1').waitFor();
+    await page.locator('#module-panel .file', { hasText: 'take-take1.wav' }).waitFor();
+    await page.locator('#module-panel .armed', { hasText: 'Not armed' }).waitFor();
+  });
+
+  it('saves a project, and opening it again brings back the saved patch and layout', async () => {
+    const project = path.join(folder, 'set.vkrack');
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const panel = page.locator('#project-section');
+    await panel.getByLabel('Project file').fill(project);
+    await panel.getByRole('button', { name: 'Save project' }).click();
+    await panel.locator('.form-note', { hasText: `Saved ${project}` }).waitFor();
+    const saved = JSON.parse(fs.readFileSync(project, 'utf8'));
+    assert.equal(saved.product, 'VELKAPHON RACK');
+    assert.deepEqual(saved.layout.faders, { x: 380, y: 60 });
+
+    await chooseType(page, 'summing');
+    await page.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'summing1').waitFor();
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 500 }, faders: { x: 380, y: 500 }, output: { x: 735, y: 500 }, summing1: { x: 10, y: 10 } });
+
+    await panel.getByRole('button', { name: 'Open project' }).click();
+    await moduleBox(page, 'summing1').waitFor({ state: 'detached' });
+    assert.deepEqual(await page.locator('svg.patch g.module').evaluateAll((groups) => groups.map((group) => group.dataset.node)), ['input', 'faders', 'output']);
+    assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(380,60)');
+    const state = await callBridge(fixture.rack, 'state');
+    assert.deepEqual(state.project.layout, saved.layout);
+  });
+
+  it('shows a refused project file and keeps the patch', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const panel = page.locator('#project-section');
+    await panel.getByLabel('Project file').fill(path.join(folder, 'missing.vkrack'));
+    await panel.getByRole('button', { name: 'Open project' }).click();
+    await panel.locator('.form-error', { hasText: 'The selected file does not exist.' }).waitFor();
+    assert.equal(await page.locator('svg.patch g.module').count(), 3);
+  });
+
+  it('inspects a plug-in file, adds its class, changes a parameter and asks for its editor', { skip: !usesStandIn && 'needs a plug-in the real rack can load' }, async () => {
+    const plugin = path.join(folder, 'Drive.vst3');
+    fs.writeFileSync(plugin, 'stand-in module');
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await chooseType(page, 'vst3');
+    const form = page.locator('form.add-module');
+    await form.getByLabel('VST3 module or bundle').fill(plugin);
+    await form.getByRole('button', { name: 'Use path' }).click();
+    const classes = form.getByLabel('Plug-in class');
+    await poll(async () => (await classes.locator('option').allTextContents()).includes('Stand-in Drive (VST3)'));
+    const entries = await callBridge(fixture.rack, 'inspect', { path: plugin });
+    await form.getByLabel('Name', { exact: true }).fill('drive');
+    await form.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'drive').waitFor();
+    const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'drive');
+    assert.equal(node.configuration.classId, entries[0].classId);
+
+    const drive = page.getByRole('slider', { name: 'Drive', exact: true });
+    await drive.focus();
+    await page.keyboard.press('Home');
+    await poll(() => requests.some((request) => request.method === 'parameter'));
+    assert.deepEqual(requests.find((request) => request.method === 'parameter').params, { node: 'drive', parameter: 0, value: 0 });
+    assert.equal(await page.getByRole('slider', { name: 'Output meter' }).isDisabled(), true, 'a read-only parameter cannot be changed');
+    await page.getByRole('button', { name: 'Open plug-in editor' }).click();
+    await poll(() => requests.some((request) => request.method === 'editor'));
+    assert.deepEqual(requests.find((request) => request.method === 'editor').params, { node: 'drive' });
+  });
+
+  it('shows the rack\'s refusal of an editor for a built-in module', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const answer = await page.evaluate(async () => {
+      const { callRack } = await import('./js/bridge.js');
+      try {
+        await callRack('editor', { node: 'faders' });
+        return 'accepted';
+      } catch (error) {
+        return error.message;
+      }
+    });
+    assert.equal(answer, 'Built-in controls are on the module panel.');
+  });
+});

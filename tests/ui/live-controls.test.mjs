@@ -1,0 +1,147 @@
+// Playing with the rack: faders send "parameter", the page polls "status" and survives failed
+// polls, meters follow the peaks, and the transport buttons send their commands.
+
+import assert from 'node:assert/strict';
+import path from 'node:path';
+import { describe, it } from 'node:test';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder } from './harness.mjs';
+import { moduleBox } from './page-helpers.mjs';
+
+async function selectModule(page, id) {
+  await moduleBox(page, id).locator('text.title').click();
+  await page.locator('#module-panel h3', { hasText: id }).waitFor();
+}
+
+async function startSimulatedAudio(page) {
+  await page.getByRole('button', { name: 'Find devices' }).click();
+  await page.getByRole('button', { name: 'Start audio' }).click();
+  await page.locator('[data-readout="audio"]', { hasText: 'Audio running' }).waitFor();
+}
+
+describe('live controls', () => {
+  const fixture = pageFixture();
+
+  it('sends fader gain and mute as "parameter" and the rack stores them in the patch', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await selectModule(page, 'faders');
+    const requests = recordRequests(page);
+    const gain = page.getByLabel('Strip 1 gain');
+    await gain.focus();
+    await page.keyboard.press('End');
+    await poll(() => requests.some((request) => request.method === 'parameter' && request.params.value === 12));
+    await page.keyboard.press('ArrowLeft');
+    await page.locator('#module-panel .gain-readout', { hasText: '11.5 dB' }).waitFor();
+    await page.getByLabel('Mute').check();
+
+    await poll(() => requests.some((request) => request.method === 'parameter' && request.params.parameter === 1));
+    const sent = requests.filter((request) => request.method === 'parameter').map((request) => request.params);
+    assert.deepEqual(sent.at(0), { node: 'faders', parameter: 0, value: 12 });
+    assert.deepEqual(sent.at(-1), { node: 'faders', parameter: 1, value: 1 });
+    const configuration = await poll(async () => {
+      const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'faders');
+      return node.configuration.mutes ? node.configuration : null;
+    });
+    assert.deepEqual(configuration.gainsDb, [11.5]);
+    assert.deepEqual(configuration.mutes, [true]);
+    await page.locator('#module-panel .gain-readout', { hasText: '11.5 dB' }).waitFor();
+    assert.equal(await page.getByLabel('Mute').isChecked(), true, 'the panel shows what the rack stored');
+  });
+
+  it('polls "status" about every 100 ms, one request at a time', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    let open = 0;
+    let mostOpen = 0;
+    let answered = 0;
+    page.on('request', (request) => {
+      if (request.url().endsWith('/bridge') && JSON.parse(request.postData()).method === 'status') {
+        open += 1;
+        mostOpen = Math.max(mostOpen, open);
+      }
+    });
+    page.on('requestfinished', (request) => {
+      if (request.url().endsWith('/bridge') && JSON.parse(request.postData()).method === 'status') {
+        open -= 1;
+        answered += 1;
+      }
+    });
+    await page.waitForTimeout(2000);
+    assert.ok(answered >= 6 && answered <= 30, `${answered} polls in two seconds`);
+    assert.equal(mostOpen, 1);
+  });
+
+  it('keeps working through failed polls and shows the patch the rack holds once it answers again', async () => {
+    const { page, errors } = await openRackPage(fixture.browser, fixture.rack);
+    let refused = 0;
+    await page.route('**/bridge', async (route) => {
+      const method = JSON.parse(route.request().postData()).method;
+      if (method !== 'status') return route.continue();
+      refused += 1;
+      if (refused % 2 === 0) return route.abort();
+      return route.fulfill({ status: 500, body: '' });
+    });
+    const warning = page.locator('.connection');
+    await warning.waitFor({ state: 'visible' });
+    await poll(() => refused >= 5);
+
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'late', type: 'summing', configuration: {} });
+    await callBridge(fixture.rack, 'graph', graph);
+    await page.unroute('**/bridge');
+
+    await warning.waitFor({ state: 'hidden' });
+    await moduleBox(page, 'late').waitFor();
+    assert.equal(await page.locator('svg.patch g.module').count(), 4);
+    assert.deepEqual(errors, []);
+  });
+
+  it('shows an error reply to a poll as a lost answer and recovers from it', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await page.route('**/bridge', async (route) => {
+      const request = JSON.parse(route.request().postData());
+      if (request.method !== 'status') return route.continue();
+      return route.fulfill({ status: 200, contentType: 'application/json', body: JSON.stringify({ id: request.id, ok: false, error: 'busy' }) });
+    });
+    await page.locator('.connection').waitFor({ state: 'visible' });
+    await page.unroute('**/bridge');
+    await page.locator('.connection').waitFor({ state: 'hidden' });
+  });
+
+  it('lights the meters from the status peaks while a player plays', async () => {
+    const folder = scratchFolder();
+    const song = await makeWav(path.join(folder, 'song.wav'), 3);
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'player', type: 'player', configuration: { path: song } });
+    await callBridge(fixture.rack, 'graph', graph);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await startSimulatedAudio(page);
+    const requests = recordRequests(page);
+    await page.getByRole('button', { name: 'Play', exact: true }).click();
+    await poll(() => requests.some((request) => request.method === 'play' && request.params.playing === true));
+    await page.locator('button.transport.play.active').waitFor();
+
+    const meter = moduleBox(page, 'player').locator('rect.meter');
+    await poll(async () => Number(await meter.getAttribute('width')) > 0);
+    await selectModule(page, 'player');
+    await page.locator('#module-panel .player-state', { hasText: 'Playing' }).waitFor();
+    const status = await callBridge(fixture.rack, 'status');
+    const index = graph.nodes.findIndex((node) => node.id === 'player');
+    assert.ok(status.peaks[index] > 0, 'the rack reports a level for the player');
+  });
+
+  it('sends play, stop and record, and shows a refused record in the rack\'s words', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await page.getByRole('button', { name: 'Record', exact: true }).click();
+    await page.locator('.rack-error', { hasText: 'Add a Recorder and choose an output file first.' }).waitFor();
+    assert.equal((await callBridge(fixture.rack, 'status')).recordingRequested, false);
+
+    await page.getByRole('button', { name: 'Play', exact: true }).click();
+    await page.locator('button.transport.play[aria-pressed="true"]').waitFor();
+    assert.equal((await callBridge(fixture.rack, 'status')).playing, true);
+    await page.getByRole('button', { name: 'Stop', exact: true }).click();
+    await page.locator('button.transport.play[aria-pressed="false"]').waitFor();
+    assert.equal((await callBridge(fixture.rack, 'status')).playing, false);
+    const transport = requests.filter((request) => ['play', 'record'].includes(request.method)).map((request) => [request.method, request.params]);
+    assert.deepEqual(transport, [['record', { recording: true }], ['play', { playing: true }], ['play', { playing: false }]]);
+  });
+});

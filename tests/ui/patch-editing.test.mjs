@@ -1,0 +1,132 @@
+// Drawing the patch the rack reports, and editing it: every edit is one "graph" command and a
+// refusal leaves the patch as the rack has it.
+
+import assert from 'node:assert/strict';
+import { describe, it } from 'node:test';
+import { callBridge, pageFixture, openRackPage, poll, recordRequests, screenshotPath } from './harness.mjs';
+import { dragBetween, jack, moduleBox, portLabels } from './page-helpers.mjs';
+
+describe('patch editing', () => {
+  const fixture = pageFixture();
+
+  it('draws the default patch from "state": three modules at their layout, their ports and two cables', async () => {
+    const { page, errors } = await openRackPage(fixture.browser, fixture.rack);
+    const state = await callBridge(fixture.rack, 'state');
+    const ids = await page.locator('svg.patch g.module').evaluateAll((groups) => groups.map((group) => group.dataset.node));
+    assert.deepEqual(ids, state.project.graph.nodes.map((node) => node.id));
+    assert.deepEqual(ids, ['input', 'faders', 'output']);
+    for (const id of ids) {
+      assert.equal(await moduleBox(page, id).getAttribute('transform'), `translate(${state.project.layout[id].x},${state.project.layout[id].y})`);
+    }
+    assert.deepEqual(await portLabels(page, 'input'), { inputs: [], outputs: ['out · 2'] });
+    assert.deepEqual(await portLabels(page, 'faders'), { inputs: ['in0 · 2'], outputs: ['out0 · 2'] });
+    assert.deepEqual(await portLabels(page, 'output'), { inputs: ['in · 2'], outputs: [] });
+    const cables = await page.locator('svg.patch g.cable').evaluateAll((groups) => groups.map((group) => group.getAttribute('aria-label')));
+    assert.deepEqual(cables, ['input out to faders in0', 'faders out0 to output in']);
+    await page.screenshot({ path: screenshotPath('default-patch') });
+    assert.deepEqual(errors, []);
+  });
+
+  it('adds a module with one "graph" command and saves its place with "layout"', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await page.getByLabel('Module type').selectOption('breakout');
+    await page.getByLabel('Name', { exact: true }).fill('split');
+    await page.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'split').waitFor();
+
+    const edits = requests.filter((request) => request.method === 'graph');
+    assert.equal(edits.length, 1);
+    assert.deepEqual(edits[0].params.nodes.at(-1), { id: 'split', type: 'breakout', configuration: { channels: 2 } });
+    assert.equal(edits[0].params.cables.length, 2);
+    assert.deepEqual(await portLabels(page, 'split'), { inputs: ['in · 2'], outputs: ['out0 · 1', 'out1 · 1'] });
+
+    await poll(() => requests.some((request) => request.method === 'layout'));
+    const state = await poll(async () => {
+      const answer = await callBridge(fixture.rack, 'state');
+      return answer.project.layout.split ? answer : null;
+    });
+    assert.equal(await moduleBox(page, 'split').getAttribute('transform'), `translate(${state.project.layout.split.x},${state.project.layout.split.y})`);
+    assert.ok(state.project.layout.input, 'the other modules keep their places');
+  });
+
+  it('connects a cable by dragging from an output to an input, as one "graph" command', async () => {
+    await callBridge(fixture.rack, 'graph', {
+      ...(await callBridge(fixture.rack, 'state')).project.graph,
+      nodes: [...(await callBridge(fixture.rack, 'state')).project.graph.nodes, { id: 'split', type: 'breakout', configuration: { channels: 2 } }],
+    });
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, split: { x: 380, y: 300 } });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await dragBetween(page, jack(page, 'input', 'output', 'out'), jack(page, 'split', 'input', 'in'));
+    await poll(async () => (await page.locator('svg.patch g.cable').count()) === 3);
+
+    const edits = requests.filter((request) => request.method === 'graph');
+    assert.equal(edits.length, 1);
+    assert.deepEqual(edits[0].params.cables.at(-1), { from: 'input', output: 'out', to: 'split', input: 'in' });
+    const state = await callBridge(fixture.rack, 'state');
+    assert.deepEqual(state.project.graph.cables.at(-1), { from: 'input', output: 'out', to: 'split', input: 'in' });
+    assert.equal(await page.locator('svg.patch g.cable[aria-label="input out to split in"]').count(), 1);
+  });
+
+  it('shows a refused edit beside the drop with the rack\'s words and keeps the patch as reported', async () => {
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'split', type: 'breakout', configuration: { channels: 2 } });
+    await callBridge(fixture.rack, 'graph', graph);
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 300 }, split: { x: 380, y: 300 } });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const target = jack(page, 'output', 'input', 'in');
+    const drop = await target.boundingBox();
+    await dragBetween(page, jack(page, 'split', 'output', 'out0'), target);
+
+    const notice = page.locator('#edit-notice');
+    await notice.waitFor({ state: 'visible' });
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Cable channel widths differ; use a Breakout/Matrix module');
+    const box = await notice.boundingBox();
+    assert.ok(Math.abs(box.x - drop.x) < 80 && Math.abs(box.y - drop.y) < 80, 'the message sits beside the drop');
+
+    const state = await callBridge(fixture.rack, 'state');
+    assert.equal(state.project.graph.cables.length, 2);
+    const drawn = await page.locator('svg.patch g.cable').evaluateAll((groups) => groups.map((group) => group.getAttribute('aria-label')));
+    assert.deepEqual(drawn, state.project.graph.cables.map((cable) => `${cable.from} ${cable.output} to ${cable.to} ${cable.input}`));
+  });
+
+  it('saves a moved module with "layout" and shows it there after a reload', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    const title = moduleBox(page, 'faders').locator('text.title');
+    const start = await title.boundingBox();
+    await page.mouse.move(start.x + 5, start.y + 5);
+    await page.mouse.down();
+    await page.mouse.move(start.x + 55, start.y + 80, { steps: 5 });
+    await page.mouse.move(start.x + 105, start.y + 155, { steps: 5 });
+    await page.mouse.up();
+
+    const layoutRequest = await poll(() => requests.find((request) => request.method === 'layout'));
+    assert.deepEqual(layoutRequest.params.faders, { x: 480, y: 210 });
+    assert.deepEqual(layoutRequest.params.input, { x: 45, y: 60 });
+    assert.equal(requests.filter((request) => request.method === 'graph').length, 0, 'moving is no patch edit');
+    const state = await poll(async () => {
+      const answer = await callBridge(fixture.rack, 'state');
+      return answer.project.layout.faders.x === 480 ? answer : null;
+    });
+    assert.deepEqual(state.project.layout.faders, { x: 480, y: 210 });
+
+    await page.reload();
+    await moduleBox(page, 'faders').waitFor();
+    assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(480,210)');
+    const path = await page.locator('svg.patch g.cable[aria-label="input out to faders in0"] path.wire').getAttribute('d');
+    assert.match(path, /480\.0,2\d\d\.0$/, 'the cable follows the module');
+  });
+
+  it('removes a cable selected with the pointer from the patch', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const wire = page.locator('svg.patch g.cable[aria-label="faders out0 to output in"] path.hit');
+    const box = await wire.boundingBox();
+    await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+    await page.getByRole('button', { name: 'Disconnect' }).click();
+    await poll(async () => (await page.locator('svg.patch g.cable').count()) === 1);
+    const state = await callBridge(fixture.rack, 'state');
+    assert.deepEqual(state.project.graph.cables, [{ from: 'input', output: 'out', to: 'faders', input: 'in0' }]);
+  });
+});

@@ -1,0 +1,71 @@
+// Adds one module of any type with its configuration, as one "graph" command.
+
+import { configurationForm } from './config-form.js';
+import { element, labelled } from './html.js';
+import { moduleTypes, moduleType } from './module-types.js';
+
+function defaultConfiguration(typeEntry) {
+  const configuration = {};
+  for (const field of typeEntry.fields) {
+    if (field.value !== undefined && !(Array.isArray(field.value) && field.value.length === 0)) configuration[field.key] = field.value;
+  }
+  return configuration;
+}
+
+export function addModulePanel(container, model, view) {
+  const typeSelect = element('select', {}, moduleTypes.map((entry) => element('option', { value: entry.type }, entry.label)));
+  const nameInput = element('input', { type: 'text', spellcheck: 'false', autocomplete: 'off' });
+  const fields = element('div');
+  const message = element('p', { className: 'form-error', role: 'alert', hidden: true });
+  const addButton = element('button', { type: 'submit', className: 'primary' }, 'Add module');
+  let form = null;
+
+  function rebuild() {
+    const entry = moduleType(typeSelect.value);
+    form = configurationForm(entry, defaultConfiguration(entry));
+    fields.replaceChildren(form.element);
+    nameInput.placeholder = model.uniqueId(entry.type);
+    message.hidden = true;
+  }
+
+  async function add(event) {
+    event.preventDefault();
+    const type = typeSelect.value;
+    const configuration = form.read(message);
+    if (!configuration) return;
+    const id = nameInput.value.trim() || model.uniqueId(type);
+    const scroller = view.scroller;
+    const position = {
+      x: (scroller.scrollLeft + scroller.clientWidth / 3) / view.zoom,
+      y: (scroller.scrollTop + scroller.clientHeight / 3) / view.zoom,
+    };
+    addButton.disabled = true;
+    try {
+      await model.addModule(id, type, configuration, position);
+      nameInput.value = '';
+      nameInput.placeholder = model.uniqueId(type);
+      view.select({ kind: 'module', id });
+    } catch (error) {
+      message.textContent = error.message;
+      message.hidden = false;
+    } finally {
+      addButton.disabled = false;
+    }
+  }
+
+  typeSelect.addEventListener('change', rebuild);
+  model.addEventListener('patch', () => {
+    nameInput.placeholder = model.uniqueId(typeSelect.value);
+  });
+  const formElement = element(
+    'form',
+    { className: 'add-module', onsubmit: add },
+    labelled('Module type', typeSelect),
+    labelled('Name', nameInput, 'Leave empty for the next free name.'),
+    fields,
+    addButton,
+    message,
+  );
+  container.append(formElement);
+  rebuild();
+}

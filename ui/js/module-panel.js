@@ -1,0 +1,323 @@
+// The panel of the selected module or cable: live controls (fader strips, player, recorder,
+// plug-in parameters), its connections, and its configuration. Status updates refresh the live
+// readouts in place; the panel is rebuilt only when the selection or the patch changes.
+
+import { callRack } from './bridge.js';
+import { configurationForm } from './config-form.js';
+import { element, formatNumber, labelled } from './html.js';
+import { isFaderBank, isHosted, moduleType, typeLabel } from './module-types.js';
+import { meterFraction } from './patch-geometry.js';
+
+export class ModulePanel {
+  constructor(container, model, view, reportError) {
+    this.container = container;
+    this.model = model;
+    this.view = view;
+    this.reportError = reportError;
+    this.updaters = [];
+    this.playStarted = new Map();
+    view.addEventListener('select', () => this.render());
+    model.addEventListener('patch', () => this.render());
+    model.addEventListener('status', () => this.update());
+  }
+
+  render() {
+    const focusedKey = document.activeElement && this.container.contains(document.activeElement) ? document.activeElement.dataset.key : null;
+    this.updaters = [];
+    const selection = this.view.selection;
+    let content;
+    if (!selection) {
+      content = [element('p', { className: 'empty' }, 'Select a module or a cable in the patch.')];
+    } else if (selection.kind === 'cable') {
+      content = this.cableContent(selection);
+    } else {
+      const node = this.model.node(selection.id);
+      content = node ? this.moduleContent(node) : [];
+    }
+    this.container.replaceChildren(...content);
+    if (focusedKey) {
+      const again = this.container.querySelector(`[data-key="${CSS.escape(focusedKey)}"]`);
+      if (again) again.focus();
+    }
+    this.update();
+  }
+
+  update() {
+    for (const updater of this.updaters) updater();
+  }
+
+  // Runs an edit and shows a refusal beside the control that asked for it.
+  async attempt(action, messageElement) {
+    if (messageElement) messageElement.hidden = true;
+    try {
+      await action();
+    } catch (error) {
+      if (messageElement) {
+        messageElement.textContent = error.message;
+        messageElement.hidden = false;
+      } else {
+        this.reportError(error.message);
+      }
+    }
+  }
+
+  cableContent(selection) {
+    const { cable, type } = selection;
+    const message = errorLine();
+    const text = type === 'audio' ? `${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}` : `Events ${cable.from} → ${cable.to}`;
+    const disconnect = () => (type === 'audio' ? this.model.disconnect(cable) : this.model.disconnectEvents(cable));
+    return [
+      element('h3', {}, type === 'audio' ? 'Audio cable' : 'Event cable'),
+      element('p', { className: 'cable-name' }, text),
+      element('button', { type: 'button', className: 'danger', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
+      message,
+    ];
+  }
+
+  moduleContent(node) {
+    const message = errorLine();
+    const remove = element('button', { type: 'button', className: 'danger', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
+    const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
+    if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
+    if (node.type === 'player') parts.push(this.playerView(node));
+    if (node.type === 'recorder') parts.push(this.recorderView(node));
+    if (isHosted(node.type)) parts.push(this.pluginView(node));
+    parts.push(this.connections(node), this.configurationSection(node), remove, message);
+    return parts;
+  }
+
+  levelMeter(id) {
+    const bar = element('div', { className: 'bar' });
+    const readout = element('span', { className: 'readout' });
+    this.updaters.push(() => {
+      const peak = this.model.peak(id);
+      bar.style.width = `${(meterFraction(peak) * 100).toFixed(1)}%`;
+      bar.classList.toggle('clipping', peak >= 1);
+      readout.textContent = peak > 0 ? `${formatNumber(20 * Math.log10(peak))} dBFS` : '−∞ dBFS';
+    });
+    return element('div', { className: 'level' }, element('span', { className: 'level-label' }, 'Level'), element('div', { className: 'meter-track' }, bar), readout);
+  }
+
+  // --- fader bank --------------------------------------------------------------------------
+
+  faderStrips(node) {
+    const configuration = node.configuration || {};
+    const strips = Number.isInteger(configuration.strips) ? configuration.strips : 1;
+    const list = element('div', { className: 'strips' });
+    for (let strip = 0; strip < strips; strip += 1) {
+      const gain = Array.isArray(configuration.gainsDb) && Number.isFinite(configuration.gainsDb[strip]) ? configuration.gainsDb[strip] : 0;
+      const muted = Array.isArray(configuration.mutes) && configuration.mutes[strip] === true;
+      const channels = Array.isArray(configuration.channels) && configuration.channels.length > 0 ? configuration.channels[strip] : 2;
+      const readout = element('output', { className: 'gain-readout' }, `${formatNumber(gain)} dB`);
+      const message = errorLine();
+      const send = (index, value) => this.attempt(() => this.model.setParameter(node.id, index, value), message);
+      const slider = element('input', {
+        type: 'range', min: -80, max: 12, step: 0.5, value: gain, 'data-key': `gain-${strip}`, 'aria-label': `Strip ${strip + 1} gain`,
+        oninput: (event) => {
+          readout.textContent = `${formatNumber(Number(event.target.value))} dB`;
+          send(2 * strip, Number(event.target.value));
+        },
+        onchange: () => this.model.settleParameters().catch(() => {}),
+      });
+      const mute = element('input', {
+        type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`,
+        onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0).then(() => this.model.settleParameters().catch(() => {})),
+      });
+      list.append(
+        element('div', { className: 'strip' },
+          element('span', { className: 'strip-name' }, `Strip ${strip + 1} · ${channels === 1 ? 'mono' : 'stereo'}`),
+          slider, readout,
+          labelled('Mute', mute),
+          message),
+      );
+    }
+    return section('Faders', list);
+  }
+
+  // --- player ------------------------------------------------------------------------------
+
+  playerView(node) {
+    const configuration = node.configuration || {};
+    const ports = this.model.nodePorts(node.id);
+    const canvas = element('canvas', { className: 'waveform', width: 512, height: 96, role: 'img', 'aria-label': `Waveform of ${configuration.path || 'no file'}` });
+    drawWaveform(canvas, ports.waveform);
+    const state = element('p', { className: 'player-state' });
+    this.updaters.push(() => {
+      const media = this.model.media(node.id);
+      const frames = Number(media.frames) || 0;
+      if (media.playing === true) {
+        if (!this.playStarted.has(node.id)) this.playStarted.set(node.id, performance.now());
+        const seconds = (performance.now() - this.playStarted.get(node.id)) / 1000;
+        state.textContent = `Playing · ${clock(seconds)} since start · ${frames} frames in the file`;
+      } else {
+        this.playStarted.delete(node.id);
+        const ended = Number.isFinite(media.endSample) && media.endSample >= 0;
+        state.textContent = `${ended ? 'Ended' : 'Stopped'} · ${frames} frames in the file`;
+      }
+    });
+    return section('Player', element('p', { className: 'file' }, configuration.path || 'No file'), canvas, state);
+  }
+
+  // --- recorder ----------------------------------------------------------------------------
+
+  recorderView(node) {
+    const configuration = node.configuration || {};
+    const channels = Number.isInteger(configuration.channels) ? configuration.channels : 2;
+    const take = element('p', { className: 'take' });
+    const flags = element('p', { className: 'recorder-state' });
+    const meters = element('div', { className: 'input-meters' });
+    const bars = [];
+    for (let channel = 0; channel < Math.min(channels, 64); channel += 1) {
+      const bar = element('div', { className: 'bar' });
+      const clip = element('span', { className: 'clip-light' }, 'CLIP');
+      bars.push({ bar, clip });
+      meters.append(element('div', { className: 'input-meter' }, element('span', {}, `${channel + 1}`), element('div', { className: 'meter-track' }, bar), clip));
+    }
+    const counters = element('p', { className: 'recorder-counters' });
+    this.updaters.push(() => {
+      const media = this.model.media(node.id);
+      const words = [];
+      if (media.recording === true) words.push(media.tail === true ? 'Recording tail' : 'Recording');
+      else if (media.finalizing === true) words.push('Finishing take');
+      else if (media.ready === true) words.push('Ready');
+      else if (media.finalized === true && media.hasDestination === true) words.push('Take written');
+      else words.push('Idle');
+      if (media.failed === true) words.push('FAILED');
+      if (media.clip === true) words.push('CLIP');
+      flags.textContent = words.join(' · ');
+      flags.classList.toggle('alarm', media.failed === true || media.clip === true);
+      take.textContent = `Take: ${formatNumber(Number(media.seconds) || 0)} s · ${Number(media.frames) || 0} frames written`;
+      const peaks = Array.isArray(media.inputPeaks) ? media.inputPeaks : [];
+      const clips = Array.isArray(media.inputClips) ? media.inputClips : [];
+      bars.forEach(({ bar, clip }, channel) => {
+        bar.style.width = `${(meterFraction(Number(peaks[channel]) || 0) * 100).toFixed(1)}%`;
+        clip.classList.toggle('lit', clips[channel] === true);
+      });
+      const dropped = Number(media.droppedFrames) || 0;
+      counters.textContent = `Dropped frames: ${dropped} · Invalid samples: ${Number(media.invalidSamples) || 0}`;
+      counters.classList.toggle('alarm', dropped > 0);
+    });
+    return section(
+      'Recorder',
+      element('p', { className: 'armed' }, configuration.armed === true ? 'Armed' : 'Not armed'),
+      element('p', { className: 'file' }, `Destination: ${configuration.path || 'none chosen'}`),
+      flags, take, meters, counters,
+    );
+  }
+
+  // --- hosted plug-ins ---------------------------------------------------------------------
+
+  pluginView(node) {
+    const message = errorLine();
+    const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message) }, 'Open plug-in editor');
+    const list = element('div', { className: 'parameters' });
+    for (const parameter of this.model.nodePorts(node.id).parameters) {
+      const readout = element('output', {}, formatNumber(Number(parameter.value), 3));
+      const slider = element('input', {
+        type: 'range', min: 0, max: 1, step: 0.001, value: Number(parameter.value) || 0, disabled: parameter.readOnly === true,
+        'data-key': `parameter-${parameter.id}`, 'aria-label': parameter.name || `Parameter ${parameter.id}`,
+        oninput: (event) => {
+          readout.textContent = formatNumber(Number(event.target.value), 3);
+          this.attempt(() => this.model.setParameter(node.id, parameter.id, Number(event.target.value)), message);
+        },
+      });
+      this.updaters.push(() => {
+        const live = this.model.liveParameters(node.id).find((entry) => entry.id === parameter.id);
+        if (live && document.activeElement !== slider) {
+          slider.value = live.value;
+          readout.textContent = formatNumber(Number(live.value), 3);
+        }
+      });
+      list.append(element('div', { className: 'parameter' }, element('span', {}, `${parameter.name || parameter.id}${parameter.unit ? ` (${parameter.unit})` : ''}`), slider, readout));
+    }
+    if (list.childElementCount === 0) list.append(element('p', { className: 'empty' }, 'This plug-in shows no parameters.'));
+    return section('Plug-in', editorButton, message, list);
+  }
+
+  // --- connections -------------------------------------------------------------------------
+
+  connections(node) {
+    const model = this.model;
+    const message = errorLine();
+    const list = element('ul', { className: 'connections' });
+    const item = (text, action) =>
+      element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message) }, 'Disconnect'));
+    for (const cable of model.graph.cables) {
+      if (cable.from === node.id || cable.to === node.id) {
+        list.append(item(`${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}`, () => model.disconnect(cable)));
+      }
+    }
+    for (const cable of model.graph.eventCables) {
+      if (cable.from === node.id || cable.to === node.id) {
+        list.append(item(`Events ${cable.from} → ${cable.to}`, () => model.disconnectEvents(cable)));
+      }
+    }
+    const parts = [list];
+    const outputs = model.nodePorts(node.id).outputs;
+    if (outputs.length > 0) {
+      const source = element('select', { 'data-key': 'connect-from' }, outputs.map((port) => element('option', { value: port.id }, `${port.name || port.id} · ${port.channels}`)));
+      const destinations = [];
+      for (const other of model.graph.nodes) {
+        for (const port of model.nodePorts(other.id).inputs) destinations.push({ node: other.id, port });
+      }
+      const target = element('select', { 'data-key': 'connect-to' }, destinations.map((entry, index) => element('option', { value: index }, `${entry.node} · ${entry.port.name || entry.port.id} · ${entry.port.channels}`)));
+      const connect = () => {
+        const destination = destinations[Number(target.value)];
+        return destination ? model.connect(node.id, source.value, destination.node, destination.port.id) : Promise.resolve();
+      };
+      parts.push(element('div', { className: 'connect-row' }, labelled('From output', source), labelled('To input', target),
+        element('button', { type: 'button', onclick: () => this.attempt(connect, message) }, 'Connect')));
+    }
+    if (model.hasEventOutput(node.id)) {
+      const receivers = model.graph.nodes.filter((other) => model.hasEventInput(other.id));
+      const target = element('select', { 'data-key': 'events-to' }, receivers.map((other) => element('option', { value: other.id }, other.id)));
+      parts.push(element('div', { className: 'connect-row' }, labelled('Send events to', target),
+        element('button', { type: 'button', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));
+    }
+    parts.push(message);
+    return section('Connections', ...parts);
+  }
+
+  // --- configuration -----------------------------------------------------------------------
+
+  configurationSection(node) {
+    const typeEntry = moduleType(node.type);
+    if (!typeEntry) return section('Configuration', element('pre', {}, JSON.stringify(node.configuration, null, 2)));
+    const form = configurationForm(typeEntry, node.configuration || {});
+    const message = errorLine();
+    const apply = (event) => {
+      event.preventDefault();
+      const configuration = form.read(message);
+      if (!configuration) return;
+      this.attempt(() => this.model.setConfiguration(node.id, configuration), message);
+    };
+    return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit' }, 'Apply configuration'), message));
+  }
+}
+
+function section(title, ...children) {
+  return element('section', { className: 'panel-section' }, element('h4', {}, title), ...children);
+}
+
+function errorLine() {
+  return element('p', { className: 'form-error', role: 'alert', hidden: true });
+}
+
+function clock(seconds) {
+  const minutes = Math.floor(seconds / 60);
+  return `${minutes}:${(seconds - minutes * 60).toFixed(1).padStart(4, '0')}`;
+}
+
+function drawWaveform(canvas, waveform) {
+  const context = canvas.getContext('2d');
+  const { width, height } = canvas;
+  context.fillStyle = '#10161d';
+  context.fillRect(0, 0, width, height);
+  if (!waveform || waveform.length === 0) return;
+  context.fillStyle = '#5fd0a8';
+  const step = width / waveform.length;
+  waveform.forEach((value, index) => {
+    const level = Math.min(1, Math.max(0, Number(value) || 0)) * (height / 2 - 2);
+    context.fillRect(index * step, height / 2 - level, Math.max(1, step), Math.max(1, level * 2));
+  });
+}

@@ -1,0 +1,52 @@
+// Sizes of a module box and where its jacks sit, shared by drawing and hit-testing.
+
+export const moduleWidth = 250;
+const headerHeight = 48;
+const padding = 10;
+const rowHeight = 30;
+const eventRowHeight = 30;
+const meterHeight = 12;
+
+const labelCharacters = 24;
+
+export function portLabel(port) {
+  return `${port.name || port.id} · ${Number(port.channels) || 0}`;
+}
+
+// Inputs and outputs share rows while their labels fit side by side; otherwise the outputs
+// follow below the inputs.
+export function moduleBox(inputs, outputs, hasEvents) {
+  const longest = (list) => list.reduce((most, port) => Math.max(most, portLabel(port).length), 0);
+  const stacked = inputs.length > 0 && outputs.length > 0 && longest(inputs) + longest(outputs) > labelCharacters;
+  const outputOffset = stacked ? inputs.length : 0;
+  const rows = Math.max(inputs.length, outputOffset + outputs.length, 1);
+  const portsBottom = headerHeight + padding + rows * rowHeight;
+  const eventY = portsBottom + eventRowHeight / 2;
+  const meterY = portsBottom + (hasEvents ? eventRowHeight : 0) + padding / 2;
+  return {
+    width: moduleWidth,
+    outputOffset,
+    height: meterY + meterHeight + padding,
+    headerHeight,
+    eventY,
+    meterY,
+    meterHeight,
+  };
+}
+
+export function portY(index) {
+  return headerHeight + padding + index * rowHeight + rowHeight / 2;
+}
+
+// A cable leaves an output to the right and enters an input from the left.
+export function cablePath(x1, y1, x2, y2) {
+  const reach = Math.max(40, Math.min(240, Math.abs(x2 - x1) / 2 + Math.abs(y2 - y1) / 6));
+  return `M${x1.toFixed(1)},${y1.toFixed(1)} C${(x1 + reach).toFixed(1)},${y1.toFixed(1)} ${(x2 - reach).toFixed(1)},${y2.toFixed(1)} ${x2.toFixed(1)},${y2.toFixed(1)}`;
+}
+
+// Peak (linear) to the share of a meter that lights: -60 dBFS and below is dark, 0 dBFS is full.
+export function meterFraction(peak) {
+  if (!(peak > 0)) return 0;
+  const db = 20 * Math.log10(peak);
+  return Math.min(1, Math.max(0, (db + 60) / 60));
+}

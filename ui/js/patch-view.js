@@ -1,0 +1,417 @@
+// Draws the patch as module boxes and cables in one SVG, and turns pointer gestures into edits:
+// drag a box to move it, drag from a jack to another jack to connect, click to select.
+// A status update only touches the meters; the whole drawing is rebuilt only when the patch changes.
+
+import { escapeHtml } from './html.js';
+import { cablePath, meterFraction, moduleBox, moduleWidth, portLabel, portY } from './patch-geometry.js';
+import { typeLabel } from './module-types.js';
+
+const svgNamespace = 'http://www.w3.org/2000/svg';
+const dragThreshold = 4;
+const minimumZoom = 0.05;
+const maximumZoom = 2;
+
+export class PatchView extends EventTarget {
+  constructor(model, scroller, notice) {
+    super();
+    this.model = model;
+    this.scroller = scroller;
+    this.notice = notice;
+    this.zoom = 1;
+    this.selection = null;
+    this.boxes = new Map();
+    this.cablesByNode = new Map();
+    this.gesture = null;
+
+    this.svg = document.createElementNS(svgNamespace, 'svg');
+    this.svg.setAttribute('class', 'patch');
+    this.svg.setAttribute('role', 'group');
+    this.svg.setAttribute('aria-label', 'Patch');
+    this.scroller.append(this.svg);
+
+    model.addEventListener('patch', () => this.render());
+    model.addEventListener('status', () => this.updateMeters());
+    this.svg.addEventListener('pointerdown', (event) => this.onPointerDown(event));
+    this.svg.addEventListener('pointermove', (event) => this.onPointerMove(event));
+    this.svg.addEventListener('pointerup', (event) => this.onPointerUp(event));
+    this.svg.addEventListener('pointercancel', () => this.cancelGesture());
+    this.svg.addEventListener('focusin', (event) => this.onFocus(event));
+    this.scroller.addEventListener('wheel', (event) => this.onWheel(event), { passive: false });
+  }
+
+  // --- drawing -----------------------------------------------------------------------------
+
+  render() {
+    const model = this.model;
+    this.boxes.clear();
+    this.cablesByNode.clear();
+    let right = 900;
+    let bottom = 600;
+    const moduleMarkup = [];
+    for (const node of model.graph.nodes) {
+      const ports = model.nodePorts(node.id);
+      const eventIn = model.hasEventInput(node.id);
+      const eventOut = model.hasEventOutput(node.id);
+      const box = moduleBox(ports.inputs, ports.outputs, eventIn || eventOut);
+      const { x, y } = model.position(node.id);
+      this.boxes.set(node.id, { x, y, box, ports, eventIn, eventOut });
+      right = Math.max(right, x + box.width + 200);
+      bottom = Math.max(bottom, y + box.height + 200);
+      moduleMarkup.push(this.moduleMarkup(node, x, y, box, ports, eventIn, eventOut));
+    }
+    const cableMarkup = [];
+    model.graph.cables.forEach((cable, index) => {
+      const d = this.audioCablePath(cable);
+      if (d) cableMarkup.push(this.cableMarkup('audio', index, d, `${cable.from} ${cable.output} to ${cable.to} ${cable.input}`));
+    });
+    model.graph.eventCables.forEach((cable, index) => {
+      const d = this.eventCablePath(cable);
+      if (d) cableMarkup.push(this.cableMarkup('event', index, d, `events ${cable.from} to ${cable.to}`));
+    });
+    this.contentWidth = right;
+    this.contentHeight = bottom;
+    this.svg.innerHTML =
+      `<g class="zoom" transform="scale(${this.zoom})">` +
+      `<rect class="background" width="${right}" height="${bottom}"></rect>` +
+      `<g class="cables">${cableMarkup.join('')}</g>` +
+      `<g class="modules">${moduleMarkup.join('')}</g>` +
+      `<path class="wire-preview" d=""></path></g>`;
+    this.sizeToContent();
+    this.indexCables();
+    this.restoreSelection();
+    this.updateMeters();
+  }
+
+  moduleMarkup(node, x, y, box, ports, eventIn, eventOut) {
+    const id = escapeHtml(node.id);
+    const parts = [
+      `<g class="module" data-node="${id}" tabindex="0" role="button" aria-label="Module ${id}, ${escapeHtml(typeLabel(node.type))}" transform="translate(${x},${y})">`,
+      `<rect class="body" width="${box.width}" height="${box.height}" rx="10"></rect>`,
+      `<path class="header" d="M0,10 a10,10 0 0 1 10,-10 h${box.width - 20} a10,10 0 0 1 10,10 v${box.headerHeight - 10} h-${box.width} z"></path>`,
+      `<text class="title" x="14" y="22">${id}</text>`,
+      `<text class="subtitle" x="14" y="40">${escapeHtml(typeLabel(node.type))}</text>`,
+    ];
+    ports.inputs.forEach((port, index) => parts.push(this.portMarkup('input', port, 0, portY(index))));
+    ports.outputs.forEach((port, index) => parts.push(this.portMarkup('output', port, box.width, portY(index + box.outputOffset))));
+    if (eventIn) parts.push(this.eventJackMarkup('event-input', 0, box.eventY));
+    if (eventOut) parts.push(this.eventJackMarkup('event-output', box.width, box.eventY));
+    parts.push(
+      `<rect class="meter-back" x="14" y="${box.meterY}" width="${box.width - 28}" height="${box.meterHeight}" rx="3"></rect>`,
+      `<rect class="meter" x="14" y="${box.meterY}" width="0" height="${box.meterHeight}" rx="3"></rect>`,
+      '</g>',
+    );
+    return parts.join('');
+  }
+
+  portMarkup(kind, port, x, y) {
+    const id = escapeHtml(port.id);
+    const label = escapeHtml(portLabel(port));
+    const textX = kind === 'input' ? 16 : -16;
+    const anchor = kind === 'input' ? 'start' : 'end';
+    return (
+      `<g class="port ${kind}" data-kind="${kind}" data-port="${id}" data-channels="${Number(port.channels) || 0}">` +
+      `<circle cx="${x}" cy="${y}" r="9"></circle>` +
+      `<text x="${x + textX}" y="${y + 6}" text-anchor="${anchor}">${label}</text></g>`
+    );
+  }
+
+  eventJackMarkup(kind, x, y) {
+    const textX = kind === 'event-input' ? 16 : -16;
+    const anchor = kind === 'event-input' ? 'start' : 'end';
+    return (
+      `<g class="port ${kind}" data-kind="${kind}">` +
+      `<path d="M${x},${y - 9} l9,9 l-9,9 l-9,-9 z"></path>` +
+      `<text x="${x + textX}" y="${y + 6}" text-anchor="${anchor}">events</text></g>`
+    );
+  }
+
+  cableMarkup(kind, index, d, label) {
+    return (
+      `<g class="cable ${kind}" data-kind="${kind}" data-index="${index}" aria-label="${escapeHtml(label)}">` +
+      `<path class="hit" d="${d}"></path><path class="wire" d="${d}"></path></g>`
+    );
+  }
+
+  jackPoint(id, kind, portId) {
+    const entry = this.boxes.get(id);
+    if (!entry) return null;
+    if (kind === 'event-input') return entry.eventIn ? { x: entry.x, y: entry.y + entry.box.eventY } : null;
+    if (kind === 'event-output') return entry.eventOut ? { x: entry.x + entry.box.width, y: entry.y + entry.box.eventY } : null;
+    const list = kind === 'input' ? entry.ports.inputs : entry.ports.outputs;
+    const index = list.findIndex((port) => port.id === portId);
+    if (index < 0) return null;
+    const row = kind === 'input' ? index : index + entry.box.outputOffset;
+    return { x: entry.x + (kind === 'input' ? 0 : entry.box.width), y: entry.y + portY(row) };
+  }
+
+  audioCablePath(cable) {
+    const start = this.jackPoint(cable.from, 'output', cable.output);
+    const end = this.jackPoint(cable.to, 'input', cable.input);
+    return start && end ? cablePath(start.x, start.y, end.x, end.y) : null;
+  }
+
+  eventCablePath(cable) {
+    const start = this.jackPoint(cable.from, 'event-output');
+    const end = this.jackPoint(cable.to, 'event-input');
+    return start && end ? cablePath(start.x, start.y, end.x, end.y) : null;
+  }
+
+  indexCables() {
+    const add = (id, entry) => {
+      if (!this.cablesByNode.has(id)) this.cablesByNode.set(id, []);
+      this.cablesByNode.get(id).push(entry);
+    };
+    for (const group of this.svg.querySelectorAll('g.cable')) {
+      const kind = group.dataset.kind;
+      const cable = (kind === 'audio' ? this.model.graph.cables : this.model.graph.eventCables)[Number(group.dataset.index)];
+      const entry = { group, kind, cable };
+      add(cable.from, entry);
+      if (cable.to !== cable.from) add(cable.to, entry);
+    }
+  }
+
+  sizeToContent() {
+    this.svg.setAttribute('width', Math.ceil(this.contentWidth * this.zoom));
+    this.svg.setAttribute('height', Math.ceil(this.contentHeight * this.zoom));
+  }
+
+  moduleElement(id) {
+    for (const group of this.svg.querySelectorAll('g.module')) {
+      if (group.dataset.node === id) return group;
+    }
+    return null;
+  }
+
+  updateMeters() {
+    for (const group of this.svg.querySelectorAll('g.module')) {
+      const peak = this.model.peak(group.dataset.node);
+      const meter = group.querySelector('rect.meter');
+      meter.setAttribute('width', ((moduleWidth - 28) * meterFraction(peak)).toFixed(1));
+      meter.classList.toggle('clipping', peak >= 1);
+    }
+  }
+
+  // --- zoom and scroll ---------------------------------------------------------------------
+
+  setZoom(zoom, anchor) {
+    const next = Math.min(maximumZoom, Math.max(minimumZoom, zoom));
+    const point = anchor || { x: this.scroller.clientWidth / 2, y: this.scroller.clientHeight / 2 };
+    const contentX = (this.scroller.scrollLeft + point.x) / this.zoom;
+    const contentY = (this.scroller.scrollTop + point.y) / this.zoom;
+    this.zoom = next;
+    const layer = this.svg.querySelector('g.zoom');
+    if (layer) layer.setAttribute('transform', `scale(${next})`);
+    this.sizeToContent();
+    this.scroller.scrollLeft = contentX * next - point.x;
+    this.scroller.scrollTop = contentY * next - point.y;
+    this.dispatchEvent(new Event('zoom'));
+  }
+
+  zoomToFit() {
+    const widthShare = this.scroller.clientWidth / Math.max(1, this.contentWidth);
+    const heightShare = this.scroller.clientHeight / Math.max(1, this.contentHeight);
+    this.setZoom(Math.min(widthShare, heightShare, 1));
+    this.scroller.scrollLeft = 0;
+    this.scroller.scrollTop = 0;
+  }
+
+  onWheel(event) {
+    if (!event.ctrlKey) return;
+    event.preventDefault();
+    const bounds = this.scroller.getBoundingClientRect();
+    this.setZoom(this.zoom * (event.deltaY < 0 ? 1.1 : 1 / 1.1), { x: event.clientX - bounds.left, y: event.clientY - bounds.top });
+  }
+
+  contentPoint(event) {
+    const bounds = this.svg.getBoundingClientRect();
+    return { x: (event.clientX - bounds.left) / this.zoom, y: (event.clientY - bounds.top) / this.zoom };
+  }
+
+  // --- selection ---------------------------------------------------------------------------
+
+  select(selection) {
+    this.selection = selection;
+    for (const marked of this.svg.querySelectorAll('.selected')) marked.classList.remove('selected');
+    if (selection && selection.kind === 'module') {
+      const group = this.moduleElement(selection.id);
+      if (group) group.classList.add('selected');
+    } else if (selection && selection.kind === 'cable') {
+      const group = this.cableElement(selection);
+      if (group) group.classList.add('selected');
+    }
+    this.dispatchEvent(new Event('select'));
+  }
+
+  cableElement(selection) {
+    const list = this.cablesByNode.get(selection.cable.from) || [];
+    const found = list.find((entry) => entry.kind === selection.type && sameCable(entry.cable, selection.cable));
+    return found ? found.group : null;
+  }
+
+  restoreSelection() {
+    const selection = this.selection;
+    if (!selection) return;
+    const stillThere =
+      selection.kind === 'module'
+        ? this.model.node(selection.id) !== null
+        : (selection.type === 'audio' ? this.model.graph.cables : this.model.graph.eventCables).some((cable) => sameCable(cable, selection.cable));
+    this.select(stillThere ? selection : null);
+  }
+
+  onFocus(event) {
+    const group = event.target.closest && event.target.closest('g.module');
+    if (group && !(this.selection && this.selection.kind === 'module' && this.selection.id === group.dataset.node)) {
+      this.select({ kind: 'module', id: group.dataset.node });
+    }
+  }
+
+  focusModule(id) {
+    const group = this.moduleElement(id);
+    if (group) group.focus();
+  }
+
+  // --- gestures ----------------------------------------------------------------------------
+
+  onPointerDown(event) {
+    if (event.button !== 0) return;
+    const port = event.target.closest('g.port');
+    const module = event.target.closest('g.module');
+    const cable = event.target.closest('g.cable');
+    const start = this.contentPoint(event);
+    if (port && module) {
+      event.preventDefault();
+      this.gesture = { kind: 'wire', from: module.dataset.node, jack: port.dataset.kind, port: port.dataset.port, channels: Number(port.dataset.channels), start };
+      this.markCompatibleJacks(this.gesture);
+    } else if (module) {
+      const { x, y } = this.model.position(module.dataset.node);
+      this.gesture = { kind: 'move', id: module.dataset.node, group: module, start, origin: { x, y }, moved: false };
+    } else if (cable) {
+      const type = cable.dataset.kind;
+      const list = type === 'audio' ? this.model.graph.cables : this.model.graph.eventCables;
+      this.select({ kind: 'cable', type, cable: list[Number(cable.dataset.index)] });
+      return;
+    } else {
+      this.select(null);
+      return;
+    }
+    this.svg.setPointerCapture(event.pointerId);
+  }
+
+  onPointerMove(event) {
+    const gesture = this.gesture;
+    if (!gesture) return;
+    const point = this.contentPoint(event);
+    if (gesture.kind === 'move') {
+      const dx = point.x - gesture.start.x;
+      const dy = point.y - gesture.start.y;
+      if (!gesture.moved && Math.hypot(dx, dy) * this.zoom < dragThreshold) return;
+      gesture.moved = true;
+      this.placeModule(gesture.id, Math.max(0, gesture.origin.x + dx), Math.max(0, gesture.origin.y + dy));
+    } else {
+      const origin = this.jackPoint(gesture.from, gesture.jack, gesture.port);
+      const preview = this.svg.querySelector('path.wire-preview');
+      const outward = gesture.jack === 'output' || gesture.jack === 'event-output';
+      preview.setAttribute('d', outward ? cablePath(origin.x, origin.y, point.x, point.y) : cablePath(point.x, point.y, origin.x, origin.y));
+    }
+  }
+
+  onPointerUp(event) {
+    const gesture = this.gesture;
+    this.gesture = null;
+    if (!gesture) return;
+    if (gesture.kind === 'move') {
+      if (gesture.moved) {
+        this.dispatchEvent(new CustomEvent('moved', { detail: { id: gesture.id } }));
+      } else {
+        this.select({ kind: 'module', id: gesture.id });
+        gesture.group.focus({ preventScroll: true });
+      }
+      return;
+    }
+    this.clearWire();
+    const target = document.elementFromPoint(event.clientX, event.clientY);
+    const port = target && target.closest ? target.closest('g.port') : null;
+    const module = port ? port.closest('g.module') : null;
+    if (!port || !module) return;
+    const request = wireRequest(gesture, { node: module.dataset.node, jack: port.dataset.kind, port: port.dataset.port });
+    if (request) {
+      this.dispatchEvent(new CustomEvent('wire', { detail: { ...request, at: this.contentPoint(event) } }));
+    }
+  }
+
+  cancelGesture() {
+    if (this.gesture && this.gesture.kind === 'move' && this.gesture.moved) {
+      this.placeModule(this.gesture.id, this.gesture.origin.x, this.gesture.origin.y);
+    }
+    this.gesture = null;
+    this.clearWire();
+  }
+
+  clearWire() {
+    const preview = this.svg.querySelector('path.wire-preview');
+    if (preview) preview.setAttribute('d', '');
+    for (const jack of this.svg.querySelectorAll('.compatible')) jack.classList.remove('compatible');
+  }
+
+  // While a cable is drawn, jacks of the matching kind and width light up as a hint; the rack
+  // still decides, so a drop on any jack is sent.
+  markCompatibleJacks(gesture) {
+    const wanted = { output: 'input', input: 'output', 'event-output': 'event-input', 'event-input': 'event-output' }[gesture.jack];
+    for (const jack of this.svg.querySelectorAll(`g.port.${wanted}`)) {
+      if (wanted.startsWith('event') || Number(jack.dataset.channels) === gesture.channels) jack.classList.add('compatible');
+    }
+  }
+
+  placeModule(id, x, y) {
+    const entry = this.boxes.get(id);
+    const group = this.moduleElement(id);
+    if (!entry || !group) return;
+    entry.x = x;
+    entry.y = y;
+    this.model.moveModule(id, x, y);
+    group.setAttribute('transform', `translate(${Math.round(x)},${Math.round(y)})`);
+    for (const { group: cableGroup, kind, cable } of this.cablesByNode.get(id) || []) {
+      const d = kind === 'audio' ? this.audioCablePath(cable) : this.eventCablePath(cable);
+      for (const path of cableGroup.querySelectorAll('path')) path.setAttribute('d', d);
+    }
+    if (x + entry.box.width + 200 > this.contentWidth || y + entry.box.height + 200 > this.contentHeight) {
+      this.contentWidth = Math.max(this.contentWidth, x + entry.box.width + 200);
+      this.contentHeight = Math.max(this.contentHeight, y + entry.box.height + 200);
+      const background = this.svg.querySelector('rect.background');
+      background.setAttribute('width', this.contentWidth);
+      background.setAttribute('height', this.contentHeight);
+      this.sizeToContent();
+    }
+  }
+
+  // --- notices -----------------------------------------------------------------------------
+
+  // Shows a refusal beside the place of the edit, in content coordinates.
+  showNotice(text, at) {
+    const point = at || { x: 40, y: 40 };
+    this.notice.querySelector('.notice-text').textContent = text;
+    this.notice.style.left = `${Math.round(point.x * this.zoom) + 12}px`;
+    this.notice.style.top = `${Math.round(point.y * this.zoom) + 12}px`;
+    this.notice.hidden = false;
+  }
+
+  hideNotice() {
+    this.notice.hidden = true;
+  }
+}
+
+function sameCable(a, b) {
+  return a.from === b.from && a.to === b.to && a.output === b.output && a.input === b.input;
+}
+
+// Orders the two ends of a drawn cable as from/to; null when the jacks cannot be joined.
+function wireRequest(start, end) {
+  const pairs = {
+    'output>input': () => ({ kind: 'audio', from: start.from, output: start.port, to: end.node, input: end.port }),
+    'input>output': () => ({ kind: 'audio', from: end.node, output: end.port, to: start.from, input: start.port }),
+    'event-output>event-input': () => ({ kind: 'event', from: start.from, to: end.node }),
+    'event-input>event-output': () => ({ kind: 'event', from: end.node, to: start.from }),
+  };
+  const make = pairs[`${start.jack}>${end.jack}`];
+  return make ? make() : null;
+}

@@ -1,0 +1,77 @@
+// Play, stop and record, and the rack's own readouts: latency, sample rate, callbacks, errors.
+
+import { element, formatNumber } from './html.js';
+
+export class TransportBar {
+  constructor(container, model) {
+    this.model = model;
+    this.playButton = element('button', { type: 'button', className: 'transport play', onclick: () => this.togglePlay() }, 'Play');
+    this.stopButton = element('button', { type: 'button', className: 'transport stop', onclick: () => this.stop() }, 'Stop');
+    this.recordButton = element('button', { type: 'button', className: 'transport record', onclick: () => this.toggleRecord() }, 'Record');
+    this.readouts = {
+      audio: element('span', { className: 'readout', 'data-readout': 'audio' }),
+      latency: element('span', { className: 'readout', 'data-readout': 'latency' }),
+      rate: element('span', { className: 'readout', 'data-readout': 'rate' }),
+      callbacks: element('span', { className: 'readout', 'data-readout': 'callbacks' }),
+    };
+    this.connection = element('span', { className: 'connection', role: 'status', hidden: true }, 'Rack not answering – retrying');
+    this.error = element('p', { className: 'rack-error', role: 'alert', hidden: true });
+    container.append(
+      element('div', { className: 'transport-buttons' }, this.playButton, this.stopButton, this.recordButton),
+      element('div', { className: 'readouts' }, ...Object.values(this.readouts)),
+      this.connection,
+      this.error,
+    );
+    model.addEventListener('status', () => this.update());
+    model.addEventListener('connection', () => {
+      this.connection.hidden = model.reachable;
+    });
+    this.actionError = '';
+  }
+
+  async run(action) {
+    this.actionError = '';
+    try {
+      await action();
+    } catch (error) {
+      this.actionError = error.message;
+    }
+    this.update();
+  }
+
+  togglePlay() {
+    const playing = this.model.status ? this.model.status.playing === true : false;
+    return this.run(() => this.model.play(!playing));
+  }
+
+  stop() {
+    return this.run(async () => {
+      await this.model.play(false);
+      if (this.model.status && this.model.status.recordingRequested === true) await this.model.record(false);
+    });
+  }
+
+  toggleRecord() {
+    const requested = this.model.status ? this.model.status.recordingRequested === true : false;
+    return this.run(() => this.model.record(!requested));
+  }
+
+  update() {
+    const status = this.model.status || {};
+    const rate = Number(status.sampleRate) || 0;
+    const latency = Number(status.latencyFrames) || 0;
+    this.playButton.classList.toggle('active', status.playing === true);
+    this.playButton.setAttribute('aria-pressed', status.playing === true ? 'true' : 'false');
+    this.recordButton.classList.toggle('active', status.recordingRequested === true);
+    this.recordButton.classList.toggle('capturing', status.recording === true);
+    this.recordButton.setAttribute('aria-pressed', status.recordingRequested === true ? 'true' : 'false');
+    this.readouts.audio.textContent = status.running === true ? 'Audio running' : 'Audio stopped';
+    this.readouts.audio.classList.toggle('on', status.running === true);
+    this.readouts.latency.textContent = `Latency ${latency} frames${rate > 0 ? ` (${formatNumber((latency * 1000) / rate)} ms)` : ''}`;
+    this.readouts.rate.textContent = `${rate} Hz`;
+    this.readouts.callbacks.textContent = `${Number(status.callbacks) || 0} callbacks`;
+    const text = this.actionError || (typeof status.error === 'string' ? status.error : '');
+    this.error.textContent = text;
+    this.error.hidden = text === '';
+  }
+}
