@@ -945,6 +945,13 @@ void SimulatedAudioSystem::joinThread(std::thread& thread) {
     ++state_->active;
 }
 
+namespace {
+
+constexpr Guid kSimulatedInterface{
+    0x5E1A7ED0, 0x0A0D, 0x4C1E, {0x9A, 0x0B, 0x51, 0x3D, 0xA7, 0x0E, 0xD0, 0x01}};
+
+} // namespace
+
 AudioSystem& platformAudioSystem() {
     static SimulatedAudioSystem* system = [] {
         auto* simulated = new SimulatedAudioSystem(true);
@@ -953,6 +960,8 @@ AudioSystem& platformAudioSystem() {
         output.name = "Speakers (Simulated Audio)";
         output.flow = DataFlow::Render;
         output.mixFormat = simulatedMixFormat(2, 48000);
+        // One interface with both directions, as a user's audio interface would be.
+        output.container = {PropertyValue::Kind::Guid, {}, kSimulatedInterface};
         simulated->addEndpoint(output);
         SimulatedEndpoint input = output;
         input.id = "{0.0.1.00000000}.{simulated-input}";

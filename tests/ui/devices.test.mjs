@@ -19,8 +19,9 @@ describe('audio devices', () => {
     try {
       const { page } = await openRackPage(browser, rack);
       const devices = await callBridge(rack, 'devices');
-      const output = devices[0].outputs[0];
-      const input = devices[0].inputs[0];
+      // Inputs and outputs may sit on one interface or on several.
+      const output = devices.flatMap((device) => device.outputs)[0];
+      const input = devices.flatMap((device) => device.inputs)[0];
       const panel = page.locator('#device-section');
       const requests = recordRequests(page);
       await panel.getByRole('button', { name: 'Find devices' }).click();

@@ -1,0 +1,73 @@
+#include "app/project_file.hpp"
+#include "app/rack_application.hpp"
+#include "desktop/last_rack.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+namespace velkaphon::rack {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class LastRack : public ::testing::Test {
+protected:
+    LastRack() {
+        std::random_device random;
+        folder_ = fs::temp_directory_path() / ("velkaphon-last-rack-" + std::to_string(random()));
+        fs::create_directories(folder_);
+        path_ = folder_ / "last-rack.vkrack";
+    }
+    ~LastRack() override { fs::remove_all(folder_); }
+
+    json layout() { return rack_.handleCommand({{"method", "state"}})["project"]["layout"]; }
+
+    RackApplication rack_{false};
+    fs::path folder_;
+    fs::path path_;
+};
+
+TEST_F(LastRack, AMissingFileIsNothingToRestore) {
+    EXPECT_EQ(restoreLastRack(rack_, path_), std::nullopt);
+    EXPECT_EQ(layout()["faders"]["x"], 380);
+}
+
+TEST_F(LastRack, AMalformedFileKeepsTheCleanPatchAndSaysWhy) {
+    std::ofstream(path_) << "{ \"product\": ";
+    const auto warning = restoreLastRack(rack_, path_);
+    ASSERT_TRUE(warning);
+    const std::string first = "Last rack could not be restored. A clean patch is open.\n";
+    EXPECT_EQ(warning->substr(0, first.size()), first);
+    EXPECT_NE(warning->find("parse error"), std::string::npos);
+    EXPECT_EQ(layout()["faders"]["x"], 380);
+
+    std::ofstream(path_) << R"({"product": "Other", "graph": {}})";
+    EXPECT_EQ(*restoreLastRack(rack_, path_), first + "This is not a VELKAPHON RACK project.");
+}
+
+TEST_F(LastRack, ASavedRackIsRestoredByTheNextStart) {
+    rack_.handleCommand({{"method", "layout"}, {"params", {{"input", {{"x", 7}, {"y", 8}}}}}});
+    EXPECT_EQ(stopAndSaveLastRack(rack_, path_), std::nullopt);
+    EXPECT_EQ(readProjectFile(path_)["layout"]["input"]["x"], 7);
+
+    RackApplication next(false);
+    EXPECT_EQ(restoreLastRack(next, path_), std::nullopt);
+    EXPECT_EQ(next.handleCommand({{"method", "state"}})["project"]["layout"]["input"]["y"], 8);
+}
+
+TEST_F(LastRack, AFailedSaveIsToldAndKeepsTheOldFile) {
+    std::ofstream(path_) << "old";
+    // A folder where the temporary file goes: the save fails before the target is touched.
+    fs::create_directories(folder_ / "last-rack.vkrack.tmp");
+    EXPECT_EQ(stopAndSaveLastRack(rack_, path_), "Could not create rack project.");
+    std::ifstream file(path_);
+    std::string text;
+    file >> text;
+    EXPECT_EQ(text, "old");
+}
+
+} // namespace
+} // namespace velkaphon::rack
