@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { afterEach, beforeEach, describe, it } from 'node:test';
-import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, usesStandIn } from './harness.mjs';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder } from './harness.mjs';
 import { moduleBox } from './page-helpers.mjs';
 
 async function chooseType(page, type) {
@@ -107,35 +107,6 @@ describe('files and projects', () => {
     await panel.getByRole('button', { name: 'Open project' }).click();
     await panel.locator('.form-error', { hasText: 'The selected file does not exist.' }).waitFor();
     assert.equal(await page.locator('svg.patch g.module').count(), 3);
-  });
-
-  it('inspects a plug-in file, adds its class, changes a parameter and asks for its editor', { skip: !usesStandIn && 'needs a plug-in the real rack can load' }, async () => {
-    const plugin = path.join(folder, 'Drive.vst3');
-    fs.writeFileSync(plugin, 'stand-in module');
-    const { page } = await openRackPage(fixture.browser, fixture.rack);
-    const requests = recordRequests(page);
-    await chooseType(page, 'vst3');
-    const form = page.locator('form.add-module');
-    await form.getByLabel('VST3 module or bundle').fill(plugin);
-    await form.getByRole('button', { name: 'Use path' }).click();
-    const classes = form.getByLabel('Plug-in class');
-    await poll(async () => (await classes.locator('option').allTextContents()).includes('Stand-in Drive (VST3)'));
-    const entries = await callBridge(fixture.rack, 'inspect', { path: plugin });
-    await form.getByLabel('Name', { exact: true }).fill('drive');
-    await form.getByRole('button', { name: 'Add module' }).click();
-    await moduleBox(page, 'drive').waitFor();
-    const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'drive');
-    assert.equal(node.configuration.classId, entries[0].classId);
-
-    const drive = page.getByRole('slider', { name: 'Drive', exact: true });
-    await drive.focus();
-    await page.keyboard.press('Home');
-    await poll(() => requests.some((request) => request.method === 'parameter'));
-    assert.deepEqual(requests.find((request) => request.method === 'parameter').params, { node: 'drive', parameter: 0, value: 0 });
-    assert.equal(await page.getByRole('slider', { name: 'Output meter' }).isDisabled(), true, 'a read-only parameter cannot be changed');
-    await page.getByRole('button', { name: 'Open plug-in editor' }).click();
-    await poll(() => requests.some((request) => request.method === 'editor'));
-    assert.deepEqual(requests.find((request) => request.method === 'editor').params, { node: 'drive' });
   });
 
   it('shows the rack\'s refusal of an editor for a built-in module', async () => {

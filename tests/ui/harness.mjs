@@ -1,7 +1,7 @@
 // What every page test shares: a rack to talk to, a Chromium to show the page, and a place for
-// screenshots. The rack comes from startRack alone, so the same tests run against the in-memory
-// stand-in (default) or against the real rack: set RACK_PAGE_COMMAND to a shell command that
-// starts it and prints the page's URL (http://127.0.0.1:PORT/TOKEN/index.html) on its output.
+// screenshots. The rack comes from startRack alone: this machine's real rack program, built by the
+// linux preset, with a per-user folder of its own. RACK_PAGE_COMMAND may name another command that
+// starts a rack and prints the page's URL (http://127.0.0.1:PORT/TOKEN/index.html) on its output.
 
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -10,11 +10,9 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, afterEach, before, beforeEach } from 'node:test';
 import { chromium } from 'playwright-core';
-import { startStandInServer } from './stand-in/server.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const repositoryRoot = path.resolve(here, '..', '..');
-export const usesStandIn = !process.env.RACK_PAGE_COMMAND;
 
 function startRackCommand(command) {
   return new Promise((resolve, reject) => {
@@ -42,11 +40,12 @@ function startRackCommand(command) {
   });
 }
 
+const rackProgram = path.join(repositoryRoot, 'build', 'linux', 'desktop', 'velkaphon-rack');
+const rackCommand = process.env.RACK_PAGE_COMMAND || `LOCALAPPDATA="$(mktemp -d)" exec '${rackProgram}'`;
+
 // Starts a fresh rack with the default patch; the only place that knows which rack it is.
-// pluginMode asks the stand-in to act as the plug-in build; a real rack is what its command starts.
-export async function startRack({ pluginMode = false } = {}) {
-  if (!usesStandIn) return startRackCommand(process.env.RACK_PAGE_COMMAND);
-  return startStandInServer({ uiFolder: path.join(repositoryRoot, 'ui'), pluginMode });
+export async function startRack() {
+  return startRackCommand(rackCommand);
 }
 
 // Sends one envelope to the rack's bridge beside the page, as the page itself does.
