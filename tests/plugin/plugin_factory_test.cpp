@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 namespace velkaphon::rack {
 namespace {
@@ -118,6 +119,12 @@ TEST(RackPluginFactory, UnknownClassIsRefusedWithNoObject) {
                   vst3::tuidOf(other), vst3::tuidOf(vst3::IComponent::iid), &object),
               vst3::kInvalidArgument);
     EXPECT_EQ(object, nullptr);
+}
+
+TEST(RackPluginFactory, PageLiesInTheBundleResources) {
+    const std::filesystem::path page = std::filesystem::path(VELKAPHON_RACK_PLUGIN_BUNDLE) /
+                                       "Contents" / "Resources" / "ui" / "index.html";
+    EXPECT_TRUE(std::filesystem::is_regular_file(page));
 }
 
 // The library linked in: its factory pointer must go with the factory.

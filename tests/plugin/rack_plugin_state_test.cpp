@@ -37,7 +37,7 @@ TEST(RackPluginState, RoundTripRestoresPatchLayoutAndBypass) {
     changed["bypass"] = true;
     changed["project"]["layout"]["faders"] = {{"x", 500}, {"y", 90}};
     for (json& node : changed["project"]["graph"]["nodes"]) {
-        if (node["id"] == "faders") {
+        if (node.at("id").get<std::string>() == "faders") {
             node["configuration"]["gainsDb"] = json::array({-6.5});
         }
     }

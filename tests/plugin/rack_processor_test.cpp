@@ -69,7 +69,7 @@ struct HostBlock {
 std::vector<std::uint8_t> withFaderGain(RackInstance& rack, double gainDb) {
     json blob = json::parse(testing::textOf(rack.state()));
     for (json& node : blob["project"]["graph"]["nodes"]) {
-        if (node["id"] == "faders") {
+        if (node.at("id").get<std::string>() == "faders") {
             node["configuration"]["gainsDb"] = json::array({gainDb});
         }
     }
