@@ -160,6 +160,7 @@ void RackApplication::stop() {
     if (!pluginMode_) {
         AudioDeviceHost::stop(backend_);
     }
+    stopRequested_ = false;
     running_ = false;
     playing_ = false;
     recording_ = false;
@@ -171,7 +172,17 @@ void RackApplication::stop() {
     }
 }
 
+void RackApplication::requestStop() noexcept {
+    running_ = false;
+    playing_ = false;
+    recording_ = false;
+    stopRequested_ = true;
+}
+
 void RackApplication::onControlTick() {
+    if (stopRequested_.exchange(false)) {
+        stop();
+    }
     engine_.drainRetired();
     for (const auto& [id, module] : modulesById_) {
         if (auto* hosted = dynamic_cast<HostedModule*>(module)) {

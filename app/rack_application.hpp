@@ -62,6 +62,12 @@ public:
     // UI thread. Stops the back end (not in plug-in mode), the transport and every player and
     // recorder, and disarms every recorder of the patch.
     void stop();
+    // Any thread, the host's audio thread included: only atomics. The transport stops at once;
+    // the rest of stop runs at the next control tick, or at stop itself.
+    void requestStop() noexcept;
+
+    // Any thread. The latency of the last published graph, in frames.
+    std::uint32_t latency() const noexcept { return latency_.load(); }
 
     // UI thread: frees retired graphs, then gives every hosted plug-in its idle call. Lets
     // exceptions through.
@@ -123,6 +129,7 @@ private:
     std::atomic<bool> playing_{false};
     std::atomic<bool> recording_{false};
     std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};
     std::atomic<std::uint32_t> latency_{0};
     std::atomic<std::uint64_t> frameCounter_{0};
     std::atomic<std::uint64_t> blockCounter_{0};

@@ -1,6 +1,7 @@
 #include "view/page_server.hpp"
 
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <httplib.h>
 #include <iterator>
@@ -129,6 +130,10 @@ PageServer::PageServer(fs::path pageFolder)
     }
     port_ = static_cast<std::uint16_t>(port);
     listener_ = std::thread([this] { http_->listen_after_bind(); });
+    // A stop that comes before the listener runs is lost, and the join would wait for ever.
+    for (int wait = 0; wait < 2000 && !http_->is_running(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 PageServer::~PageServer() {

@@ -1,0 +1,705 @@
+#include "plugin/rack_processor.hpp"
+
+#include "abi/vst3/text.hpp"
+#include "plugin/rack_plugin_state.hpp"
+#include "plugin/rack_view.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace velkaphon::rack {
+
+namespace {
+
+constexpr std::int32_t kMaximumEventsLooked = 4096;
+constexpr std::int32_t kMaximumQueuesLooked = 4096;
+constexpr std::uint32_t kMaximumBypassPoints = 256;
+
+struct BypassPoint {
+    std::uint32_t offset = 0;
+    bool value = false;
+};
+
+// Audio thread. A NaN velocity counts as 0.
+std::uint8_t velocityByte(float velocity) {
+    if (!(velocity > 0.0f)) {
+        return 0;
+    }
+    return static_cast<std::uint8_t>(std::min(velocity, 1.0f) * 127.0f);
+}
+
+vst3::BusInfo busInfo(vst3::MediaType media, vst3::BusDirection direction, std::int32_t channels,
+                      const std::string& name, vst3::BusType type, std::uint32_t flags) {
+    vst3::BusInfo info{};
+    info.mediaType = media;
+    info.direction = direction;
+    info.channelCount = channels;
+    vst3::copyText(info.name, name);
+    info.busType = type;
+    info.flags = flags;
+    return info;
+}
+
+template <class Call>
+vst3::tresult guarded(Call call) noexcept {
+    try {
+        return call();
+    } catch (...) {
+        return vst3::kResultFalse;
+    }
+}
+
+} // namespace
+
+RackProcessor::RackProcessor() : app(true) {
+    inputChannelCounts.fill(2);
+    outputChannelCounts.fill(2);
+    inputChannelTotal = 2 * kRackBusCount;
+    outputChannelTotal = 2 * kRackBusCount;
+    contextRequirements_ = vst3::IProcessContextRequirements::kNeedTempo |
+                           vst3::IProcessContextRequirements::kNeedTransportState;
+    app.onLatencyChanged = [this] {
+        reportLatencyChange();
+    };
+}
+
+RackProcessor::~RackProcessor() {
+    app.onLatencyChanged = nullptr;
+    try {
+        app.closeHostedEditors();
+        app.stop();
+    } catch (...) {
+        // The rack goes either way.
+    }
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::queryInterface(const vst3::TUID iid,
+                                                                void** object) {
+    if (object == nullptr) {
+        return vst3::kInvalidArgument;
+    }
+    void* found = nullptr;
+    if (vst3::sameUid(iid, vst3::FUnknown::iid) || vst3::sameUid(iid, vst3::IComponent::iid) ||
+        vst3::sameUid(iid, vst3::IPluginBase::iid)) {
+        found = static_cast<vst3::IComponent*>(this);
+    } else if (vst3::sameUid(iid, vst3::IAudioProcessor::iid)) {
+        found = static_cast<vst3::IAudioProcessor*>(this);
+    } else if (vst3::sameUid(iid, vst3::IEditController::iid)) {
+        found = static_cast<vst3::IEditController*>(this);
+    } else if (vst3::sameUid(iid, vst3::IConnectionPoint::iid)) {
+        found = static_cast<vst3::IConnectionPoint*>(this);
+    } else if (vst3::sameUid(iid, vst3::IProcessContextRequirements::iid)) {
+        found = static_cast<vst3::IProcessContextRequirements*>(this);
+    }
+    *object = found;
+    if (found == nullptr) {
+        return vst3::kNoInterface;
+    }
+    addRef();
+    return vst3::kResultOk;
+}
+
+vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::addRef() {
+    return ++references_;
+}
+
+vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::release() {
+    const vst3::uint32 left = --references_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::initialize(vst3::FUnknown* context) {
+    if (initialized_) {
+        return vst3::kResultFalse;
+    }
+    return guarded([&] {
+        if (context != nullptr) {
+            context->addRef();
+            hostContext_ = vst3::InterfacePtr<vst3::FUnknown>::adopt(context);
+        }
+        for (std::uint32_t i = 0; i < kRackBusCount; ++i) {
+            const bool main = i == 0;
+            const std::string suffix = main ? "" : " " + std::to_string(i);
+            const vst3::BusType type = main ? vst3::kMain : vst3::kAux;
+            const std::uint32_t flags = main ? std::uint32_t{vst3::BusInfo::kDefaultActive} : 0u;
+            audioInputs_.push_back(
+                {busInfo(vst3::kAudio, vst3::kInput, 2, main ? "Main input" : "Aux input" + suffix,
+                         type, flags),
+                 vst3::SpeakerArr::kStereo, main});
+            audioOutputs_.push_back(
+                {busInfo(vst3::kAudio, vst3::kOutput, 2,
+                         main ? "Main output" : "Aux output" + suffix, type, flags),
+                 vst3::SpeakerArr::kStereo, main});
+        }
+        eventInputs_.push_back({busInfo(vst3::kEvent, vst3::kInput, 16, "Notes", vst3::kMain,
+                                        vst3::BusInfo::kDefaultActive),
+                                vst3::SpeakerArr::kEmpty, true});
+        bypassInfo_ = {};
+        bypassInfo_.id = kBypassParameter;
+        vst3::copyText(bypassInfo_.title, "Bypass");
+        bypassInfo_.stepCount = 1;
+        bypassInfo_.defaultNormalizedValue = 0.0;
+        bypassInfo_.unitId = vst3::kRootUnitId;
+        bypassInfo_.flags = vst3::ParameterInfo::kCanAutomate | vst3::ParameterInfo::kIsBypass;
+        initialized_ = true;
+        return vst3::kResultOk;
+    });
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::terminate() {
+    return guarded([&] {
+        app.closeHostedEditors();
+        app.stop();
+        audioInputs_.clear();
+        audioOutputs_.clear();
+        eventInputs_.clear();
+        componentHandler_.reset();
+        hostContext_.reset();
+        initialized_ = false;
+        return vst3::kResultOk;
+    });
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::getControllerClassId(vst3::TUID /*classId*/) {
+    return vst3::kNotImplemented;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setIoMode(vst3::IoMode /*mode*/) {
+    return vst3::kNotImplemented;
+}
+
+vst3::int32 VELKAPHON_VST3_CALL RackProcessor::getBusCount(vst3::MediaType type,
+                                                           vst3::BusDirection direction) {
+    if (type == vst3::kAudio) {
+        return static_cast<vst3::int32>(direction == vst3::kInput ? audioInputs_.size()
+                                                                  : audioOutputs_.size());
+    }
+    if (type == vst3::kEvent && direction == vst3::kInput) {
+        return static_cast<vst3::int32>(eventInputs_.size());
+    }
+    return 0;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::getBusInfo(vst3::MediaType type,
+                                                            vst3::BusDirection direction,
+                                                            vst3::int32 index, vst3::BusInfo& bus) {
+    const vst3::int32 count = getBusCount(type, direction);
+    if (index < 0 || index >= count) {
+        return vst3::kInvalidArgument;
+    }
+    if (type == vst3::kEvent) {
+        bus = eventInputs_[static_cast<std::size_t>(index)].info;
+    } else {
+        bus = (direction == vst3::kInput ? audioInputs_
+                                         : audioOutputs_)[static_cast<std::size_t>(index)]
+                  .info;
+    }
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::getRoutingInfo(vst3::RoutingInfo& /*inInfo*/,
+                                                                vst3::RoutingInfo& /*outInfo*/) {
+    return vst3::kNotImplemented;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::activateBus(vst3::MediaType type,
+                                                             vst3::BusDirection direction,
+                                                             vst3::int32 index, vst3::TBool state) {
+    const vst3::int32 count = getBusCount(type, direction);
+    if (index < 0 || index >= count) {
+        return vst3::kInvalidArgument;
+    }
+    std::vector<Bus>& buses = type == vst3::kEvent        ? eventInputs_
+                              : direction == vst3::kInput ? audioInputs_
+                                                          : audioOutputs_;
+    buses[static_cast<std::size_t>(index)].active = state != 0;
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setActive(vst3::TBool state) {
+    if (state == 0) {
+        processing = 0;
+        // Deactivation succeeds even when the stop fails part way.
+        guarded([&] {
+            app.stop();
+            return vst3::kResultOk;
+        });
+    }
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL
+RackProcessor::setBusArrangements(vst3::SpeakerArrangement* inputs, vst3::int32 numIns,
+                                  vst3::SpeakerArrangement* outputs, vst3::int32 numOuts) {
+    if (processing != 0 || numIns < 1 || numIns > static_cast<vst3::int32>(kRackBusCount) ||
+        numOuts < 1 || numOuts > static_cast<vst3::int32>(kRackBusCount) || inputs == nullptr ||
+        outputs == nullptr) {
+        return vst3::kResultFalse;
+    }
+    const auto arrangementAt = [](vst3::SpeakerArrangement* given, vst3::int32 count,
+                                  std::uint32_t bus) {
+        return bus < static_cast<std::uint32_t>(count) ? given[bus] : vst3::SpeakerArr::kStereo;
+    };
+    std::array<std::uint32_t, kRackBusCount> inputCounts{};
+    std::array<std::uint32_t, kRackBusCount> outputCounts{};
+    std::uint32_t inputTotal = 0;
+    std::uint32_t outputTotal = 0;
+    for (std::uint32_t bus = 0; bus < kRackBusCount; ++bus) {
+        inputCounts[bus] =
+            static_cast<std::uint32_t>(std::popcount(arrangementAt(inputs, numIns, bus)));
+        outputCounts[bus] =
+            static_cast<std::uint32_t>(std::popcount(arrangementAt(outputs, numOuts, bus)));
+        inputTotal += inputCounts[bus];
+        outputTotal += outputCounts[bus];
+    }
+    if (inputCounts[0] == 0 || outputCounts[0] == 0 || inputTotal > kRackChannelLimit ||
+        outputTotal > kRackChannelLimit) {
+        return vst3::kResultFalse;
+    }
+    for (std::uint32_t bus = 0; bus < kRackBusCount; ++bus) {
+        if (bus < audioInputs_.size()) {
+            audioInputs_[bus].arrangement = arrangementAt(inputs, numIns, bus);
+            audioInputs_[bus].info.channelCount = static_cast<vst3::int32>(inputCounts[bus]);
+        }
+        if (bus < audioOutputs_.size()) {
+            audioOutputs_[bus].arrangement = arrangementAt(outputs, numOuts, bus);
+            audioOutputs_[bus].info.channelCount = static_cast<vst3::int32>(outputCounts[bus]);
+        }
+    }
+    inputChannelCounts = inputCounts;
+    outputChannelCounts = outputCounts;
+    inputChannelTotal = inputTotal;
+    outputChannelTotal = outputTotal;
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::getBusArrangement(
+    vst3::BusDirection direction, vst3::int32 index, vst3::SpeakerArrangement& arrangement) {
+    const std::vector<Bus>& buses = direction == vst3::kInput ? audioInputs_ : audioOutputs_;
+    if (index < 0 || static_cast<std::size_t>(index) >= buses.size()) {
+        return vst3::kInvalidArgument;
+    }
+    arrangement = buses[static_cast<std::size_t>(index)].arrangement;
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::canProcessSampleSize(vst3::int32 size) {
+    return size == vst3::kSample32 || size == vst3::kSample64 ? vst3::kResultTrue
+                                                              : vst3::kResultFalse;
+}
+
+vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::getLatencySamples() {
+    return app.latency();
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setupProcessing(vst3::ProcessSetup& setup) {
+    const bool rateValid = std::isfinite(setup.sampleRate) && setup.sampleRate >= 8000.0 &&
+                           setup.sampleRate <= 384000.0;
+    if (processing != 0 || !rateValid || setup.maxSamplesPerBlock < 1 ||
+        setup.maxSamplesPerBlock > 4096 ||
+        (setup.symbolicSampleSize != vst3::kSample32 &&
+         setup.symbolicSampleSize != vst3::kSample64)) {
+        return vst3::kInvalidArgument;
+    }
+    return guarded([&] {
+        const auto frames = static_cast<std::uint32_t>(setup.maxSamplesPerBlock);
+        // The buffers come first, so that blockFrames never exceeds them.
+        std::vector<float> inputs(static_cast<std::size_t>(frames) * kRackChannelLimit, 0.0f);
+        std::vector<float> outputs(static_cast<std::size_t>(frames) * kRackChannelLimit, 0.0f);
+        app.configure({setup.sampleRate, frames});
+        inputScratch = std::move(inputs);
+        outputScratch = std::move(outputs);
+        blockFrames = frames;
+        samplePosition = 0;
+        lastProjectTime = 0;
+        lastBlockFrames = 0;
+        wasPlaying = 0;
+        return vst3::kResultOk;
+    });
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setProcessing(vst3::TBool state) {
+    if (state != 0 && blockFrames == 0) {
+        return vst3::kResultFalse;
+    }
+    processing = state != 0 ? 1 : 0;
+    if (state == 0) {
+        // This may be the host's audio thread: the full stop waits for the control side.
+        app.requestStop();
+    }
+    return vst3::kResultOk;
+}
+
+TransportInfo RackProcessor::blockTransport(const vst3::ProcessContext* context,
+                                            std::uint32_t frames) {
+    TransportInfo transport;
+    if (context != nullptr) {
+        transport.playing = (context->state & vst3::ProcessContext::kPlaying) != 0;
+        transport.recording = (context->state & vst3::ProcessContext::kRecording) != 0;
+        if ((context->state & vst3::ProcessContext::kTempoValid) != 0 &&
+            std::isfinite(context->tempo) && context->tempo > 0.0) {
+            transport.tempo = context->tempo;
+        }
+        if ((context->state & vst3::ProcessContext::kContTimeValid) != 0) {
+            samplePosition = context->continousTimeSamples;
+        } else if (transport.playing &&
+                   (wasPlaying == 0 ||
+                    context->projectTimeSamples !=
+                        lastProjectTime + static_cast<std::int64_t>(lastBlockFrames))) {
+            samplePosition = context->projectTimeSamples;
+        }
+        lastProjectTime = context->projectTimeSamples;
+    }
+    transport.samplePosition = samplePosition;
+    samplePosition += frames;
+    lastBlockFrames = frames;
+    wasPlaying = transport.playing ? 1 : 0;
+    return transport;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data) {
+    const bool wide = data.symbolicSampleSize == vst3::kSample64;
+    if (data.numSamples < 0 || blockFrames == 0 ||
+        static_cast<std::uint32_t>(data.numSamples) > blockFrames ||
+        static_cast<std::uint32_t>(data.numInputs) > kRackBusCount ||
+        static_cast<std::uint32_t>(data.numOutputs) > kRackBusCount ||
+        (data.inputs == nullptr && data.numInputs > 0) ||
+        (data.outputs == nullptr && data.numOutputs > 0) ||
+        (data.symbolicSampleSize != vst3::kSample32 && !wide)) {
+        return vst3::kInvalidArgument;
+    }
+    const auto frames = static_cast<std::uint32_t>(data.numSamples);
+    inputChannels.fill(nullptr);
+    outputChannels.fill(nullptr);
+
+    std::uint32_t base = 0;
+    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numInputs); ++b) {
+        const vst3::AudioBusBuffers& bus = data.inputs[b];
+        if (bus.numChannels < 0 ||
+            static_cast<std::uint32_t>(bus.numChannels) > inputChannelCounts[b]) {
+            return vst3::kInvalidArgument;
+        }
+        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
+            float* row = inputScratch.data() + static_cast<std::size_t>(base + c) * blockFrames;
+            inputChannels[base + c] = row;
+            const bool silent = ((bus.silenceFlags >> c) & 1u) != 0;
+            const void* given = bus.channelBuffers32 == nullptr ? nullptr
+                                : wide ? static_cast<const void*>(bus.channelBuffers64[c])
+                                       : static_cast<const void*>(bus.channelBuffers32[c]);
+            if (silent || given == nullptr) {
+                std::fill_n(row, frames, 0.0f);
+            } else if (wide) {
+                const auto* samples = static_cast<const double*>(given);
+                std::transform(samples, samples + frames, row,
+                               [](double sample) { return static_cast<float>(sample); });
+            } else {
+                std::copy_n(static_cast<const float*>(given), frames, row);
+            }
+        }
+        base += inputChannelCounts[b];
+    }
+
+    base = 0;
+    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
+        const vst3::AudioBusBuffers& bus = data.outputs[b];
+        if (bus.numChannels < 0 ||
+            static_cast<std::uint32_t>(bus.numChannels) > outputChannelCounts[b]) {
+            return vst3::kInvalidArgument;
+        }
+        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
+            if (wide) {
+                outputChannels[base + c] =
+                    outputScratch.data() + static_cast<std::size_t>(base + c) * blockFrames;
+            } else {
+                outputChannels[base + c] =
+                    bus.channelBuffers32 == nullptr ? nullptr : bus.channelBuffers32[c];
+            }
+        }
+        base += outputChannelCounts[b];
+    }
+
+    const TransportInfo transport = blockTransport(data.processContext, frames);
+
+    EventList events;
+    if (data.inputEvents != nullptr) {
+        for (std::int32_t i = 0;
+             i < kMaximumEventsLooked && i < data.inputEvents->getEventCount() &&
+             events.count < EventList::kCapacity;
+             ++i) {
+            vst3::Event event{};
+            if (data.inputEvents->getEvent(i, event) != vst3::kResultOk || event.sampleOffset < 0 ||
+                event.sampleOffset >= data.numSamples) {
+                continue;
+            }
+            const auto offset = static_cast<std::uint32_t>(event.sampleOffset);
+            if (event.type == vst3::Event::kNoteOnEvent) {
+                events.push({RackEventKind::NoteOn, offset,
+                             static_cast<std::uint8_t>(0x90 | (event.noteOn.channel & 0x0F)),
+                             static_cast<std::uint8_t>(event.noteOn.pitch & 0x7F),
+                             velocityByte(event.noteOn.velocity)});
+            } else if (event.type == vst3::Event::kNoteOffEvent) {
+                events.push({RackEventKind::NoteOff, offset,
+                             static_cast<std::uint8_t>(0x80 | (event.noteOff.channel & 0x0F)),
+                             static_cast<std::uint8_t>(event.noteOff.pitch & 0x7F),
+                             velocityByte(event.noteOff.velocity)});
+            }
+        }
+    }
+
+    std::array<BypassPoint, kMaximumBypassPoints> points{};
+    std::uint32_t pointCount = 0;
+    if (vst3::IParameterChanges* changes = data.inputParameterChanges) {
+        for (std::int32_t i = 0; i < changes->getParameterCount() && i < kMaximumQueuesLooked;
+             ++i) {
+            vst3::IParamValueQueue* queue = changes->getParameterData(i);
+            if (queue == nullptr || queue->getParameterId() != kBypassParameter) {
+                continue;
+            }
+            for (std::int32_t p = 0; p < queue->getPointCount() && pointCount < points.size();
+                 ++p) {
+                std::int32_t offset = 0;
+                vst3::ParamValue value = 0.0;
+                if (queue->getPoint(p, offset, value) == vst3::kResultOk && offset >= 0 &&
+                    offset <= data.numSamples && std::isfinite(value)) {
+                    points[pointCount++] = {static_cast<std::uint32_t>(offset), value >= 0.5};
+                }
+            }
+        }
+    }
+    // Insertion sort: stable, and nothing to allocate.
+    for (std::uint32_t i = 1; i < pointCount; ++i) {
+        const BypassPoint point = points[i];
+        std::uint32_t j = i;
+        for (; j > 0 && points[j - 1].offset > point.offset; --j) {
+            points[j] = points[j - 1];
+        }
+        points[j] = point;
+    }
+
+    std::uint32_t position = 0;
+    for (std::uint32_t i = 0; i < pointCount; ++i) {
+        if (points[i].offset > position) {
+            renderSlice(position, points[i].offset - position, transport, events);
+        }
+        position = points[i].offset;
+        bypass = points[i].value ? 1 : 0;
+    }
+    if (position < frames) {
+        renderSlice(position, frames - position, transport, events);
+    }
+
+    base = 0;
+    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
+        vst3::AudioBusBuffers& bus = data.outputs[b];
+        const auto channels = static_cast<std::uint32_t>(bus.numChannels);
+        std::uint64_t silence = channels >= 64 ? ~0ull : (1ull << channels) - 1;
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const float* entry = outputChannels[base + c];
+            double* target =
+                wide && bus.channelBuffers64 != nullptr ? bus.channelBuffers64[c] : nullptr;
+            bool sounding = false;
+            for (std::uint32_t s = 0; s < frames; ++s) {
+                const float value = entry != nullptr ? entry[s] : 0.0f;
+                sounding = sounding || value != 0.0f;
+                if (target != nullptr) {
+                    target[s] = value;
+                }
+            }
+            if (sounding) {
+                silence &= ~(1ull << c);
+            }
+        }
+        bus.silenceFlags = silence;
+        base += outputChannelCounts[b];
+    }
+    return vst3::kResultOk;
+}
+
+void RackProcessor::renderSlice(std::uint32_t offset, std::uint32_t frames,
+                                const TransportInfo& transport, const EventList& events) {
+    std::array<float*, kRackChannelLimit> inputs{};
+    std::array<float*, kRackChannelLimit> outputs{};
+    for (std::uint32_t i = 0; i < inputChannelTotal; ++i) {
+        inputs[i] = inputChannels[i] != nullptr ? inputChannels[i] + offset : nullptr;
+    }
+    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
+        outputs[i] = outputChannels[i] != nullptr ? outputChannels[i] + offset : nullptr;
+    }
+    if (bypass == 0) {
+        EventList slice;
+        for (std::uint32_t i = 0; i < events.count; ++i) {
+            RackEvent event = events.events[i];
+            if (event.sampleOffset >= offset && event.sampleOffset < offset + frames) {
+                event.sampleOffset -= offset;
+                slice.push(event);
+            }
+        }
+        TransportInfo sliceTransport = transport;
+        sliceTransport.samplePosition += offset;
+        app.processHostBlock(frames, {inputs.data(), inputChannelTotal},
+                             {outputs.data(), outputChannelTotal}, sliceTransport,
+                             slice.events.data(), slice.count);
+        return;
+    }
+    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
+        if (outputs[i] == nullptr) {
+            continue;
+        }
+        if (i < inputChannelCounts[0] && i < outputChannelCounts[0] && inputs[i] != nullptr) {
+            std::copy_n(inputs[i], frames, outputs[i]);
+        } else {
+            std::fill_n(outputs[i], frames, 0.0f);
+        }
+    }
+}
+
+vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::getTailSamples() {
+    return vst3::kInfiniteTail;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setComponentState(vst3::IBStream* state) {
+    return readState(state);
+}
+
+vst3::tresult RackProcessor::readState(vst3::IBStream* state) {
+    if (state == nullptr || processing != 0) {
+        return vst3::kResultFalse;
+    }
+    return guarded([&] {
+        std::optional<RackPluginState> blob = readRackPluginState(*state);
+        if (!blob) {
+            return vst3::kResultFalse;
+        }
+        app.restoreProject(blob->project);
+        bypass = blob->bypass ? 1 : 0;
+        bypassNormalized_ = blob->bypass ? 1.0 : 0.0;
+        reportLatencyChange();
+        return vst3::kResultOk;
+    });
+}
+
+vst3::tresult RackProcessor::writeState(vst3::IBStream* state) {
+    if (state == nullptr) {
+        return vst3::kInvalidArgument;
+    }
+    return guarded([&] {
+        return writeRackPluginState(*state, {app.projectDocument(), bypass != 0});
+    });
+}
+
+vst3::int32 VELKAPHON_VST3_CALL RackProcessor::getParameterCount() {
+    return initialized_ ? 1 : 0;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::getParameterInfo(vst3::int32 index,
+                                                                  vst3::ParameterInfo& info) {
+    if (index != 0 || !initialized_) {
+        return vst3::kResultFalse;
+    }
+    info = bypassInfo_;
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::getParamStringByValue(
+    vst3::ParamID id, vst3::ParamValue valueNormalized, vst3::String128 string) {
+    if (id != kBypassParameter || string == nullptr) {
+        return vst3::kResultFalse;
+    }
+    vst3::copyText(string, 128, valueNormalized > 0.5 ? "On" : "Off");
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::getParamValueByString(
+    vst3::ParamID id, vst3::TChar* string, vst3::ParamValue& valueNormalized) {
+    if (id != kBypassParameter || string == nullptr) {
+        return vst3::kResultFalse;
+    }
+    const std::u16string_view text(string);
+    if (text == u"On" || text == u"Off") {
+        valueNormalized = text == u"On" ? 1.0 : 0.0;
+        return vst3::kResultOk;
+    }
+    return vst3::kResultFalse;
+}
+
+vst3::ParamValue VELKAPHON_VST3_CALL
+RackProcessor::normalizedParamToPlain(vst3::ParamID /*id*/, vst3::ParamValue valueNormalized) {
+    return std::min(1.0, std::floor(valueNormalized * 2.0));
+}
+
+vst3::ParamValue VELKAPHON_VST3_CALL RackProcessor::plainParamToNormalized(vst3::ParamID /*id*/,
+                                                                           vst3::ParamValue plain) {
+    return plain;
+}
+
+vst3::ParamValue VELKAPHON_VST3_CALL RackProcessor::getParamNormalized(vst3::ParamID id) {
+    return id == kBypassParameter ? bypassNormalized_ : 0.0;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setParamNormalized(vst3::ParamID id,
+                                                                    vst3::ParamValue value) {
+    if (id != kBypassParameter || !std::isfinite(value)) {
+        return vst3::kInvalidArgument;
+    }
+    bypass.exchange(value >= 0.5 ? 1 : 0);
+    bypassNormalized_ = std::clamp(value, 0.0, 1.0);
+    return vst3::kResultOk;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL
+RackProcessor::setComponentHandler(vst3::IComponentHandler* handler) {
+    if (handler == componentHandler_.get()) {
+        return vst3::kResultOk;
+    }
+    if (handler != nullptr) {
+        handler->addRef();
+    }
+    componentHandler_ = vst3::InterfacePtr<vst3::IComponentHandler>::adopt(handler);
+    return vst3::kResultOk;
+}
+
+vst3::IPlugView* VELKAPHON_VST3_CALL RackProcessor::createView(vst3::FIDString name) {
+    if (name == nullptr || std::strcmp(name, "editor") != 0) {
+        return nullptr;
+    }
+    try {
+        return createRackView(*this);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::connect(vst3::IConnectionPoint* other) {
+    return other != nullptr ? vst3::kResultOk : vst3::kInvalidArgument;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::disconnect(vst3::IConnectionPoint* other) {
+    return other != nullptr ? vst3::kResultOk : vst3::kInvalidArgument;
+}
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::notify(vst3::IMessage* /*message*/) {
+    return vst3::kResultFalse;
+}
+
+vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::getProcessContextRequirements() {
+    return contextRequirements_;
+}
+
+void RackProcessor::reportLatencyChange() {
+    const std::uint32_t latency = app.latency();
+    if (latency == reportedLatency) {
+        return;
+    }
+    reportedLatency = latency;
+    if (componentHandler_) {
+        componentHandler_->restartComponent(vst3::kLatencyChanged);
+    }
+}
+
+} // namespace velkaphon::rack

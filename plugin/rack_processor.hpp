@@ -1,0 +1,188 @@
+#pragma once
+
+// The plug-in's one class: component, audio processor and edit controller in one object, with
+// one RackApplication in plug-in mode inside.
+
+#include "abi/vst3/component.hpp"
+#include "abi/vst3/controller.hpp"
+#include "abi/vst3/interface_ptr.hpp"
+#include "abi/vst3/processor.hpp"
+#include "app/rack_application.hpp"
+#include "engine/event_list.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace velkaphon::rack {
+
+inline constexpr std::uint32_t kRackBusCount = 8;
+inline constexpr std::uint32_t kRackChannelLimit = 128;
+inline constexpr vst3::ParamID kBypassParameter = 0;
+
+// The component's and the controller's state calls share one signature; each side gets its own
+// body through these.
+class RackComponentSide : public vst3::IComponent {
+public:
+    vst3::tresult VELKAPHON_VST3_CALL setState(vst3::IBStream* state) final {
+        return readState(state);
+    }
+    vst3::tresult VELKAPHON_VST3_CALL getState(vst3::IBStream* state) final {
+        return writeState(state);
+    }
+
+protected:
+    virtual vst3::tresult readState(vst3::IBStream* state) = 0;
+    virtual vst3::tresult writeState(vst3::IBStream* state) = 0;
+    ~RackComponentSide() = default;
+};
+
+// The component state carries everything; the controller keeps none of its own.
+class RackControllerSide : public vst3::IEditController {
+public:
+    vst3::tresult VELKAPHON_VST3_CALL setState(vst3::IBStream*) final {
+        return vst3::kNotImplemented;
+    }
+    vst3::tresult VELKAPHON_VST3_CALL getState(vst3::IBStream*) final {
+        return vst3::kNotImplemented;
+    }
+
+protected:
+    ~RackControllerSide() = default;
+};
+
+class RackProcessor final : public RackComponentSide,
+                            public vst3::IAudioProcessor,
+                            public RackControllerSide,
+                            public vst3::IConnectionPoint,
+                            public vst3::IProcessContextRequirements {
+public:
+    // Host's control thread.
+    RackProcessor();
+    RackProcessor(const RackProcessor&) = delete;
+    RackProcessor& operator=(const RackProcessor&) = delete;
+
+    // FUnknown
+    vst3::tresult VELKAPHON_VST3_CALL queryInterface(const vst3::TUID iid, void** object) override;
+    vst3::uint32 VELKAPHON_VST3_CALL addRef() override;
+    vst3::uint32 VELKAPHON_VST3_CALL release() override;
+
+    // IPluginBase, for the component and the controller alike
+    vst3::tresult VELKAPHON_VST3_CALL initialize(vst3::FUnknown* context) override;
+    vst3::tresult VELKAPHON_VST3_CALL terminate() override;
+
+    // IComponent
+    vst3::tresult VELKAPHON_VST3_CALL getControllerClassId(vst3::TUID classId) override;
+    vst3::tresult VELKAPHON_VST3_CALL setIoMode(vst3::IoMode mode) override;
+    vst3::int32 VELKAPHON_VST3_CALL getBusCount(vst3::MediaType type,
+                                                vst3::BusDirection direction) override;
+    vst3::tresult VELKAPHON_VST3_CALL getBusInfo(vst3::MediaType type, vst3::BusDirection direction,
+                                                 vst3::int32 index, vst3::BusInfo& bus) override;
+    vst3::tresult VELKAPHON_VST3_CALL getRoutingInfo(vst3::RoutingInfo& inInfo,
+                                                     vst3::RoutingInfo& outInfo) override;
+    vst3::tresult VELKAPHON_VST3_CALL activateBus(vst3::MediaType type,
+                                                  vst3::BusDirection direction, vst3::int32 index,
+                                                  vst3::TBool state) override;
+    vst3::tresult VELKAPHON_VST3_CALL setActive(vst3::TBool state) override;
+
+    // IAudioProcessor
+    vst3::tresult VELKAPHON_VST3_CALL setBusArrangements(vst3::SpeakerArrangement* inputs,
+                                                         vst3::int32 numIns,
+                                                         vst3::SpeakerArrangement* outputs,
+                                                         vst3::int32 numOuts) override;
+    vst3::tresult VELKAPHON_VST3_CALL
+    getBusArrangement(vst3::BusDirection direction, vst3::int32 index,
+                      vst3::SpeakerArrangement& arrangement) override;
+    vst3::tresult VELKAPHON_VST3_CALL canProcessSampleSize(vst3::int32 size) override;
+    vst3::uint32 VELKAPHON_VST3_CALL getLatencySamples() override;
+    vst3::tresult VELKAPHON_VST3_CALL setupProcessing(vst3::ProcessSetup& setup) override;
+    // May come on the host's audio thread.
+    vst3::tresult VELKAPHON_VST3_CALL setProcessing(vst3::TBool state) override;
+    // Host's audio thread. Never allocates, locks or throws.
+    vst3::tresult VELKAPHON_VST3_CALL process(vst3::ProcessData& data) override;
+    vst3::uint32 VELKAPHON_VST3_CALL getTailSamples() override;
+
+    // IEditController
+    vst3::tresult VELKAPHON_VST3_CALL setComponentState(vst3::IBStream* state) override;
+    vst3::int32 VELKAPHON_VST3_CALL getParameterCount() override;
+    vst3::tresult VELKAPHON_VST3_CALL getParameterInfo(vst3::int32 index,
+                                                       vst3::ParameterInfo& info) override;
+    vst3::tresult VELKAPHON_VST3_CALL getParamStringByValue(vst3::ParamID id,
+                                                            vst3::ParamValue valueNormalized,
+                                                            vst3::String128 string) override;
+    vst3::tresult VELKAPHON_VST3_CALL getParamValueByString(
+        vst3::ParamID id, vst3::TChar* string, vst3::ParamValue& valueNormalized) override;
+    vst3::ParamValue VELKAPHON_VST3_CALL
+    normalizedParamToPlain(vst3::ParamID id, vst3::ParamValue valueNormalized) override;
+    vst3::ParamValue VELKAPHON_VST3_CALL plainParamToNormalized(vst3::ParamID id,
+                                                                vst3::ParamValue plain) override;
+    vst3::ParamValue VELKAPHON_VST3_CALL getParamNormalized(vst3::ParamID id) override;
+    vst3::tresult VELKAPHON_VST3_CALL setParamNormalized(vst3::ParamID id,
+                                                         vst3::ParamValue value) override;
+    vst3::tresult VELKAPHON_VST3_CALL
+    setComponentHandler(vst3::IComponentHandler* handler) override;
+    vst3::IPlugView* VELKAPHON_VST3_CALL createView(vst3::FIDString name) override;
+
+    // IConnectionPoint: component and controller are one object, so there is nothing to say.
+    vst3::tresult VELKAPHON_VST3_CALL connect(vst3::IConnectionPoint* other) override;
+    vst3::tresult VELKAPHON_VST3_CALL disconnect(vst3::IConnectionPoint* other) override;
+    vst3::tresult VELKAPHON_VST3_CALL notify(vst3::IMessage* message) override;
+
+    // IProcessContextRequirements
+    vst3::uint32 VELKAPHON_VST3_CALL getProcessContextRequirements() override;
+
+    // Host's UI thread: the rack the editor shows.
+    RackApplication& application() { return app; }
+    // The thread that compiled: tells the host kLatencyChanged when the latency moved.
+    void reportLatencyChange();
+
+private:
+    ~RackProcessor();
+
+    vst3::tresult readState(vst3::IBStream* state) override;
+    vst3::tresult writeState(vst3::IBStream* state) override;
+
+    // Audio thread.
+    void renderSlice(std::uint32_t offset, std::uint32_t frames, const TransportInfo& transport,
+                     const EventList& events);
+    TransportInfo blockTransport(const vst3::ProcessContext* context, std::uint32_t frames);
+
+    struct Bus {
+        vst3::BusInfo info{};
+        vst3::SpeakerArrangement arrangement = vst3::SpeakerArr::kStereo;
+        bool active = false;
+    };
+
+    std::atomic<vst3::uint32> references_{1};
+    RackApplication app;
+    std::array<std::uint32_t, kRackBusCount> inputChannelCounts{};
+    std::array<std::uint32_t, kRackBusCount> outputChannelCounts{};
+    std::array<float*, kRackChannelLimit> inputChannels{};
+    std::array<float*, kRackChannelLimit> outputChannels{};
+    std::vector<float> inputScratch;
+    std::vector<float> outputScratch;
+    std::uint32_t blockFrames = 0;
+    std::uint32_t inputChannelTotal = 0;
+    std::uint32_t outputChannelTotal = 0;
+    std::atomic<std::uint8_t> processing{0};
+    std::atomic<std::uint8_t> bypass{0};
+    std::uint32_t reportedLatency = 0;
+    std::int64_t samplePosition = 0;
+    std::int64_t lastProjectTime = 0;
+    std::uint32_t lastBlockFrames = 0;
+    std::uint8_t wasPlaying = 0;
+
+    // What the SDK's base would hold.
+    bool initialized_ = false;
+    std::vector<Bus> audioInputs_;
+    std::vector<Bus> audioOutputs_;
+    std::vector<Bus> eventInputs_;
+    vst3::ParameterInfo bypassInfo_{};
+    vst3::ParamValue bypassNormalized_ = 0.0;
+    vst3::uint32 contextRequirements_ = 0;
+    vst3::InterfacePtr<vst3::IComponentHandler> componentHandler_;
+    vst3::InterfacePtr<vst3::FUnknown> hostContext_;
+};
+
+} // namespace velkaphon::rack

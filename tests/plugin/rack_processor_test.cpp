@@ -1,0 +1,358 @@
+#include "abi/vst3/text.hpp"
+#include "hosting/vst3_block_objects.hpp"
+#include "plugin/plugin_factory.hpp"
+#include "tests/plugin/rack_plugin_host.hpp"
+#include "tests/support/allocation_counter.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <limits>
+
+namespace velkaphon::rack {
+namespace {
+
+using nlohmann::json;
+using testing::RackInstance;
+using testing::rackPluginModule;
+
+constexpr std::int32_t kFrames = 256;
+
+// Host buffers for the main bus and one aux bus on each side, 32- or 64-bit.
+template <class Sample>
+struct HostBlock {
+    explicit HostBlock(bool inPlace = false) {
+        for (std::int32_t channel = 0; channel < 4; ++channel) {
+            for (std::int32_t frame = 0; frame < kFrames; ++frame) {
+                input[channel][frame] =
+                    static_cast<Sample>(0.001 * (frame + 1) * (channel + 1) + 0.1 / 3.0);
+            }
+            inputRows[channel] = input[channel].data();
+            outputRows[channel] = inPlace ? input[channel].data() : output[channel].data();
+        }
+        for (std::int32_t bus = 0; bus < 2; ++bus) {
+            inputs[bus].numChannels = 2;
+            outputs[bus].numChannels = 2;
+            setRows(inputs[bus], inputRows.data() + 2 * bus);
+            setRows(outputs[bus], outputRows.data() + 2 * bus);
+        }
+        original = input;
+        data.symbolicSampleSize = sizeof(Sample) == 8 ? vst3::kSample64 : vst3::kSample32;
+        data.numSamples = kFrames;
+        data.numInputs = 2;
+        data.numOutputs = 2;
+        data.inputs = inputs.data();
+        data.outputs = outputs.data();
+    }
+
+    static void setRows(vst3::AudioBusBuffers& bus, Sample** rows) {
+        if constexpr (sizeof(Sample) == 8) {
+            bus.channelBuffers64 = rows;
+        } else {
+            bus.channelBuffers32 = rows;
+        }
+    }
+
+    std::array<std::array<Sample, kFrames>, 4> input{};
+    std::array<std::array<Sample, kFrames>, 4> original{};
+    std::array<std::array<Sample, kFrames>, 4> output{};
+    std::array<Sample*, 4> inputRows{};
+    std::array<Sample*, 4> outputRows{};
+    std::array<vst3::AudioBusBuffers, 2> inputs{};
+    std::array<vst3::AudioBusBuffers, 2> outputs{};
+    vst3::ProcessData data;
+};
+
+// The rack's current blob with the fader's gain changed.
+std::vector<std::uint8_t> withFaderGain(RackInstance& rack, double gainDb) {
+    json blob = json::parse(testing::textOf(rack.state()));
+    for (json& node : blob["project"]["graph"]["nodes"]) {
+        if (node.at("id").get<std::string>() == "faders") {
+            node["configuration"]["gainsDb"] = json::array({gainDb});
+        }
+    }
+    return testing::blobOf(blob.dump());
+}
+
+TEST(RackProcessor, DeclaresItsBusesParameterAndContextNeeds) {
+    RackInstance rack(*rackPluginModule()->factory);
+    ASSERT_EQ(rack.component->getBusCount(vst3::kAudio, vst3::kInput), 8);
+    ASSERT_EQ(rack.component->getBusCount(vst3::kAudio, vst3::kOutput), 8);
+    ASSERT_EQ(rack.component->getBusCount(vst3::kEvent, vst3::kInput), 1);
+    EXPECT_EQ(rack.component->getBusCount(vst3::kEvent, vst3::kOutput), 0);
+    vst3::BusInfo bus{};
+    ASSERT_EQ(rack.component->getBusInfo(vst3::kAudio, vst3::kInput, 0, bus), vst3::kResultOk);
+    EXPECT_EQ(vst3::utf8FromField(bus.name, 128), "Main input");
+    EXPECT_EQ(bus.channelCount, 2);
+    EXPECT_EQ(bus.busType, vst3::kMain);
+    EXPECT_EQ(bus.flags, vst3::BusInfo::kDefaultActive);
+    ASSERT_EQ(rack.component->getBusInfo(vst3::kAudio, vst3::kOutput, 7, bus), vst3::kResultOk);
+    EXPECT_EQ(vst3::utf8FromField(bus.name, 128), "Aux output 7");
+    EXPECT_EQ(bus.busType, vst3::kAux);
+    EXPECT_EQ(bus.flags, 0u);
+    ASSERT_EQ(rack.component->getBusInfo(vst3::kEvent, vst3::kInput, 0, bus), vst3::kResultOk);
+    EXPECT_EQ(vst3::utf8FromField(bus.name, 128), "Notes");
+    EXPECT_EQ(bus.channelCount, 16);
+    EXPECT_EQ(rack.component->getBusInfo(vst3::kAudio, vst3::kInput, 8, bus),
+              vst3::kInvalidArgument);
+
+    ASSERT_EQ(rack.controller->getParameterCount(), 1);
+    vst3::ParameterInfo parameter{};
+    ASSERT_EQ(rack.controller->getParameterInfo(0, parameter), vst3::kResultOk);
+    EXPECT_EQ(parameter.id, 0u);
+    EXPECT_EQ(vst3::utf8FromField(parameter.title, 128), "Bypass");
+    EXPECT_EQ(vst3::utf8FromField(parameter.shortTitle, 128), "");
+    EXPECT_EQ(parameter.stepCount, 1);
+    EXPECT_EQ(parameter.defaultNormalizedValue, 0.0);
+    EXPECT_EQ(parameter.flags, vst3::ParameterInfo::kCanAutomate | vst3::ParameterInfo::kIsBypass);
+
+    auto requirements =
+        vst3::queryInterfacePtr<vst3::IProcessContextRequirements>(rack.component.get());
+    EXPECT_EQ(requirements->getProcessContextRequirements(), 0x440u);
+    EXPECT_EQ(rack.processor->getTailSamples(), vst3::kInfiniteTail);
+    EXPECT_EQ(rack.processor->getLatencySamples(), 0u);
+    EXPECT_EQ(rack.processor->canProcessSampleSize(vst3::kSample64), vst3::kResultTrue);
+    EXPECT_EQ(rack.processor->canProcessSampleSize(2), vst3::kResultFalse);
+}
+
+TEST(RackProcessor, SetupProcessingRefusesEachBadSetting) {
+    RackInstance rack(*rackPluginModule()->factory);
+    const auto setup = [&](std::int32_t size, std::int32_t block, double rate) {
+        vst3::ProcessSetup values{vst3::kRealtime, size, block, rate};
+        return rack.processor->setupProcessing(values);
+    };
+    EXPECT_EQ(rack.processor->setProcessing(true), vst3::kResultFalse);
+    EXPECT_EQ(setup(0, 512, 7999.9), vst3::kInvalidArgument);
+    EXPECT_EQ(setup(0, 512, 384000.5), vst3::kInvalidArgument);
+    EXPECT_EQ(setup(0, 512, std::numeric_limits<double>::quiet_NaN()), vst3::kInvalidArgument);
+    EXPECT_EQ(setup(0, 0, 48000.0), vst3::kInvalidArgument);
+    EXPECT_EQ(setup(0, 4097, 48000.0), vst3::kInvalidArgument);
+    EXPECT_EQ(setup(2, 512, 48000.0), vst3::kInvalidArgument);
+    EXPECT_EQ(setup(1, 4096, 384000.0), vst3::kResultOk);
+    EXPECT_EQ(setup(0, 1, 8000.0), vst3::kResultOk);
+    ASSERT_EQ(rack.processor->setProcessing(true), vst3::kResultOk);
+    EXPECT_EQ(setup(0, 512, 48000.0), vst3::kInvalidArgument);
+    EXPECT_EQ(rack.processor->setProcessing(false), vst3::kResultOk);
+    EXPECT_EQ(setup(0, 512, 48000.0), vst3::kResultOk);
+}
+
+TEST(RackProcessor, ProcessBeforeSetupIsRefused) {
+    RackInstance rack(*rackPluginModule()->factory);
+    HostBlock<float> block;
+    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+}
+
+TEST(RackProcessor, BusArrangementsAreCheckedAndTheRestStayStereo) {
+    RackInstance rack(*rackPluginModule()->factory);
+    vst3::SpeakerArrangement stereo = vst3::SpeakerArr::kStereo;
+    vst3::SpeakerArrangement empty = vst3::SpeakerArr::kEmpty;
+    std::array<vst3::SpeakerArrangement, 9> wide{};
+    wide.fill(~0ull);
+    EXPECT_EQ(rack.processor->setBusArrangements(&stereo, 0, &stereo, 1), vst3::kResultFalse);
+    EXPECT_EQ(rack.processor->setBusArrangements(wide.data(), 9, &stereo, 1), vst3::kResultFalse);
+    EXPECT_EQ(rack.processor->setBusArrangements(nullptr, 1, &stereo, 1), vst3::kResultFalse);
+    EXPECT_EQ(rack.processor->setBusArrangements(&stereo, 1, &empty, 1), vst3::kResultFalse);
+    // Three buses of 64 channels: 192 on one side.
+    EXPECT_EQ(rack.processor->setBusArrangements(wide.data(), 3, &stereo, 1), vst3::kResultFalse);
+    std::array<vst3::SpeakerArrangement, 2> mainAndSilentAux = {stereo, empty};
+    EXPECT_EQ(rack.processor->setBusArrangements(&stereo, 1, mainAndSilentAux.data(), 2),
+              vst3::kResultOk);
+    vst3::SpeakerArrangement arrangement = 0;
+    ASSERT_EQ(rack.processor->getBusArrangement(vst3::kInput, 5, arrangement), vst3::kResultOk);
+    EXPECT_EQ(arrangement, vst3::SpeakerArr::kStereo);
+    ASSERT_EQ(rack.processor->getBusArrangement(vst3::kOutput, 1, arrangement), vst3::kResultOk);
+    EXPECT_EQ(arrangement, vst3::SpeakerArr::kEmpty);
+
+    rack.start(vst3::kSample32, kFrames);
+    EXPECT_EQ(rack.processor->setBusArrangements(&stereo, 1, &stereo, 1), vst3::kResultFalse);
+    // The aux output now has no channels: a host that passes two is refused.
+    HostBlock<float> block;
+    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+    rack.finish();
+}
+
+TEST(RackProcessor, DefaultPatchPassesAudioOutOfPlaceAndInPlace) {
+    RackInstance rack(*rackPluginModule()->factory);
+    rack.start(vst3::kSample32, kFrames);
+    HostBlock<float> outOfPlace;
+    ASSERT_EQ(rack.processor->process(outOfPlace.data), vst3::kResultOk);
+    EXPECT_EQ(outOfPlace.output[0], outOfPlace.input[0]);
+    EXPECT_EQ(outOfPlace.output[1], outOfPlace.input[1]);
+    EXPECT_THAT(outOfPlace.output[2], ::testing::Each(0.0f));
+    EXPECT_THAT(outOfPlace.output[3], ::testing::Each(0.0f));
+    EXPECT_EQ(outOfPlace.outputs[0].silenceFlags, 0u);
+    EXPECT_EQ(outOfPlace.outputs[1].silenceFlags, 3u);
+
+    HostBlock<float> inPlace(true);
+    ASSERT_EQ(rack.processor->process(inPlace.data), vst3::kResultOk);
+    EXPECT_EQ(inPlace.input[0], inPlace.original[0]);
+    EXPECT_EQ(inPlace.input[1], inPlace.original[1]);
+    EXPECT_THAT(inPlace.input[2], ::testing::Each(0.0f));
+    rack.finish();
+}
+
+TEST(RackProcessor, SixtyFourBitOutputIsTheFloatOfTheInput) {
+    RackInstance rack(*rackPluginModule()->factory);
+    rack.start(vst3::kSample64, kFrames);
+    HostBlock<double> block;
+    block.outputs[1].silenceFlags = 0;
+    ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+    for (std::int32_t frame = 0; frame < kFrames; ++frame) {
+        ASSERT_EQ(block.output[0][frame],
+                  static_cast<double>(static_cast<float>(block.input[0][frame])))
+            << frame;
+        ASSERT_NE(block.output[0][frame], block.input[0][frame]) << frame;
+    }
+    EXPECT_THAT(block.output[3], ::testing::Each(0.0));
+    EXPECT_EQ(block.outputs[0].silenceFlags, 0u);
+    EXPECT_EQ(block.outputs[1].silenceFlags, 3u);
+    rack.finish();
+}
+
+TEST(RackProcessor, SilenceFlagsOfTheInputZeroThatChannel) {
+    RackInstance rack(*rackPluginModule()->factory);
+    rack.start(vst3::kSample32, kFrames);
+    HostBlock<float> block;
+    block.inputs[0].silenceFlags = 2;
+    ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+    EXPECT_EQ(block.output[0], block.input[0]);
+    EXPECT_THAT(block.output[1], ::testing::Each(0.0f));
+    EXPECT_EQ(block.outputs[0].silenceFlags, 2u);
+    rack.finish();
+}
+
+TEST(RackProcessor, BypassPointSplitsTheBlockWhereItLies) {
+    RackInstance rack(*rackPluginModule()->factory);
+    ASSERT_EQ(rack.restore(withFaderGain(rack, -20.0)), vst3::kResultOk);
+    rack.start(vst3::kSample32, kFrames);
+    HostBlock<float> block;
+    Changes changes;
+    changes.queues[0].set(0, 0.7, 100);
+    changes.queues[1].set(5, 0.0, 10);
+    changes.count = 2;
+    block.data.inputParameterChanges = &changes;
+    ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+    for (std::int32_t frame = 0; frame < kFrames; ++frame) {
+        const float in = block.input[0][frame];
+        if (frame < 100) {
+            ASSERT_NEAR(block.output[0][frame], in * 0.1f, 1e-6f) << frame;
+        } else {
+            ASSERT_EQ(block.output[0][frame], in) << frame;
+            ASSERT_EQ(block.output[1][frame], block.input[1][frame]) << frame;
+        }
+    }
+    EXPECT_THAT(block.output[2], ::testing::Each(0.0f));
+
+    // Still bypassed in the next block; a NaN point and one past the end change nothing.
+    HostBlock<float> next;
+    changes.queues[0].set(0, std::numeric_limits<double>::quiet_NaN(), 0);
+    changes.queues[1].set(0, 0.0, kFrames + 1);
+    changes.queues[1].set(0, 0.0, kFrames + 1);
+    next.data.inputParameterChanges = &changes;
+    ASSERT_EQ(rack.processor->process(next.data), vst3::kResultOk);
+    EXPECT_EQ(next.output[0], next.input[0]);
+
+    // A point at the end of a block takes effect in the next one only.
+    HostBlock<float> atEnd;
+    changes.queues[0].set(0, 0.0, kFrames);
+    changes.count = 1;
+    atEnd.data.inputParameterChanges = &changes;
+    ASSERT_EQ(rack.processor->process(atEnd.data), vst3::kResultOk);
+    EXPECT_EQ(atEnd.output[0], atEnd.input[0]);
+    HostBlock<float> after;
+    ASSERT_EQ(rack.processor->process(after.data), vst3::kResultOk);
+    EXPECT_NEAR(after.output[0][5], after.input[0][5] * 0.1f, 1e-6f);
+    rack.finish();
+}
+
+TEST(RackProcessor, EmptyBlockStillTakesABypassPointAtZero) {
+    RackInstance rack(*rackPluginModule()->factory);
+    ASSERT_EQ(rack.restore(withFaderGain(rack, -20.0)), vst3::kResultOk);
+    rack.start(vst3::kSample32, kFrames);
+    HostBlock<float> empty;
+    empty.data.numSamples = 0;
+    Changes changes;
+    changes.queues[0].set(0, 1.0, 0);
+    changes.count = 1;
+    empty.data.inputParameterChanges = &changes;
+    ASSERT_EQ(rack.processor->process(empty.data), vst3::kResultOk);
+    HostBlock<float> block;
+    ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+    EXPECT_EQ(block.output[0], block.input[0]);
+    rack.finish();
+}
+
+TEST(RackProcessor, BypassParameterIsCheckedAndClamped) {
+    RackInstance rack(*rackPluginModule()->factory);
+    EXPECT_EQ(rack.controller->setParamNormalized(1, 1.0), vst3::kInvalidArgument);
+    EXPECT_EQ(rack.controller->setParamNormalized(0, std::numeric_limits<double>::infinity()),
+              vst3::kInvalidArgument);
+    EXPECT_EQ(rack.controller->getParamNormalized(0), 0.0);
+    EXPECT_EQ(rack.controller->setParamNormalized(0, 1.5), vst3::kResultOk);
+    EXPECT_EQ(rack.controller->getParamNormalized(0), 1.0);
+    ASSERT_EQ(rack.restore(withFaderGain(rack, -20.0)), vst3::kResultOk);
+    rack.start(vst3::kSample32, kFrames);
+    HostBlock<float> block;
+    ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+    EXPECT_EQ(block.output[0], block.input[0]);
+    rack.finish();
+}
+
+TEST(RackProcessor, BadBusLeavesTheHostOutputAsItWas) {
+    RackInstance rack(*rackPluginModule()->factory);
+    rack.start(vst3::kSample32, kFrames);
+    HostBlock<float> block;
+    block.output[0].fill(0.25f);
+    block.outputs[1].numChannels = 3;
+    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+    EXPECT_THAT(block.output[0], ::testing::Each(0.25f));
+    block.outputs[1].numChannels = 2;
+    block.data.numSamples = kFrames + 1;
+    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+    block.data.numSamples = kFrames;
+    block.data.symbolicSampleSize = 2;
+    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+    rack.finish();
+}
+
+// The library linked in, so that the counter sees the rack's own allocations on every platform.
+TEST(RackProcessor, ProcessAllocatesNothing) {
+    auto component = vst3::InterfacePtr<vst3::FUnknown>::adopt(createRackProcessor(nullptr));
+    auto base = vst3::queryInterfacePtr<vst3::IComponent>(component.get());
+    auto processor = vst3::queryInterfacePtr<vst3::IAudioProcessor>(component.get());
+    ASSERT_EQ(base->initialize(nullptr), vst3::kResultOk);
+    vst3::ProcessSetup setup{vst3::kRealtime, vst3::kSample64, kFrames, 48000.0};
+    ASSERT_EQ(processor->setupProcessing(setup), vst3::kResultOk);
+    ASSERT_EQ(processor->setProcessing(true), vst3::kResultOk);
+    HostBlock<double> block;
+    Changes changes;
+    changes.queues[0].set(0, 1.0, 64);
+    changes.count = 1;
+    VstEvents events;
+    events.count = 1;
+    events.events[0].type = vst3::Event::kNoteOnEvent;
+    events.events[0].sampleOffset = 3;
+    events.events[0].noteOn.velocity = std::numeric_limits<float>::quiet_NaN();
+    block.data.inputParameterChanges = &changes;
+    block.data.inputEvents = &events;
+    vst3::ProcessContext context{};
+    context.state = vst3::ProcessContext::kPlaying | vst3::ProcessContext::kTempoValid;
+    context.tempo = 90.0;
+    block.data.processContext = &context;
+    std::size_t allocations = 0;
+    {
+        testing::AllocationCounter counter;
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_EQ(processor->process(block.data), vst3::kResultOk);
+        }
+        allocations = counter.allocations();
+    }
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(processor->setProcessing(false), vst3::kResultOk);
+    EXPECT_EQ(base->terminate(), vst3::kResultOk);
+}
+
+} // namespace
+} // namespace velkaphon::rack
