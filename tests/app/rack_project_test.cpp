@@ -125,6 +125,8 @@ TEST_F(RackProject, ARackSurvivesARoundTripThroughAFileByteForByte) {
 
     std::ifstream file(target, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    // Windows will not remove a file that is still open.
+    file.close();
     // Two-space indentation, keys in byte order, raw UTF-8 and no line break at the end.
     EXPECT_EQ(bytes.rfind("{\n  \"graph\": {\n    \"cables\": [\n      {\n        \"from\": "
                           "\"input\",\n        \"input\": \"in0\",",
