@@ -9,9 +9,10 @@
 namespace velkaphon::rack::testing {
 
 std::shared_ptr<LoadedModule> rackPluginModule() {
-    static std::shared_ptr<LoadedModule> module =
-        acquireVstLibrary(std::filesystem::path(VELKAPHON_RACK_PLUGIN_BUNDLE).u16string());
-    return module;
+    // Kept loaded to the end, as hosts do: the rack's process-wide objects live inside it.
+    static auto* module = new std::shared_ptr<LoadedModule>(
+        acquireVstLibrary(std::filesystem::path(VELKAPHON_RACK_PLUGIN_BUNDLE).u16string()));
+    return *module;
 }
 
 RackInstance::RackInstance(vst3::IPluginFactory& factory) {
