@@ -24,3 +24,13 @@ export async function dragBetween(page, from, to) {
   await page.mouse.move(end.x + end.width / 2, end.y + end.height / 2, { steps: 4 });
   await page.mouse.up();
 }
+
+// Moves a module by its title, as a user drags it.
+export async function dragModule(page, id, dx, dy) {
+  const start = await moduleBox(page, id).locator('text.title').boundingBox();
+  await page.mouse.move(start.x + 5, start.y + 5);
+  await page.mouse.down();
+  await page.mouse.move(start.x + 5 + dx / 2, start.y + 5 + dy / 2, { steps: 5 });
+  await page.mouse.move(start.x + 5 + dx, start.y + 5 + dy, { steps: 5 });
+  await page.mouse.up();
+}
