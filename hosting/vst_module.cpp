@@ -1,6 +1,6 @@
 #include "hosting/vst_module.hpp"
 
-#include "abi/vst3/text.hpp"
+#include "abi/utf16_text.hpp"
 #include "hosting/block_audio.hpp"
 #include "hosting/editor_window.hpp"
 #include "hosting/plugin_configuration.hpp"

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,10 +37,6 @@ inline std::string textOf(const char* field, std::size_t capacity) {
 
 // The units of a fixed UTF-16 field up to its first NUL, as UTF-8; an unpaired surrogate
 // becomes U+FFFD so that the result is always valid UTF-8.
-std::string utf8FromUtf16(std::u16string_view text);
 std::string utf8FromField(const char16_t* field, std::size_t capacity);
-
-// Strict: nullopt for any malformed, overlong or surrogate sequence.
-std::optional<std::u16string> utf16FromUtf8(std::string_view text);
 
 } // namespace velkaphon::rack::vst3
