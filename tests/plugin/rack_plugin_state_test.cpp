@@ -1,3 +1,4 @@
+#include "tests/hosting/vst_module_test_support.hpp"
 #include "tests/plugin/rack_plugin_host.hpp"
 
 #include <gmock/gmock.h>
@@ -127,6 +128,42 @@ TEST(RackPluginState, RefusedWhileProcessing) {
     EXPECT_EQ(rack.state(), before);
     rack.finish();
     EXPECT_EQ(rack.restore(blobOf(changed.dump())), vst3::kResultOk);
+}
+
+// The test plug-in's latent class between the rack's input and output.
+json latentProject(const json& project) {
+    json changed = project;
+    changed["graph"] = {
+        {"schema", 1},
+        {"nodes",
+         {{{"id", "input"}, {"type", "input"}, {"configuration", {{"channels", 2}}}},
+          {{"id", "fx"},
+           {"type", "vst3"},
+           {"configuration", testing::vstConfiguration(testing::Vst3TestClass::Latency)}},
+          {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 2}}}}}},
+        {"cables",
+         {{{"from", "input"}, {"output", "out"}, {"to", "fx"}, {"input", "0"}},
+          {{"from", "fx"}, {"output", "0"}, {"to", "output"}, {"input", "in"}}}}};
+    return changed;
+}
+
+TEST(RackPluginState, AChangedLatencyIsReportedOnceAndASteadyOneNever) {
+    RackInstance rack(*rackPluginModule()->factory);
+    const json plain = stateObject(rack);
+    json latent = plain;
+    latent["project"] = latentProject(plain["project"]);
+
+    ASSERT_EQ(rack.restore(blobOf(latent.dump())), vst3::kResultOk);
+    EXPECT_EQ(rack.processor->getLatencySamples(), testing::kVst3TestLatency);
+    EXPECT_EQ(rack.handler.restarts, std::vector<vst3::int32>{vst3::kLatencyChanged});
+
+    ASSERT_EQ(rack.restore(blobOf(latent.dump())), vst3::kResultOk);
+    EXPECT_EQ(rack.handler.restarts.size(), 1u);
+
+    ASSERT_EQ(rack.restore(blobOf(plain.dump())), vst3::kResultOk);
+    EXPECT_EQ(rack.processor->getLatencySamples(), 0u);
+    EXPECT_EQ(rack.handler.restarts,
+              (std::vector<vst3::int32>{vst3::kLatencyChanged, vst3::kLatencyChanged}));
 }
 
 } // namespace
