@@ -35,6 +35,14 @@ function(velkaphon_add_library name)
     endif()
 endfunction()
 
+# The page files, copied afresh into the folder whenever the target is built.
+function(velkaphon_copy_page target folder)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E rm -rf "${folder}"
+        COMMAND ${CMAKE_COMMAND} -E copy_directory "${PROJECT_SOURCE_DIR}/ui" "${folder}"
+        VERBATIM)
+endfunction()
+
 # Under Wine each process start costs about half a second, so every program is one ctest entry,
 # and it writes its own results for scripts/test to count.
 function(velkaphon_add_test_program name)

@@ -5,9 +5,6 @@
 #include "desktop/last_rack.hpp"
 #include "view/loopback_rack_view.hpp"
 
-#include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -16,15 +13,6 @@
 namespace {
 
 using namespace velkaphon::rack;
-using Clock = std::chrono::steady_clock;
-
-constexpr auto kControlPeriod = std::chrono::milliseconds(50);
-
-std::atomic<bool> closeRequested{false};
-
-void requestClose(int) {
-    closeRequested = true;
-}
 
 // A browser is opened only for a person at a terminal with a display, never under CI.
 void openBrowserWhenInteractive(const std::string& address) {
@@ -41,8 +29,7 @@ void openBrowserWhenInteractive(const std::string& address) {
 }
 
 int runShell() {
-    std::signal(SIGINT, requestClose);
-    std::signal(SIGTERM, requestClose);
+    catchCloseSignals();
 
     RackApplication rack(false);
     const auto path = lastRackPath();
@@ -54,24 +41,14 @@ int runShell() {
     std::cout << kMainWindowTitle << "\n" << rackViewAddress(view) << std::endl;
     openBrowserWhenInteractive(rackViewAddress(view));
 
-    auto nextTick = Clock::now() + kControlPeriod;
-    for (;;) {
-        if (closeRequested) {
-            const auto error = stopAndSaveLastRack(rack, path);
-            if (!error) {
-                break;
-            }
+    runRackViewLoop(view, rack, [&] {
+        const auto error = stopAndSaveLastRack(rack, path);
+        if (error) {
             // As with the window, a failed save leaves the rack open and stopped.
             std::cerr << kSaveFailedCaption << ": " << *error << "\n";
-            closeRequested = false;
         }
-        const auto now = Clock::now();
-        if (now >= nextTick) {
-            rack.runControlTimer();
-            nextTick = now + kControlPeriod;
-        }
-        pumpRackView(view, std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now));
-    }
+        return !error;
+    });
     destroyNativeRackView(view);
     return 0;
 }

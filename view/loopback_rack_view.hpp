@@ -5,6 +5,7 @@
 #include "view/native_rack_view.hpp"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace velkaphon::rack {
@@ -12,8 +13,16 @@ namespace velkaphon::rack {
 // The page's address, token included.
 std::string rackViewAddress(NativeViewHandle view);
 
-// UI thread: waits up to the timeout for page messages and answers every one that waits. This is
-// the stand-in's message loop; the shell runs the rack's timers beside it.
+// UI thread: waits up to the timeout for page messages and answers every one that waits; one turn
+// of the message loop below.
 void pumpRackView(NativeViewHandle view, std::chrono::milliseconds timeout);
+
+// UI thread. From here on SIGINT and SIGTERM ask the shell to close, as a window's close would.
+void catchCloseSignals();
+
+// UI thread: the shell's message loop. Answers the page and runs the rack's control timer every
+// 50 ms until a close is asked for and `close` agrees; when it answers false the loop goes on.
+void runRackViewLoop(NativeViewHandle view, RackApplication& rack,
+                     const std::function<bool()>& close);
 
 } // namespace velkaphon::rack

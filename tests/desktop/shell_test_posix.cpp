@@ -46,6 +46,10 @@ public:
         return {};
     }
 
+    void requestClose() { kill(pid_, SIGTERM); }
+
+    bool running() { return waitpid(pid_, nullptr, WNOHANG) == 0; }
+
     int terminate() {
         kill(pid_, SIGTERM);
         int status = 0;
@@ -66,6 +70,15 @@ protected:
         fs::create_directories(folder_);
     }
     ~Shell() override { fs::remove_all(folder_); }
+
+    // Standard error once it holds the text, or after ten seconds.
+    std::string errorsOnceHolding(const std::string& text) {
+        for (int attempt = 0; attempt < 200 && errors().find(text) == std::string::npos;
+             ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return errors();
+    }
 
     std::string errors() {
         std::ifstream file(folder_ / "shell.err");
@@ -97,6 +110,22 @@ TEST_F(Shell, AMalformedLastRackStartsACleanPatchAndSaysWhy) {
     EXPECT_EQ(
         readProjectFile(folder_ / "VELKAPHON RACK" / "last-rack.vkrack")["graph"]["nodes"].size(),
         3u);
+}
+
+TEST_F(Shell, AFailedSaveKeepsTheShellOpenAndTheNextCloseSaves) {
+    const fs::path storage = folder_ / "VELKAPHON RACK";
+    // A folder where the save writes its temporary file.
+    fs::create_directories(storage / "last-rack.vkrack.tmp");
+    ShellProgram shell(folder_);
+    ASSERT_NE(shell.address(), "");
+    shell.requestClose();
+    EXPECT_EQ(errorsOnceHolding("\n"), "Rack could not be saved: Could not create rack project.\n");
+    EXPECT_TRUE(shell.running());
+    EXPECT_FALSE(fs::exists(storage / "last-rack.vkrack"));
+
+    fs::remove(storage / "last-rack.vkrack.tmp");
+    EXPECT_EQ(shell.terminate(), 0);
+    EXPECT_EQ(readProjectFile(storage / "last-rack.vkrack")["graph"]["nodes"].size(), 3u);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // What every page test shares: a rack to talk to, a Chromium to show the page, and a place for
 // screenshots. The rack comes from startRack alone: this machine's real rack program, built by the
-// linux preset, with a per-user folder of its own. RACK_PAGE_COMMAND may name another command that
-// starts a rack and prints the page's URL (http://127.0.0.1:PORT/TOKEN/index.html) on its output.
+// linux preset, with a per-user folder of its own, or with pluginMode the rack as the plug-in in a
+// stand-in for a DAW, built beside the tests. RACK_PAGE_COMMAND (RACK_PLUGIN_PAGE_COMMAND for the
+// plug-in) may name another command that starts a rack and prints the page's URL
+// (http://127.0.0.1:PORT/TOKEN/index.html) on its output.
 
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -41,11 +43,16 @@ function startRackCommand(command) {
 }
 
 const rackProgram = path.join(repositoryRoot, 'build', 'linux', 'desktop', 'velkaphon-rack');
-const rackCommand = process.env.RACK_PAGE_COMMAND || `LOCALAPPDATA="$(mktemp -d)" exec '${rackProgram}'`;
+const pluginHostProgram = path.join(repositoryRoot, 'build', 'linux', 'tests', 'plugin', 'daw', 'velkaphon-daw-stand-in');
+
+function rackCommand(pluginMode) {
+  const given = pluginMode ? process.env.RACK_PLUGIN_PAGE_COMMAND : process.env.RACK_PAGE_COMMAND;
+  return given || `LOCALAPPDATA="$(mktemp -d)" exec '${pluginMode ? pluginHostProgram : rackProgram}'`;
+}
 
 // Starts a fresh rack with the default patch; the only place that knows which rack it is.
-export async function startRack() {
-  return startRackCommand(rackCommand);
+export async function startRack({ pluginMode = false } = {}) {
+  return startRackCommand(rackCommand(pluginMode));
 }
 
 // Sends one envelope to the rack's bridge beside the page, as the page itself does.
@@ -125,8 +132,8 @@ export async function poll(check, { timeout = 5000, interval = 50 } = {}) {
   }
 }
 
-// One Chromium for the suite and a fresh rack for every test, torn down after it.
-export function pageFixture() {
+// One Chromium for the suite and a fresh rack (startRack's options) for every test, torn down after it.
+export function pageFixture(rackOptions) {
   const fixture = {};
   before(async () => {
     fixture.browser = await launchBrowser();
@@ -135,7 +142,7 @@ export function pageFixture() {
     await fixture.browser.close();
   });
   beforeEach(async () => {
-    fixture.rack = await startRack();
+    fixture.rack = await startRack(rackOptions);
   });
   afterEach(async () => {
     await fixture.rack.close();

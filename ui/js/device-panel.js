@@ -23,9 +23,10 @@ export class DevicePanel {
     this.message = element('p', { className: 'form-error', role: 'alert', hidden: true });
     this.deviceStatus = element('dl', { className: 'device-status' });
     this.hostNote = element('p', { className: 'host-note', hidden: true }, 'Your DAW controls audio. Rack uses the DAW ports.');
+    // Hidden until the rack says it is the standalone program, so the plug-in never offers them.
     this.controls = element(
       'div',
-      { className: 'device-controls' },
+      { className: 'device-controls', hidden: true },
       element('button', { type: 'button', onclick: () => this.findDevices() }, 'Find devices'),
       labelled('Input', this.inputSelect),
       labelled('Output', this.outputSelect),
