@@ -35,12 +35,19 @@ function(velkaphon_add_library name)
     endif()
 endfunction()
 
-# The page files, copied afresh into the folder whenever the target is built.
+# The page files, copied afresh into the folder whenever one of them changes, so that a page
+# edit alone reaches every program that serves the page.
 function(velkaphon_copy_page target folder)
-    add_custom_command(TARGET ${target} POST_BUILD
+    file(GLOB_RECURSE page_files CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/ui/*")
+    set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${target}-page.stamp")
+    add_custom_command(OUTPUT "${stamp}"
         COMMAND ${CMAKE_COMMAND} -E rm -rf "${folder}"
         COMMAND ${CMAKE_COMMAND} -E copy_directory "${PROJECT_SOURCE_DIR}/ui" "${folder}"
+        COMMAND ${CMAKE_COMMAND} -E touch "${stamp}"
+        DEPENDS ${page_files}
         VERBATIM)
+    add_custom_target(${target}-page DEPENDS "${stamp}")
+    add_dependencies(${target} ${target}-page)
 endfunction()
 
 # Under Wine each process start costs about half a second, so every program is one ctest entry,
