@@ -1,5 +1,5 @@
-// The audio device panel: ports from "devices", the "start" settings, the device status, and
-// the plug-in build, where the host owns audio.
+// The standalone rack's audio device panel: ports from "devices", the "start" settings and the
+// device status. The plug-in build, where the host owns audio, is in plugin-mode.test.mjs.
 
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
