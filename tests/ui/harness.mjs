@@ -43,6 +43,12 @@ function startRackCommand(command) {
 const rackProgram = path.join(repositoryRoot, 'build', 'linux', 'desktop', 'velkaphon-rack');
 const rackCommand = process.env.RACK_PAGE_COMMAND || `LOCALAPPDATA="$(mktemp -d)" exec '${rackProgram}'`;
 
+// The project's test plug-ins as the linux preset builds them: a VST3 bundle and a CLAP file.
+export const testPlugins = {
+  vst3: path.join(repositoryRoot, 'build', 'linux', 'test-plugins', 'VelkaphonTestVst.vst3'),
+  clap: path.join(repositoryRoot, 'build', 'linux', 'tests', 'plugins', 'clap_test_plugin', 'velkaphon-clap-test.clap'),
+};
+
 // Starts a fresh rack with the default patch; the only place that knows which rack it is.
 export async function startRack() {
   return startRackCommand(rackCommand);
