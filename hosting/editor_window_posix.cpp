@@ -44,6 +44,12 @@ NativeWindowHandle createStandInWindow(const std::string& className, std::int32_
     return &window;
 }
 
+void destroyStandInWindow(NativeWindowHandle window) {
+    if (StandInWindow* record = recordOf(window)) {
+        record->alive = false;
+    }
+}
+
 const StandInWindow& standInWindow(NativeWindowHandle window) {
     return *static_cast<const StandInWindow*>(window);
 }

@@ -22,6 +22,9 @@ struct StandInWindow {
 NativeWindowHandle createStandInWindow(const std::string& className, std::int32_t clientWidth,
                                        std::int32_t clientHeight);
 
+// UI thread: the window is gone; a child can no longer be made in it, nor can it be sized.
+void destroyStandInWindow(NativeWindowHandle window);
+
 // The record of a window the stand-in made; its records last as long as the process.
 const StandInWindow& standInWindow(NativeWindowHandle window);
 

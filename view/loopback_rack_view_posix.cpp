@@ -1,5 +1,6 @@
 #include "app/project_file.hpp"
 #include "app/rack_application.hpp"
+#include "hosting/editor_window_stand_in.hpp"
 #include "view/file_dialogs.hpp"
 #include "view/loopback_rack_view.hpp"
 #include "view/page_bridge.hpp"
@@ -13,17 +14,22 @@ namespace velkaphon::rack {
 
 namespace {
 
-// No window system here: an editor "window" is a token the hosted plug-in's stand-in records.
-class TokenEditorWindows : public EditorWindowHost {
+// No window system here: the editor window is a record of the hosting stand-in, which plug-in
+// editors attach to and size as they would a real window of that class.
+class StandInEditorWindows : public EditorWindowHost {
 public:
     NativeWindowHandle replaceEditorWindow() override {
-        open_ = true;
-        return &open_;
+        destroyEditorWindow();
+        window_ = createStandInWindow("VelkaphonVstEditor", 900, 650);
+        return window_;
     }
-    void destroyEditorWindow() override { open_ = false; }
+    void destroyEditorWindow() override {
+        destroyStandInWindow(window_);
+        window_ = nullptr;
+    }
 
 private:
-    bool open_ = false;
+    NativeWindowHandle window_ = nullptr;
 };
 
 std::filesystem::path programPath() {
@@ -42,7 +48,7 @@ struct NativeRackView {
               },
               editors) {}
 
-    TokenEditorWindows editors;
+    StandInEditorWindows editors;
     PageServer server;
     PageBridge bridge;
 };

@@ -89,6 +89,15 @@ TEST_F(VstEditor, RefusalsAreReportedAndLeaveNoViewOrWindow) {
     EXPECT_EQ(plugin.probe().liveObjects.load(), objects);
 }
 
+TEST_F(VstEditor, AnEditorWindowThatIsGoneTakesNoView) {
+    auto module = preparedVstModule(vstConfiguration(Vst3TestClass::Gain));
+    destroyStandInWindow(parent);
+    std::string error;
+    EXPECT_FALSE(module->openEditor(parent, error));
+    EXPECT_EQ(error, "Could not attach plugin editor.");
+    EXPECT_EQ(standInWindow(parent).clientWidth, 10);
+}
+
 TEST_F(VstEditor, AResizeFromTheViewSizesChildAndEditorOnTheEditorThreadOnly) {
     auto module = preparedVstModule(vstConfiguration(Vst3TestClass::Gain));
     std::string error;

@@ -50,6 +50,12 @@ function rackCommand(pluginMode) {
   return given || `LOCALAPPDATA="$(mktemp -d)" exec '${pluginMode ? pluginHostProgram : rackProgram}'`;
 }
 
+// The project's test plug-ins as the linux preset builds them: a VST3 bundle and a CLAP file.
+export const testPlugins = {
+  vst3: path.join(repositoryRoot, 'build', 'linux', 'test-plugins', 'VelkaphonTestVst.vst3'),
+  clap: path.join(repositoryRoot, 'build', 'linux', 'tests', 'plugins', 'clap_test_plugin', 'velkaphon-clap-test.clap'),
+};
+
 // Starts a fresh rack with the default patch; the only place that knows which rack it is.
 export async function startRack({ pluginMode = false } = {}) {
   return startRackCommand(rackCommand(pluginMode));

@@ -58,6 +58,11 @@ function readControl(field, control) {
   }
 }
 
+// VST3 class ids are hexadecimal, so letter case does not tell them apart; CLAP ids are exact.
+function sameClass(idKey, left, right) {
+  return idKey === 'classId' ? String(left).toUpperCase() === String(right).toUpperCase() : left === right;
+}
+
 // Plug-in files list their classes through "inspect"; the user picks one of them.
 function pluginClassPicker(typeEntry, pathInput, control, initial) {
   const idKey = typeEntry.type === 'vst3' ? 'classId' : 'pluginId';
@@ -71,9 +76,9 @@ function pluginClassPicker(typeEntry, pathInput, control, initial) {
     try {
       const entries = await callRack('inspect', { path: pathInput.value });
       list.replaceChildren(
-        ...entries.map((entry) => element('option', { value: entry[idKey] || '', selected: entry[idKey] === control.value }, `${entry.name} (${entry.format})`)),
+        ...entries.map((entry) => element('option', { value: entry[idKey] || '', selected: sameClass(idKey, entry[idKey], control.value) }, `${entry.name} (${entry.format})`)),
       );
-      if (!entries.some((entry) => entry[idKey] === control.value) && entries.length > 0) {
+      if (!entries.some((entry) => sameClass(idKey, entry[idKey], control.value)) && entries.length > 0) {
         control.value = entries[0][idKey] || '';
       }
     } catch (error) {

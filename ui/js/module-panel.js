@@ -211,25 +211,36 @@ export class ModulePanel {
     const message = errorLine();
     const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message) }, 'Open plug-in editor');
     const list = element('div', { className: 'parameters' });
+    const controls = [];
     for (const parameter of this.model.nodePorts(node.id).parameters) {
-      const readout = element('output', {}, formatNumber(Number(parameter.value), 3));
-      const slider = element('input', {
-        type: 'range', min: 0, max: 1, step: 0.001, value: Number(parameter.value) || 0, disabled: parameter.readOnly === true,
+      // shown: the value the control holds, whoever put it there.
+      const control = { id: parameter.id, shown: Number(parameter.value) };
+      const readout = element('output', {}, formatNumber(control.shown, 3));
+      control.readout = readout;
+      control.slider = element('input', {
+        type: 'range', min: 0, max: 1, step: 0.001, value: control.shown || 0, disabled: parameter.readOnly === true,
         'data-key': `parameter-${parameter.id}`, 'aria-label': parameter.name || `Parameter ${parameter.id}`,
         oninput: (event) => {
-          readout.textContent = formatNumber(Number(event.target.value), 3);
-          this.attempt(() => this.model.setParameter(node.id, parameter.id, Number(event.target.value)), message);
+          control.shown = Number(event.target.value);
+          readout.textContent = formatNumber(control.shown, 3);
+          this.attempt(() => this.model.setParameter(node.id, parameter.id, control.shown), message);
         },
       });
-      this.updaters.push(() => {
-        const live = this.model.liveParameters(node.id).find((entry) => entry.id === parameter.id);
-        if (live && document.activeElement !== slider) {
-          slider.value = live.value;
-          readout.textContent = formatNumber(Number(live.value), 3);
-        }
-      });
-      list.append(element('div', { className: 'parameter' }, element('span', {}, `${parameter.name || parameter.id}${parameter.unit ? ` (${parameter.unit})` : ''}`), slider, readout));
+      controls.push(control);
+      list.append(element('div', { className: 'parameter' }, element('span', {}, `${parameter.name || parameter.id}${parameter.unit ? ` (${parameter.unit})` : ''}`), control.slider, readout));
     }
+    // A plug-in may have thousands of parameters: one lookup table per status, and only the
+    // controls whose value moved are touched.
+    this.updaters.push(() => {
+      const live = new Map(this.model.liveParameters(node.id).map((entry) => [entry.id, Number(entry.value)]));
+      for (const control of controls) {
+        const value = live.get(control.id);
+        if (value === undefined || value === control.shown || document.activeElement === control.slider) continue;
+        control.slider.value = value;
+        control.readout.textContent = formatNumber(value, 3);
+        control.shown = value;
+      }
+    });
     if (list.childElementCount === 0) list.append(element('p', { className: 'empty' }, 'This plug-in shows no parameters.'));
     return section('Plug-in', editorButton, message, list);
   }
