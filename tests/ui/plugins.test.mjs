@@ -185,7 +185,7 @@ describe('hosted plug-ins', () => {
     assert.equal(await gain.inputValue(), '0.25');
   });
 
-  it('moves a CLAP parameter by its own id and the rack reports it', async () => {
+  it('sets a CLAP parameter by its own id in its own units, and the rack reports it', async () => {
     await addPlugins(fixture.rack, [{ id: 'level', type: 'clap', configuration: { path: testPlugins.clap, pluginId: 'velkaphon.test.gain' } }]);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     await selectModule(page, 'level');
@@ -193,11 +193,21 @@ describe('hosted plug-ins', () => {
     assert.deepEqual(await section.locator('.parameter > span').allTextContents(), ['Gain']);
     assert.deepEqual(await section.locator('.parameter output').allTextContents(), ['1.000']);
 
+    // The test gain runs 0..2 in its own units: the page passes a typed value as it stands.
     const requests = recordRequests(page);
-    await section.getByLabel('Gain').focus();
-    await page.keyboard.press('Home');
+    const gain = section.getByLabel('Gain');
+    await gain.fill('1.75');
+    await gain.press('Enter');
+    await poll(async () => (await liveValue(fixture.rack, 'level', 100)) === 1.75);
+    await gain.fill('');
+    await gain.press('Tab');
+    await gain.fill('0');
+    await gain.press('Enter');
     await poll(async () => (await liveValue(fixture.rack, 'level', 100)) === 0);
-    assert.deepEqual(requests.filter((request) => request.method === 'parameter').map((request) => request.params), [{ node: 'level', parameter: 100, value: 0 }]);
+    assert.deepEqual(requests.filter((request) => request.method === 'parameter').map((request) => request.params), [
+      { node: 'level', parameter: 100, value: 1.75 },
+      { node: 'level', parameter: 100, value: 0 },
+    ]);
     await section.locator('.parameter output', { hasText: '0.000' }).waitFor();
   });
 

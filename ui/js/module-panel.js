@@ -217,14 +217,19 @@ export class ModulePanel {
       const control = { id: parameter.id, shown: Number(parameter.value) };
       const readout = element('output', {}, formatNumber(control.shown, 3));
       control.readout = readout;
+      const send = (event) => {
+        const value = Number(event.target.value);
+        if (event.target.value === '' || !Number.isFinite(value)) return;
+        control.shown = value;
+        readout.textContent = formatNumber(control.shown, 3);
+        this.attempt(() => this.model.setParameter(node.id, parameter.id, control.shown), message);
+      };
+      // VST3 values are normalized; a CLAP value lies in the plug-in's own range, which the rack
+      // does not report, so it is typed.
+      const shape = node.type === 'clap' ? { type: 'number', step: 'any', onchange: send } : { type: 'range', min: 0, max: 1, step: 0.001, oninput: send };
       control.slider = element('input', {
-        type: 'range', min: 0, max: 1, step: 0.001, value: control.shown || 0, disabled: parameter.readOnly === true,
+        ...shape, value: control.shown || 0, disabled: parameter.readOnly === true,
         'data-key': `parameter-${parameter.id}`, 'aria-label': parameter.name || `Parameter ${parameter.id}`,
-        oninput: (event) => {
-          control.shown = Number(event.target.value);
-          readout.textContent = formatNumber(control.shown, 3);
-          this.attempt(() => this.model.setParameter(node.id, parameter.id, control.shown), message);
-        },
       });
       controls.push(control);
       list.append(element('div', { className: 'parameter' }, element('span', {}, `${parameter.name || parameter.id}${parameter.unit ? ` (${parameter.unit})` : ''}`), control.slider, readout));
