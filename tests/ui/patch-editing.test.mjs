@@ -6,6 +6,15 @@ import { describe, it } from 'node:test';
 import { callBridge, pageFixture, openRackPage, poll, recordRequests, screenshotPath } from './harness.mjs';
 import { dragBetween, jack, moduleBox, portLabels } from './page-helpers.mjs';
 
+// Answers every request for the method as the rack answers a refusal; the rest reach the rack.
+function refuse(page, method, error) {
+  return page.route('**/bridge', (route) => {
+    const request = JSON.parse(route.request().postData());
+    if (request.method !== method) return route.continue();
+    return route.fulfill({ status: 200, contentType: 'application/json', body: JSON.stringify({ id: request.id, ok: false, error }) });
+  });
+}
+
 describe('patch editing', () => {
   const fixture = pageFixture();
 
@@ -128,5 +137,42 @@ describe('patch editing', () => {
     await poll(async () => (await page.locator('svg.patch g.cable').count()) === 1);
     const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.graph.cables, [{ from: 'input', output: 'out', to: 'faders', input: 'in0' }]);
+  });
+
+  it('puts a moved module back where the rack keeps it when "layout" is refused, and says so beside it', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await refuse(page, 'layout', 'Invalid rack layout.');
+    const title = moduleBox(page, 'faders').locator('text.title');
+    const start = await title.boundingBox();
+    const drop = { x: start.x + 105, y: start.y + 155 };
+    await page.mouse.move(start.x + 5, start.y + 5);
+    await page.mouse.down();
+    await page.mouse.move(drop.x, drop.y, { steps: 8 });
+    await page.mouse.up();
+
+    const notice = page.locator('#edit-notice');
+    await notice.waitFor({ state: 'visible' });
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Invalid rack layout.');
+    const box = await notice.boundingBox();
+    assert.ok(Math.abs(box.x - drop.x) < 80 && Math.abs(box.y - drop.y) < 80, 'the message sits where the module was dropped');
+    await poll(async () => (await moduleBox(page, 'faders').getAttribute('transform')) === 'translate(380,60)');
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.layout.faders, { x: 380, y: 60 });
+  });
+
+  it('shows a refused cable removal beside the cable and keeps the cable', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await refuse(page, 'graph', 'Stop recording before changing cables or modules.');
+    const wire = await page.locator('svg.patch g.cable[aria-label="faders out0 to output in"] path.hit').boundingBox();
+    const middle = { x: wire.x + wire.width / 2, y: wire.y + wire.height / 2 };
+    await page.mouse.click(middle.x, middle.y);
+    await page.keyboard.press('Delete');
+
+    const notice = page.locator('#edit-notice');
+    await notice.waitFor({ state: 'visible' });
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Stop recording before changing cables or modules.');
+    const box = await notice.boundingBox();
+    assert.ok(Math.abs(box.x - middle.x) < 80 && Math.abs(box.y - middle.y) < 80, 'the message sits beside the cable');
+    assert.equal(await page.locator('svg.patch g.cable').count(), 2);
+    assert.equal((await callBridge(fixture.rack, 'state')).project.graph.cables.length, 2);
   });
 });

@@ -41,7 +41,7 @@ view.addEventListener('moved', (event) => {
 function deleteSelection() {
   const selection = view.selection;
   if (!selection) return;
-  const at = selection.kind === 'module' ? model.position(selection.id) : null;
+  const at = selection.kind === 'module' ? model.position(selection.id) : view.cableMiddle(selection.type, selection.cable);
   if (selection.kind === 'module') {
     attemptEdit(() => model.removeModules([selection.id]), at);
   } else if (selection.type === 'audio') {
