@@ -120,7 +120,7 @@ export class ModulePanel {
         onchange: () => this.model.settleParameters().catch(() => {}),
       });
       const mute = element('input', {
-        type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`,
+        type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`, 'aria-label': `Strip ${strip + 1} mute`,
         onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0).then(() => this.model.settleParameters().catch(() => {})),
       });
       list.append(
