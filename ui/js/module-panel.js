@@ -285,9 +285,9 @@ export class ModulePanel {
     if (!typeEntry) return section('Configuration', element('pre', {}, JSON.stringify(node.configuration, null, 2)));
     const form = configurationForm(typeEntry, node.configuration || {});
     const message = errorLine();
-    const apply = (event) => {
+    const apply = async (event) => {
       event.preventDefault();
-      const configuration = form.read(message);
+      const configuration = await form.read(message);
       if (!configuration) return;
       this.attempt(() => this.model.setConfiguration(node.id, configuration), message);
     };
