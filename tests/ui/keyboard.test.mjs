@@ -82,6 +82,19 @@ describe('keyboard', () => {
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, [{ from: 'faders', output: 'out0', to: 'output', input: 'in' }]);
   });
 
+  it('opens the controls of the focused module with Enter, past the modules after it', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await page.locator('#module-section summary').click();
+    await tabTo(page, 'module:faders');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Strip 1 gain');
+    await page.locator('#module-panel h3', { hasText: 'faders' }).waitFor();
+    await page.keyboard.press('Home');
+    await poll(() => requests.some((request) => request.method === 'parameter'));
+    assert.deepEqual(requests.find((request) => request.method === 'parameter').params, { node: 'faders', parameter: 0, value: -80 });
+  });
+
   it('toggles play with space, but not while typing in a field', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);

@@ -13,7 +13,7 @@ const notice = document.getElementById('edit-notice');
 const view = new PatchView(model, document.getElementById('patch-scroller'), notice);
 const transport = new TransportBar(document.getElementById('transport'), model);
 const reportError = (text) => view.showNotice(text, null);
-new ModulePanel(document.getElementById('module-panel'), model, view, reportError);
+const modulePanel = new ModulePanel(document.getElementById('module-panel'), model, view, reportError);
 addModulePanel(document.getElementById('add-module'), model, view);
 new DevicePanel(document.getElementById('device-panel'), model);
 projectPanel(document.getElementById('project-panel'), model);
@@ -33,6 +33,8 @@ view.addEventListener('wire', (event) => {
   const wire = event.detail;
   attemptEdit(() => (wire.kind === 'audio' ? model.connect(wire.from, wire.output, wire.to, wire.input) : model.connectEvents(wire.from, wire.to)), wire.at);
 });
+
+view.addEventListener('open', () => modulePanel.focusControls());
 
 view.addEventListener('moved', (event) => {
   attemptEdit(() => model.saveLayout(), model.position(event.detail.id));

@@ -42,6 +42,14 @@ export class ModulePanel {
     this.update();
   }
 
+  // Moves the keyboard to the first control of the selected module, opening the panel if needed.
+  focusControls() {
+    const section = this.container.closest('details');
+    if (section) section.open = true;
+    const first = this.container.querySelector('button:enabled, input:enabled, select:enabled');
+    if (first) first.focus();
+  }
+
   update() {
     for (const updater of this.updaters) updater();
   }

@@ -36,6 +36,7 @@ export class PatchView extends EventTarget {
     this.svg.addEventListener('pointerup', (event) => this.onPointerUp(event));
     this.svg.addEventListener('pointercancel', () => this.cancelGesture());
     this.svg.addEventListener('focusin', (event) => this.onFocus(event));
+    this.svg.addEventListener('keydown', (event) => this.onKeyDown(event));
     this.scroller.addEventListener('wheel', (event) => this.onWheel(event), { passive: false });
   }
 
@@ -269,6 +270,15 @@ export class PatchView extends EventTarget {
     if (group && !(this.selection && this.selection.kind === 'module' && this.selection.id === group.dataset.node)) {
       this.select({ kind: 'module', id: group.dataset.node });
     }
+  }
+
+  // Enter on a module box opens its controls: Tab alone would select every module it passes on
+  // the way to the panel.
+  onKeyDown(event) {
+    const group = event.key === 'Enter' && event.target.closest ? event.target.closest('g.module') : null;
+    if (!group) return;
+    event.preventDefault();
+    this.dispatchEvent(new CustomEvent('open', { detail: { id: group.dataset.node } }));
   }
 
   focusModule(id) {
