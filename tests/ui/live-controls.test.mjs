@@ -178,5 +178,10 @@ describe('live controls', () => {
     await page.getByRole('button', { name: 'Record', exact: true }).click();
     await line.filter({ hasText: 'Add a Recorder and choose an output file first.' }).waitFor();
     assert.ok((await line.textContent()).includes(rackError), 'the rack\'s error is still shown');
+
+    const shown = await line.locator('span').first().elementHandle();
+    const requests = recordRequests(page);
+    await poll(() => requests.filter((request) => request.method === 'status').length >= 3);
+    assert.equal(await shown.evaluate((span) => span.isConnected), true, 'the alert is not written again at every poll');
   });
 });

@@ -73,7 +73,9 @@ export class TransportBar {
     // A refused button press does not hide what the rack itself reports, nor the other way round.
     const rackError = typeof status.error === 'string' ? status.error : '';
     const lines = [...new Set([this.actionError, rackError])].filter((line) => line !== '');
-    this.error.replaceChildren(...lines.map((line) => element('span', {}, line)));
+    // Rewritten only when it changes, so an alert is not announced again at every poll.
+    const shown = [...this.error.children].map((line) => line.textContent);
+    if (shown.join('\n') !== lines.join('\n')) this.error.replaceChildren(...lines.map((line) => element('span', {}, line)));
     this.error.hidden = lines.length === 0;
   }
 }
