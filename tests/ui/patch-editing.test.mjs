@@ -3,7 +3,8 @@
 
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
-import { callBridge, pageFixture, openRackPage, poll, recordRequests, screenshotPath } from './harness.mjs';
+import path from 'node:path';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, screenshotPath } from './harness.mjs';
 import { dragBetween, jack, moduleBox, portLabels } from './page-helpers.mjs';
 
 // Answers every request for the method as the rack answers a refusal; the rest reach the rack.
@@ -76,6 +77,25 @@ describe('patch editing', () => {
     const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.graph.cables.at(-1), { from: 'input', output: 'out', to: 'split', input: 'in' });
     assert.equal(await page.locator('svg.patch g.cable[aria-label="input out to split in"]').count(), 1);
+  });
+
+  it('connects an event cable by dragging between event jacks and draws it apart from the audio cables', async () => {
+    const song = await makeWav(path.join(scratchFolder(), 'song.wav'), 0.5);
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'deck', type: 'player', configuration: { path: song } }, { id: 'take', type: 'recorder', configuration: {} });
+    await callBridge(fixture.rack, 'graph', graph);
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, deck: { x: 45, y: 300 }, take: { x: 400, y: 300 } });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await dragBetween(page, jack(page, 'take', 'event-input'), jack(page, 'deck', 'event-output'));
+    await page.locator('svg.patch g.cable.event').waitFor();
+
+    const edits = requests.filter((request) => request.method === 'graph');
+    assert.equal(edits.length, 1);
+    assert.deepEqual(edits[0].params.eventCables, [{ from: 'deck', to: 'take' }]);
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.eventCables, [{ from: 'deck', to: 'take' }]);
+    assert.equal(await page.locator('svg.patch g.cable.event').getAttribute('aria-label'), 'events deck to take');
+    assert.equal(await page.locator('svg.patch g.cable.audio').count(), 2);
   });
 
   it('shows a refused edit beside the drop with the rack\'s words and keeps the patch as reported', async () => {
