@@ -9,12 +9,12 @@ import { isFaderBank, isHosted, moduleType, typeLabel } from './module-types.js'
 import { meterFraction } from './patch-geometry.js';
 
 export class ModulePanel {
-  constructor(container, model, view, reportError) {
+  constructor(container, model, view) {
     this.container = container;
     this.model = model;
     this.view = view;
-    this.reportError = reportError;
     this.updaters = [];
+    this.refusal = null;
     this.playStarted = new Map();
     view.addEventListener('select', () => this.render());
     model.addEventListener('patch', () => this.render());
@@ -39,6 +39,7 @@ export class ModulePanel {
       const again = this.container.querySelector(`[data-key="${CSS.escape(focusedKey)}"]`);
       if (again) again.focus();
     }
+    this.showRefusal();
     this.update();
   }
 
@@ -54,24 +55,32 @@ export class ModulePanel {
     for (const updater of this.updaters) updater();
   }
 
-  // Runs an edit and shows a refusal beside the control that asked for it.
+  // Runs an edit and shows a refusal beside the control that asked for it. A refused edit
+  // re-reads "state", which draws the panel anew, so the refusal is kept by the name of its
+  // message line and shown again in every drawing for the same selection.
   async attempt(action, messageElement) {
-    if (messageElement) messageElement.hidden = true;
+    this.refusal = null;
+    this.showRefusal();
     try {
       await action();
     } catch (error) {
-      if (messageElement) {
-        messageElement.textContent = error.message;
-        messageElement.hidden = false;
-      } else {
-        this.reportError(error.message);
-      }
+      this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text: error.message };
+      this.showRefusal();
+    }
+  }
+
+  showRefusal() {
+    const refusal = this.refusal && this.refusal.selection === this.view.selection ? this.refusal : null;
+    for (const line of this.container.querySelectorAll('[data-message]')) {
+      const shown = refusal !== null && line.dataset.message === refusal.line;
+      if (shown) line.textContent = refusal.text;
+      line.hidden = !shown;
     }
   }
 
   cableContent(selection) {
     const { cable, type } = selection;
-    const message = errorLine();
+    const message = errorLine('cable');
     const text = type === 'audio' ? `${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}` : `Events ${cable.from} → ${cable.to}`;
     const disconnect = () => (type === 'audio' ? this.model.disconnect(cable) : this.model.disconnectEvents(cable));
     return [
@@ -83,7 +92,7 @@ export class ModulePanel {
   }
 
   moduleContent(node) {
-    const message = errorLine();
+    const message = errorLine('module');
     const remove = element('button', { type: 'button', className: 'danger', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
@@ -117,7 +126,7 @@ export class ModulePanel {
       const muted = Array.isArray(configuration.mutes) && configuration.mutes[strip] === true;
       const channels = Array.isArray(configuration.channels) && configuration.channels.length > 0 ? configuration.channels[strip] : 2;
       const readout = element('output', { className: 'gain-readout' }, `${formatNumber(gain)} dB`);
-      const message = errorLine();
+      const message = errorLine(`strip-${strip}`);
       const send = (index, value) => this.attempt(() => this.model.setParameter(node.id, index, value), message);
       const slider = element('input', {
         type: 'range', min: -80, max: 12, step: 0.5, value: gain, 'data-key': `gain-${strip}`, 'aria-label': `Strip ${strip + 1} gain`,
@@ -216,7 +225,7 @@ export class ModulePanel {
   // --- hosted plug-ins ---------------------------------------------------------------------
 
   pluginView(node) {
-    const message = errorLine();
+    const message = errorLine('plugin');
     const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message) }, 'Open plug-in editor');
     const list = element('div', { className: 'parameters' });
     for (const parameter of this.model.nodePorts(node.id).parameters) {
@@ -246,7 +255,7 @@ export class ModulePanel {
 
   connections(node) {
     const model = this.model;
-    const message = errorLine();
+    const message = errorLine('connections');
     const list = element('ul', { className: 'connections' });
     const item = (text, action) =>
       element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message) }, 'Disconnect'));
@@ -292,7 +301,7 @@ export class ModulePanel {
     const typeEntry = moduleType(node.type);
     if (!typeEntry) return section('Configuration', element('pre', {}, JSON.stringify(node.configuration, null, 2)));
     const form = configurationForm(typeEntry, node.configuration || {});
-    const message = errorLine();
+    const message = errorLine('configuration');
     const apply = async (event) => {
       event.preventDefault();
       const configuration = await form.read(message);
@@ -307,8 +316,9 @@ function section(title, ...children) {
   return element('section', { className: 'panel-section' }, element('h4', {}, title), ...children);
 }
 
-function errorLine() {
-  return element('p', { className: 'form-error', role: 'alert', hidden: true });
+// name: which edit of the panel the line answers for, unique within one drawing of the panel.
+function errorLine(name) {
+  return element('p', { className: 'form-error', role: 'alert', hidden: true, 'data-message': name });
 }
 
 function clock(seconds) {
