@@ -95,6 +95,31 @@ describe('keyboard', () => {
     assert.deepEqual(requests.find((request) => request.method === 'parameter').params, { node: 'faders', parameter: 0, value: -80 });
   });
 
+  it('keeps the keyboard on the control that made an edit when the panel is drawn again', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const focusedControl = () => page.evaluate(() => {
+      const active = document.activeElement;
+      return active.labels && active.labels.length > 0 ? `${active.labels[0].textContent}=${active.value}` : active.textContent;
+    });
+    const edited = () => page.waitForResponse((response) => JSON.parse(response.request().postData()).method === 'graph');
+    await tabTo(page, 'module:faders');
+    await page.keyboard.press('Enter');
+    await tabTo(page, 'button:Apply configuration');
+    let answered = edited();
+    await page.keyboard.press('Enter');
+    await answered;
+    await poll(async () => (await page.locator('#module-panel h3').count()) === 1);
+    assert.equal(await focusedControl(), 'Apply configuration');
+
+    await page.locator('#module-panel').getByLabel('Strips').focus();
+    await page.keyboard.press('ArrowUp');
+    answered = edited();
+    await page.keyboard.press('Enter');
+    await answered;
+    await page.locator('#module-panel').getByLabel('Strip 2 gain').waitFor();
+    assert.equal(await focusedControl(), 'Strips=2');
+  });
+
   it('toggles play with space, but not while typing in a field', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);

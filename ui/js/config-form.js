@@ -94,11 +94,14 @@ export function configurationForm(typeEntry, configuration = {}) {
       const pickers = [{ method: field.picker }];
       if (field.folderPicker) pickers.push({ method: field.folderPicker, label: 'Bundle folder…' });
       pathWidget = pathField(field.label, pickers, configuration[field.key] ?? '');
+      pathWidget.input.dataset.key = `field-${field.key}`;
       container.append(pathWidget.element);
       controls.push({ field, control: pathWidget.input, widget: pathWidget });
       continue;
     }
     const control = fieldControl(field, configuration[field.key]);
+    // A panel drawn again puts the keyboard back on the control of the same key.
+    control.dataset.key = `field-${field.key}`;
     controls.push({ field, control });
     container.append(labelled(field.label, control));
   }

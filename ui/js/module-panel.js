@@ -86,14 +86,14 @@ export class ModulePanel {
     return [
       element('h3', {}, type === 'audio' ? 'Audio cable' : 'Event cable'),
       element('p', { className: 'cable-name' }, text),
-      element('button', { type: 'button', className: 'danger', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
+      element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
       message,
     ];
   }
 
   moduleContent(node) {
     const message = errorLine('module');
-    const remove = element('button', { type: 'button', className: 'danger', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
+    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
     if (node.type === 'player') parts.push(this.playerView(node));
@@ -283,13 +283,13 @@ export class ModulePanel {
         return destination ? model.connect(node.id, source.value, destination.node, destination.port.id) : Promise.resolve();
       };
       parts.push(element('div', { className: 'connect-row' }, labelled('From output', source), labelled('To input', target),
-        element('button', { type: 'button', onclick: () => this.attempt(connect, message) }, 'Connect')));
+        element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message) }, 'Connect')));
     }
     if (model.hasEventOutput(node.id)) {
       const receivers = model.graph.nodes.filter((other) => model.hasEventInput(other.id));
       const target = element('select', { 'data-key': 'events-to' }, receivers.map((other) => element('option', { value: other.id }, other.id)));
       parts.push(element('div', { className: 'connect-row' }, labelled('Send events to', target),
-        element('button', { type: 'button', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));
+        element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));
     }
     parts.push(message);
     return section('Connections', ...parts);
@@ -308,7 +308,7 @@ export class ModulePanel {
       if (!configuration) return;
       this.attempt(() => this.model.setConfiguration(node.id, configuration), message);
     };
-    return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit' }, 'Apply configuration'), message));
+    return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit', 'data-key': 'apply' }, 'Apply configuration'), message));
   }
 }
 
