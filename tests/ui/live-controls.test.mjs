@@ -128,6 +128,20 @@ describe('live controls', () => {
     assert.ok(status.peaks[index] > 0, 'the rack reports a level for the player');
   });
 
+  it('shows the rack\'s sample rate, latency and callback count from the status', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await startSimulatedAudio(page);
+    const readout = (name) => page.locator(`[data-readout="${name}"]`).textContent();
+    const shown = await poll(async () => {
+      const count = parseInt(await readout('callbacks'), 10);
+      return count > 0 ? count : null;
+    });
+    const status = await callBridge(fixture.rack, 'status');
+    assert.ok(shown <= status.callbacks, `${shown} callbacks shown, ${status.callbacks} counted`);
+    assert.equal(await readout('rate'), `${status.sampleRate} Hz`);
+    assert.equal(await readout('latency'), `Latency ${status.latencyFrames} frames (${((status.latencyFrames * 1000) / status.sampleRate).toFixed(1)} ms)`);
+  });
+
   it('sends play, stop and record, and shows a refused record in the rack\'s words', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
