@@ -49,17 +49,56 @@ describe('files and projects', () => {
     assert.ok(lit > 1000, 'the waveform is drawn');
   });
 
-  it('shows a refused file choice under its field and adds nothing', async () => {
+  it('shows a refused file choice under its field, also when the typed path is added, and adds nothing', async () => {
     fs.writeFileSync(path.join(folder, 'notes.txt'), 'not audio');
+    fs.writeFileSync(path.join(folder, 'notes.wav'), 'not audio');
     const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
     await chooseType(page, 'player');
     const form = page.locator('form.add-module');
+    const refusal = form.locator('.path-field .form-error', { hasText: 'Choose a file with the .wav extension.' });
     await form.getByLabel('WAV file').fill(path.join(folder, 'notes.txt'));
     await form.getByRole('button', { name: 'Use path' }).click();
-    await form.locator('.form-error', { hasText: 'Choose a file with the .wav extension.' }).waitFor();
+    await refusal.waitFor();
+
+    const checked = page.waitForResponse((response) => response.url().endsWith('/bridge') && JSON.parse(response.request().postData()).method === 'pickAudio');
+    await form.getByRole('button', { name: 'Add module' }).click();
+    await checked;
+    await refusal.waitFor();
+    assert.deepEqual(requests.map((request) => request.method).filter((method) => method !== 'status'), ['pickAudio', 'pickAudio']);
+
+    // A file the picker takes is still the rack's to read.
+    await form.getByLabel('WAV file').fill(path.join(folder, 'notes.wav'));
     await form.getByRole('button', { name: 'Add module' }).click();
     await form.locator('.form-error', { hasText: /Cannot open WAV file|Only RIFF WAV supported/ }).waitFor();
+    assert.equal(requests.filter((request) => request.method === 'graph').length, 1);
     assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes.length, 3);
+  });
+
+  it('adds a recorder with a typed destination only as "pickRecording" answers it, and keeps it on later edits', async () => {
+    await makeWav(path.join(folder, 'take.wav'), 0.1);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await chooseType(page, 'recorder');
+    const form = page.locator('form.add-module');
+    await form.getByLabel('Recording destination').fill(path.join(folder, 'take.wav'));
+    await form.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'recorder1').waitFor();
+
+    const methods = requests.map((request) => request.method).filter((method) => ['pickRecording', 'graph'].includes(method));
+    assert.deepEqual(methods, ['pickRecording', 'graph']);
+    assert.deepEqual(requests.find((request) => request.method === 'pickRecording').params, { current: path.join(folder, 'take.wav') });
+    const take = path.join(folder, 'take-take1.wav');
+    assert.equal(requests.find((request) => request.method === 'graph').params.nodes.at(-1).configuration.path, take);
+
+    const panel = page.locator('#module-panel');
+    await panel.locator('.file', { hasText: 'take-take1.wav' }).waitFor();
+    await panel.getByLabel('Channels').fill('1');
+    await panel.getByRole('button', { name: 'Apply configuration' }).click();
+    await poll(() => requests.filter((request) => request.method === 'graph').length === 2);
+    const edit = requests.filter((request) => request.method === 'graph')[1].params.nodes.at(-1).configuration;
+    assert.deepEqual([edit.channels, edit.path], [1, take]);
+    assert.equal(requests.filter((request) => request.method === 'pickRecording').length, 1, 'an unchanged destination is not asked again');
   });
 
   it('gives a recorder a new take name when its destination exists', async () => {

@@ -1,10 +1,10 @@
-// The page by keyboard: every control is a tab stop with a visible focus, Delete removes the
-// selection and space toggles play.
+// The page by keyboard and from a stage: every control is a tab stop with a visible focus at any
+// zoom, Delete removes the selection, space toggles play, and no text is too small to read.
 
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
-import { callBridge, pageFixture, openRackPage, poll, recordRequests } from './harness.mjs';
-import { moduleBox } from './page-helpers.mjs';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder } from './harness.mjs';
+import { countColour, moduleBox } from './page-helpers.mjs';
 
 const focusColour = 'rgb(255, 212, 59)';
 
@@ -82,6 +82,44 @@ describe('keyboard', () => {
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, [{ from: 'faders', output: 'out0', to: 'output', input: 'in' }]);
   });
 
+  it('opens the controls of the focused module with Enter, past the modules after it', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await page.locator('#module-section summary').click();
+    await tabTo(page, 'module:faders');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Strip 1 gain');
+    await page.locator('#module-panel h3', { hasText: 'faders' }).waitFor();
+    await page.keyboard.press('Home');
+    await poll(() => requests.some((request) => request.method === 'parameter'));
+    assert.deepEqual(requests.find((request) => request.method === 'parameter').params, { node: 'faders', parameter: 0, value: -80 });
+  });
+
+  it('keeps the keyboard on the control that made an edit when the panel is drawn again', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const focusedControl = () => page.evaluate(() => {
+      const active = document.activeElement;
+      return active.labels && active.labels.length > 0 ? `${active.labels[0].textContent}=${active.value}` : active.textContent;
+    });
+    const edited = () => page.waitForResponse((response) => JSON.parse(response.request().postData()).method === 'graph');
+    await tabTo(page, 'module:faders');
+    await page.keyboard.press('Enter');
+    await tabTo(page, 'button:Apply configuration');
+    let answered = edited();
+    await page.keyboard.press('Enter');
+    await answered;
+    await poll(async () => (await page.locator('#module-panel h3').count()) === 1);
+    assert.equal(await focusedControl(), 'Apply configuration');
+
+    await page.locator('#module-panel').getByLabel('Strips').focus();
+    await page.keyboard.press('ArrowUp');
+    answered = edited();
+    await page.keyboard.press('Enter');
+    await answered;
+    await page.locator('#module-panel').getByLabel('Strip 2 gain').waitFor();
+    assert.equal(await focusedControl(), 'Strips=2');
+  });
+
   it('toggles play with space, but not while typing in a field', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
@@ -97,5 +135,46 @@ describe('keyboard', () => {
     assert.equal(await page.getByLabel('Name', { exact: true }).inputValue(), 'a b');
     assert.deepEqual(requests.filter((request) => request.method === 'play').map((request) => request.params), [{ playing: true }, { playing: false }]);
     assert.equal(await moduleBox(page, 'faders').count(), 1);
+  });
+
+  it('draws a focused module with a full-width ring also when a large patch is zoomed to fit', async () => {
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 6000, y: 3000 } });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await page.getByRole('button', { name: 'Fit' }).click();
+    assert.ok(parseInt(await page.locator('#zoom-level').textContent(), 10) < 20, 'the patch is drawn small');
+    await tabTo(page, 'module:faders');
+    const box = await moduleBox(page, 'faders').locator('rect.body').boundingBox();
+    const clip = { x: box.x - 4, y: box.y - 4, width: box.width + 8, height: box.height + 8 };
+    const ring = await countColour(page, clip, [255, 212, 59]);
+    // At the least one solid pixel all round the box; a ring that shrinks with the zoom has none.
+    assert.ok(ring >= 2 * (box.width + box.height), `${ring} focus pixels around a ${box.width.toFixed(0)} x ${box.height.toFixed(0)} box`);
+  });
+
+  it('sets no text on the page smaller than 16 px, in the patch and in every module panel', async () => {
+    const folder = scratchFolder();
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'deck', type: 'player', configuration: { path: await makeWav(`${folder}/song.wav`, 0.5) } });
+    graph.nodes.push({ id: 'take', type: 'recorder', configuration: {} });
+    await callBridge(fixture.rack, 'graph', graph);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const tooSmall = () =>
+      page.evaluate(() => {
+        const found = [];
+        const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+        for (let text = walker.nextNode(); text; text = walker.nextNode()) {
+          const element = text.parentElement;
+          if (text.textContent.trim() === '' || element.getClientRects().length === 0) continue;
+          const size = parseFloat(getComputedStyle(element).fontSize);
+          if (size < 16) found.push(`${element.getAttribute('class') || element.tagName}: "${text.textContent.trim().slice(0, 24)}" ${size}px`);
+        }
+        return [...new Set(found)];
+      });
+    const small = await tooSmall();
+    for (const id of ['faders', 'deck', 'take']) {
+      await moduleBox(page, id).locator('text.title').click();
+      await page.locator('#module-panel h3', { hasText: id }).waitFor();
+      small.push(...(await tooSmall()));
+    }
+    assert.deepEqual([...new Set(small)], []);
   });
 });

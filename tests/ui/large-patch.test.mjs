@@ -37,7 +37,7 @@ describe('large patch', () => {
     await rack.close();
   });
 
-  it('draws 128 modules and 4096 cables, zooms to fit, and still polls and edits', async () => {
+  it('draws 128 modules and 4096 cables, zooms to fit, and still polls, moves and edits', async () => {
     const { graph, layout } = largePatch();
     assert.equal(graph.cables.length, 4096);
     await callBridge(rack, 'graph', graph);
@@ -69,6 +69,17 @@ describe('large patch', () => {
     const saved = await poll(() => requests.find((request) => request.method === 'layout'));
     assert.equal(Object.keys(saved.params).length, 128);
     assert.ok(saved.params.mix127.x > layout.mix127.x);
+
+    // A patch edit at the limits: one cable less, as one "graph" command.
+    const wire = page.locator('svg.patch g.cable[aria-label="mix126 out to mix127 in0"] path.hit');
+    await wire.scrollIntoViewIfNeeded();
+    const box = await wire.boundingBox();
+    await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+    await page.keyboard.press('Delete');
+    await poll(async () => (await page.locator('svg.patch g.cable').count()) === 4095, { timeout: 15000 });
+    const edit = requests.find((request) => request.method === 'graph');
+    assert.equal(edit.params.cables.length, 4095);
+    assert.equal((await callBridge(rack, 'state')).project.graph.cables.length, 4095);
     assert.deepEqual(errors, []);
   });
 });

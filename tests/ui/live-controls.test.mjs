@@ -132,6 +132,20 @@ describe('live controls', () => {
     assert.ok(status.peaks[index] > 0, 'the rack reports a level for the player');
   });
 
+  it('shows the rack\'s sample rate, latency and callback count from the status', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await startSimulatedAudio(page);
+    const readout = (name) => page.locator(`[data-readout="${name}"]`).textContent();
+    const shown = await poll(async () => {
+      const count = parseInt(await readout('callbacks'), 10);
+      return count > 0 ? count : null;
+    });
+    const status = await callBridge(fixture.rack, 'status');
+    assert.ok(shown <= status.callbacks, `${shown} callbacks shown, ${status.callbacks} counted`);
+    assert.equal(await readout('rate'), `${status.sampleRate} Hz`);
+    assert.equal(await readout('latency'), `Latency ${status.latencyFrames} frames (${((status.latencyFrames * 1000) / status.sampleRate).toFixed(1)} ms)`);
+  });
+
   it('sends play, stop and record, and shows a refused record in the rack\'s words', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
@@ -147,5 +161,45 @@ describe('live controls', () => {
     assert.equal((await callBridge(fixture.rack, 'status')).playing, false);
     const transport = requests.filter((request) => ['play', 'record'].includes(request.method)).map((request) => [request.method, request.params]);
     assert.deepEqual(transport, [['record', { recording: true }], ['play', { playing: true }], ['play', { playing: false }]]);
+  });
+
+  it('names each mute after its strip and sends it with that strip\'s index', async () => {
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.find((node) => node.id === 'faders').configuration = { strips: 2, channels: [2, 1] };
+    await callBridge(fixture.rack, 'graph', graph);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await selectModule(page, 'faders');
+    const requests = recordRequests(page);
+    await page.getByLabel('Strip 2 mute').check();
+    await poll(() => requests.some((request) => request.method === 'parameter'));
+    assert.deepEqual(requests.find((request) => request.method === 'parameter').params, { node: 'faders', parameter: 3, value: 1 });
+    const configuration = await poll(async () => {
+      const node = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((entry) => entry.id === 'faders');
+      return node.configuration.mutes ? node.configuration : null;
+    });
+    assert.deepEqual(configuration.mutes, [false, true]);
+    assert.equal(await page.getByLabel('Strip 1 mute').isChecked(), false);
+  });
+
+  it('keeps the rack\'s own error in view beside a refused transport command', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const devices = page.locator('#device-section');
+    await devices.getByRole('button', { name: 'Find devices' }).click();
+    await devices.getByLabel('Sample rate').selectOption('44100');
+    await devices.getByRole('button', { name: 'Start audio' }).click();
+    await devices.locator('.form-error').waitFor({ state: 'visible' });
+    const rackError = (await callBridge(fixture.rack, 'status')).error;
+    assert.match(rackError, /44100 Hz/);
+    const line = page.locator('.rack-error');
+    await line.filter({ hasText: rackError }).waitFor();
+
+    await page.getByRole('button', { name: 'Record', exact: true }).click();
+    await line.filter({ hasText: 'Add a Recorder and choose an output file first.' }).waitFor();
+    assert.ok((await line.textContent()).includes(rackError), 'the rack\'s error is still shown');
+
+    const shown = await line.locator('span').first().elementHandle();
+    const requests = recordRequests(page);
+    await poll(() => requests.filter((request) => request.method === 'status').length >= 3);
+    assert.equal(await shown.evaluate((span) => span.isConnected), true, 'the alert is not written again at every poll');
   });
 });

@@ -34,3 +34,28 @@ export async function dragModule(page, id, dx, dy) {
   await page.mouse.move(start.x + 5 + dx, start.y + 5 + dy, { steps: 5 });
   await page.mouse.up();
 }
+
+// Counts the pixels of a part of the page (a screenshot clip) that show the colour within the
+// tolerance on each channel; the PNG is decoded by the page's own image decoder.
+export async function countColour(page, clip, [red, green, blue], tolerance = 24) {
+  const png = await page.screenshot({ clip });
+  return page.evaluate(
+    async ({ data, target, tolerance: within }) => {
+      const image = new Image();
+      image.src = `data:image/png;base64,${data}`;
+      await image.decode();
+      const canvas = document.createElement('canvas');
+      canvas.width = image.width;
+      canvas.height = image.height;
+      const context = canvas.getContext('2d');
+      context.drawImage(image, 0, 0);
+      const pixels = context.getImageData(0, 0, canvas.width, canvas.height).data;
+      let count = 0;
+      for (let index = 0; index < pixels.length; index += 4) {
+        if (target.every((value, channel) => Math.abs(pixels[index + channel] - value) <= within)) count += 1;
+      }
+      return count;
+    },
+    { data: png.toString('base64'), target: [red, green, blue], tolerance },
+  );
+}

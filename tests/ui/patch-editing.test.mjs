@@ -3,8 +3,18 @@
 
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
-import { callBridge, pageFixture, openRackPage, poll, recordRequests, screenshotPath } from './harness.mjs';
+import path from 'node:path';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, screenshotPath } from './harness.mjs';
 import { dragBetween, jack, moduleBox, portLabels } from './page-helpers.mjs';
+
+// Answers every request for the method as the rack answers a refusal; the rest reach the rack.
+function refuse(page, method, error) {
+  return page.route('**/bridge', (route) => {
+    const request = JSON.parse(route.request().postData());
+    if (request.method !== method) return route.continue();
+    return route.fulfill({ status: 200, contentType: 'application/json', body: JSON.stringify({ id: request.id, ok: false, error }) });
+  });
+}
 
 describe('patch editing', () => {
   const fixture = pageFixture();
@@ -69,6 +79,25 @@ describe('patch editing', () => {
     assert.equal(await page.locator('svg.patch g.cable[aria-label="input out to split in"]').count(), 1);
   });
 
+  it('connects an event cable by dragging between event jacks and draws it apart from the audio cables', async () => {
+    const song = await makeWav(path.join(scratchFolder(), 'song.wav'), 0.5);
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'deck', type: 'player', configuration: { path: song } }, { id: 'take', type: 'recorder', configuration: {} });
+    await callBridge(fixture.rack, 'graph', graph);
+    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, deck: { x: 45, y: 300 }, take: { x: 400, y: 300 } });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    await dragBetween(page, jack(page, 'take', 'event-input'), jack(page, 'deck', 'event-output'));
+    await page.locator('svg.patch g.cable.event').waitFor();
+
+    const edits = requests.filter((request) => request.method === 'graph');
+    assert.equal(edits.length, 1);
+    assert.deepEqual(edits[0].params.eventCables, [{ from: 'deck', to: 'take' }]);
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.eventCables, [{ from: 'deck', to: 'take' }]);
+    assert.equal(await page.locator('svg.patch g.cable.event').getAttribute('aria-label'), 'events deck to take');
+    assert.equal(await page.locator('svg.patch g.cable.audio').count(), 2);
+  });
+
   it('shows a refused edit beside the drop with the rack\'s words and keeps the patch as reported', async () => {
     const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'split', type: 'breakout', configuration: { channels: 2 } });
@@ -128,5 +157,61 @@ describe('patch editing', () => {
     await poll(async () => (await page.locator('svg.patch g.cable').count()) === 1);
     const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.graph.cables, [{ from: 'input', output: 'out', to: 'faders', input: 'in0' }]);
+  });
+
+  it('puts a moved module back where the rack keeps it when "layout" is refused, and says so beside it', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await refuse(page, 'layout', 'Invalid rack layout.');
+    const title = moduleBox(page, 'faders').locator('text.title');
+    const start = await title.boundingBox();
+    const drop = { x: start.x + 105, y: start.y + 155 };
+    await page.mouse.move(start.x + 5, start.y + 5);
+    await page.mouse.down();
+    await page.mouse.move(drop.x, drop.y, { steps: 8 });
+    await page.mouse.up();
+
+    const notice = page.locator('#edit-notice');
+    await notice.waitFor({ state: 'visible' });
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Invalid rack layout.');
+    const box = await notice.boundingBox();
+    assert.ok(Math.abs(box.x - drop.x) < 80 && Math.abs(box.y - drop.y) < 80, 'the message sits where the module was dropped');
+    await poll(async () => (await moduleBox(page, 'faders').getAttribute('transform')) === 'translate(380,60)');
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.layout.faders, { x: 380, y: 60 });
+  });
+
+  it('shows a refused cable removal beside the cable and keeps the cable', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await refuse(page, 'graph', 'Stop recording before changing cables or modules.');
+    const wire = await page.locator('svg.patch g.cable[aria-label="faders out0 to output in"] path.hit').boundingBox();
+    const middle = { x: wire.x + wire.width / 2, y: wire.y + wire.height / 2 };
+    await page.mouse.click(middle.x, middle.y);
+    await page.keyboard.press('Delete');
+
+    const notice = page.locator('#edit-notice');
+    await notice.waitFor({ state: 'visible' });
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Stop recording before changing cables or modules.');
+    const box = await notice.boundingBox();
+    assert.ok(Math.abs(box.x - middle.x) < 80 && Math.abs(box.y - middle.y) < 80, 'the message sits beside the cable');
+    assert.equal(await page.locator('svg.patch g.cable').count(), 2);
+    assert.equal((await callBridge(fixture.rack, 'state')).project.graph.cables.length, 2);
+  });
+
+  it('shows a refusal of a module panel edit under the control that asked for it, after the panel is redrawn', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await moduleBox(page, 'faders').locator('text.title').click();
+    const panel = page.locator('#module-panel');
+    await panel.getByLabel('Strips').fill('2');
+    await panel.getByLabel('Channels per strip').fill('1, 3');
+    await panel.getByRole('button', { name: 'Apply configuration' }).click();
+    const configurationMessage = panel.locator('form .form-error', { hasText: 'Each fader strip must be mono or stereo' });
+    await configurationMessage.waitFor();
+    assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes[1].configuration.strips, 1);
+    assert.equal(await panel.getByLabel('Strips').inputValue(), '1', 'the panel shows the configuration the rack runs');
+
+    await refuse(page, 'parameter', 'Control queue is full; try again.');
+    await panel.getByLabel('Strip 1 mute').check();
+    await panel.locator('.strip .form-error', { hasText: 'Control queue is full; try again.' }).waitFor();
+    assert.equal(await panel.getByLabel('Strip 1 mute').isChecked(), false);
+    assert.equal(await configurationMessage.count(), 0, 'a new attempt clears the earlier message');
   });
 });

@@ -31,16 +31,16 @@ export function addModulePanel(container, model, view) {
   async function add(event) {
     event.preventDefault();
     const type = typeSelect.value;
-    const configuration = form.read(message);
-    if (!configuration) return;
-    const id = nameInput.value.trim() || model.uniqueId(type);
-    const scroller = view.scroller;
-    const position = {
-      x: (scroller.scrollLeft + scroller.clientWidth / 3) / view.zoom,
-      y: (scroller.scrollTop + scroller.clientHeight / 3) / view.zoom,
-    };
     addButton.disabled = true;
     try {
+      const configuration = await form.read(message);
+      if (!configuration) return;
+      const id = nameInput.value.trim() || model.uniqueId(type);
+      const scroller = view.scroller;
+      const position = {
+        x: (scroller.scrollLeft + scroller.clientWidth / 3) / view.zoom,
+        y: (scroller.scrollTop + scroller.clientHeight / 3) / view.zoom,
+      };
       await model.addModule(id, type, configuration, position);
       nameInput.value = '';
       nameInput.placeholder = model.uniqueId(type);

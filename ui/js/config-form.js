@@ -99,11 +99,14 @@ export function configurationForm(typeEntry, configuration = {}) {
       const pickers = [{ method: field.picker }];
       if (field.folderPicker) pickers.push({ method: field.folderPicker, label: 'Bundle folder…' });
       pathWidget = pathField(field.label, pickers, configuration[field.key] ?? '');
+      pathWidget.input.dataset.key = `field-${field.key}`;
       container.append(pathWidget.element);
-      controls.push({ field, control: pathWidget.input });
+      controls.push({ field, control: pathWidget.input, widget: pathWidget });
       continue;
     }
     const control = fieldControl(field, configuration[field.key]);
+    // A panel drawn again puts the keyboard back on the control of the same key.
+    control.dataset.key = `field-${field.key}`;
     controls.push({ field, control });
     container.append(labelled(field.label, control));
   }
@@ -132,11 +135,20 @@ export function configurationForm(typeEntry, configuration = {}) {
     return result;
   }
 
+  // Typed media paths go through their picker before they are used, as a chosen file would.
+  // Plug-in paths stay as typed: they are checked when their classes are listed.
+  async function confirmPaths() {
+    for (const { widget } of controls) {
+      if (widget && !typeEntry.plugin && (await widget.confirmed()) === null) return false;
+    }
+    return true;
+  }
+
   // The configuration, or null after showing why the fields cannot make one.
-  function readShowingError(message) {
+  async function readShowingError(message) {
     message.hidden = true;
     try {
-      return read();
+      return (await confirmPaths()) ? read() : null;
     } catch (error) {
       message.textContent = error.message;
       message.hidden = false;

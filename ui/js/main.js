@@ -12,8 +12,7 @@ const model = new PatchModel();
 const notice = document.getElementById('edit-notice');
 const view = new PatchView(model, document.getElementById('patch-scroller'), notice);
 const transport = new TransportBar(document.getElementById('transport'), model);
-const reportError = (text) => view.showNotice(text, null);
-new ModulePanel(document.getElementById('module-panel'), model, view, reportError);
+const modulePanel = new ModulePanel(document.getElementById('module-panel'), model, view);
 addModulePanel(document.getElementById('add-module'), model, view);
 new DevicePanel(document.getElementById('device-panel'), model);
 projectPanel(document.getElementById('project-panel'), model);
@@ -34,6 +33,8 @@ view.addEventListener('wire', (event) => {
   attemptEdit(() => (wire.kind === 'audio' ? model.connect(wire.from, wire.output, wire.to, wire.input) : model.connectEvents(wire.from, wire.to)), wire.at);
 });
 
+view.addEventListener('open', () => modulePanel.focusControls());
+
 view.addEventListener('moved', (event) => {
   attemptEdit(() => model.saveLayout(), model.position(event.detail.id));
 });
@@ -41,7 +42,7 @@ view.addEventListener('moved', (event) => {
 function deleteSelection() {
   const selection = view.selection;
   if (!selection) return;
-  const at = selection.kind === 'module' ? model.position(selection.id) : null;
+  const at = selection.kind === 'module' ? model.position(selection.id) : view.cableMiddle(selection.type, selection.cable);
   if (selection.kind === 'module') {
     attemptEdit(() => model.removeModules([selection.id]), at);
   } else if (selection.type === 'audio') {

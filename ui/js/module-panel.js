@@ -9,12 +9,12 @@ import { isFaderBank, isHosted, moduleType, typeLabel } from './module-types.js'
 import { meterFraction } from './patch-geometry.js';
 
 export class ModulePanel {
-  constructor(container, model, view, reportError) {
+  constructor(container, model, view) {
     this.container = container;
     this.model = model;
     this.view = view;
-    this.reportError = reportError;
     this.updaters = [];
+    this.refusal = null;
     this.playStarted = new Map();
     view.addEventListener('select', () => this.render());
     model.addEventListener('patch', () => this.render());
@@ -39,44 +39,61 @@ export class ModulePanel {
       const again = this.container.querySelector(`[data-key="${CSS.escape(focusedKey)}"]`);
       if (again) again.focus();
     }
+    this.showRefusal();
     this.update();
+  }
+
+  // Moves the keyboard to the first control of the selected module, opening the panel if needed.
+  focusControls() {
+    const section = this.container.closest('details');
+    if (section) section.open = true;
+    const first = this.container.querySelector('button:enabled, input:enabled, select:enabled');
+    if (first) first.focus();
   }
 
   update() {
     for (const updater of this.updaters) updater();
   }
 
-  // Runs an edit and shows a refusal beside the control that asked for it.
+  // Runs an edit and shows a refusal beside the control that asked for it. A refused edit
+  // re-reads "state", which draws the panel anew, so the refusal is kept by the name of its
+  // message line and shown again in every drawing for the same selection.
   async attempt(action, messageElement) {
-    if (messageElement) messageElement.hidden = true;
+    this.refusal = null;
+    this.showRefusal();
     try {
       await action();
     } catch (error) {
-      if (messageElement) {
-        messageElement.textContent = error.message;
-        messageElement.hidden = false;
-      } else {
-        this.reportError(error.message);
-      }
+      this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text: error.message };
+      this.showRefusal();
+    }
+  }
+
+  showRefusal() {
+    const refusal = this.refusal && this.refusal.selection === this.view.selection ? this.refusal : null;
+    for (const line of this.container.querySelectorAll('[data-message]')) {
+      const shown = refusal !== null && line.dataset.message === refusal.line;
+      if (shown) line.textContent = refusal.text;
+      line.hidden = !shown;
     }
   }
 
   cableContent(selection) {
     const { cable, type } = selection;
-    const message = errorLine();
+    const message = errorLine('cable');
     const text = type === 'audio' ? `${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}` : `Events ${cable.from} → ${cable.to}`;
     const disconnect = () => (type === 'audio' ? this.model.disconnect(cable) : this.model.disconnectEvents(cable));
     return [
       element('h3', {}, type === 'audio' ? 'Audio cable' : 'Event cable'),
       element('p', { className: 'cable-name' }, text),
-      element('button', { type: 'button', className: 'danger', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
+      element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
       message,
     ];
   }
 
   moduleContent(node) {
-    const message = errorLine();
-    const remove = element('button', { type: 'button', className: 'danger', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
+    const message = errorLine('module');
+    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
     if (node.type === 'player') parts.push(this.playerView(node));
@@ -109,7 +126,7 @@ export class ModulePanel {
       const muted = Array.isArray(configuration.mutes) && configuration.mutes[strip] === true;
       const channels = Array.isArray(configuration.channels) && configuration.channels.length > 0 ? configuration.channels[strip] : 2;
       const readout = element('output', { className: 'gain-readout' }, `${formatNumber(gain)} dB`);
-      const message = errorLine();
+      const message = errorLine(`strip-${strip}`);
       const send = (index, value) => this.attempt(() => this.model.setParameter(node.id, index, value), message);
       const slider = element('input', {
         type: 'range', min: -80, max: 12, step: 0.5, value: gain, 'data-key': `gain-${strip}`, 'aria-label': `Strip ${strip + 1} gain`,
@@ -120,7 +137,7 @@ export class ModulePanel {
         onchange: () => this.model.settleParameters().catch(() => {}),
       });
       const mute = element('input', {
-        type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`,
+        type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`, 'aria-label': `Strip ${strip + 1} mute`,
         onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0).then(() => this.model.settleParameters().catch(() => {})),
       });
       list.append(
@@ -208,7 +225,7 @@ export class ModulePanel {
   // --- hosted plug-ins ---------------------------------------------------------------------
 
   pluginView(node) {
-    const message = errorLine();
+    const message = errorLine('plugin');
     const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message) }, 'Open plug-in editor');
     const list = element('div', { className: 'parameters' });
     const controls = [];
@@ -254,7 +271,7 @@ export class ModulePanel {
 
   connections(node) {
     const model = this.model;
-    const message = errorLine();
+    const message = errorLine('connections');
     const list = element('ul', { className: 'connections' });
     const item = (text, action) =>
       element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message) }, 'Disconnect'));
@@ -282,13 +299,13 @@ export class ModulePanel {
         return destination ? model.connect(node.id, source.value, destination.node, destination.port.id) : Promise.resolve();
       };
       parts.push(element('div', { className: 'connect-row' }, labelled('From output', source), labelled('To input', target),
-        element('button', { type: 'button', onclick: () => this.attempt(connect, message) }, 'Connect')));
+        element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message) }, 'Connect')));
     }
     if (model.hasEventOutput(node.id)) {
       const receivers = model.graph.nodes.filter((other) => model.hasEventInput(other.id));
       const target = element('select', { 'data-key': 'events-to' }, receivers.map((other) => element('option', { value: other.id }, other.id)));
       parts.push(element('div', { className: 'connect-row' }, labelled('Send events to', target),
-        element('button', { type: 'button', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));
+        element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));
     }
     parts.push(message);
     return section('Connections', ...parts);
@@ -300,14 +317,14 @@ export class ModulePanel {
     const typeEntry = moduleType(node.type);
     if (!typeEntry) return section('Configuration', element('pre', {}, JSON.stringify(node.configuration, null, 2)));
     const form = configurationForm(typeEntry, node.configuration || {});
-    const message = errorLine();
-    const apply = (event) => {
+    const message = errorLine('configuration');
+    const apply = async (event) => {
       event.preventDefault();
-      const configuration = form.read(message);
+      const configuration = await form.read(message);
       if (!configuration) return;
       this.attempt(() => this.model.setConfiguration(node.id, configuration), message);
     };
-    return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit' }, 'Apply configuration'), message));
+    return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit', 'data-key': 'apply' }, 'Apply configuration'), message));
   }
 }
 
@@ -315,8 +332,9 @@ function section(title, ...children) {
   return element('section', { className: 'panel-section' }, element('h4', {}, title), ...children);
 }
 
-function errorLine() {
-  return element('p', { className: 'form-error', role: 'alert', hidden: true });
+// name: which edit of the panel the line answers for, unique within one drawing of the panel.
+function errorLine(name) {
+  return element('p', { className: 'form-error', role: 'alert', hidden: true, 'data-message': name });
 }
 
 function clock(seconds) {

@@ -7,7 +7,7 @@ const rowHeight = 30;
 const eventRowHeight = 30;
 const meterHeight = 12;
 
-const labelCharacters = 24;
+const labelCharacters = 22;
 
 export function portLabel(port) {
   return `${port.name || port.id} · ${Number(port.channels) || 0}`;

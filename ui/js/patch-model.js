@@ -148,13 +148,19 @@ export class PatchModel extends EventTarget {
     this.layout[id] = { x: Math.round(x), y: Math.round(y) };
   }
 
-  // The whole layout object is one command; only nodes of the patch are kept in it.
+  // The whole layout object is one command; only nodes of the patch are kept in it. A refusal
+  // re-reads "state", so the modules go back to where the rack keeps them.
   async saveLayout() {
     const layout = {};
     for (const node of this.graph.nodes) {
       layout[node.id] = this.position(node.id);
     }
-    await callRack('layout', layout);
+    try {
+      await callRack('layout', layout);
+    } catch (error) {
+      await this.refresh().catch(() => {});
+      throw error;
+    }
     this.layout = layout;
   }
 

@@ -36,6 +36,7 @@ export class PatchView extends EventTarget {
     this.svg.addEventListener('pointerup', (event) => this.onPointerUp(event));
     this.svg.addEventListener('pointercancel', () => this.cancelGesture());
     this.svg.addEventListener('focusin', (event) => this.onFocus(event));
+    this.svg.addEventListener('keydown', (event) => this.onKeyDown(event));
     this.scroller.addEventListener('wheel', (event) => this.onWheel(event), { passive: false });
   }
 
@@ -61,11 +62,11 @@ export class PatchView extends EventTarget {
     }
     const cableMarkup = [];
     model.graph.cables.forEach((cable, index) => {
-      const d = this.audioCablePath(cable);
+      const d = this.wirePath('audio', cable);
       if (d) cableMarkup.push(this.cableMarkup('audio', index, d, `${cable.from} ${cable.output} to ${cable.to} ${cable.input}`));
     });
     model.graph.eventCables.forEach((cable, index) => {
-      const d = this.eventCablePath(cable);
+      const d = this.wirePath('event', cable);
       if (d) cableMarkup.push(this.cableMarkup('event', index, d, `events ${cable.from} to ${cable.to}`));
     });
     this.contentWidth = right;
@@ -144,16 +145,22 @@ export class PatchView extends EventTarget {
     return { x: entry.x + (kind === 'input' ? 0 : entry.box.width), y: entry.y + portY(row) };
   }
 
-  audioCablePath(cable) {
-    const start = this.jackPoint(cable.from, 'output', cable.output);
-    const end = this.jackPoint(cable.to, 'input', cable.input);
-    return start && end ? cablePath(start.x, start.y, end.x, end.y) : null;
+  // The two jacks a cable joins (kind audio or event), or null when one of them is not drawn.
+  cableEnds(kind, cable) {
+    const start = kind === 'audio' ? this.jackPoint(cable.from, 'output', cable.output) : this.jackPoint(cable.from, 'event-output');
+    const end = kind === 'audio' ? this.jackPoint(cable.to, 'input', cable.input) : this.jackPoint(cable.to, 'event-input');
+    return start && end ? { start, end } : null;
   }
 
-  eventCablePath(cable) {
-    const start = this.jackPoint(cable.from, 'event-output');
-    const end = this.jackPoint(cable.to, 'event-input');
-    return start && end ? cablePath(start.x, start.y, end.x, end.y) : null;
+  wirePath(kind, cable) {
+    const ends = this.cableEnds(kind, cable);
+    return ends ? cablePath(ends.start.x, ends.start.y, ends.end.x, ends.end.y) : null;
+  }
+
+  // The middle of a drawn cable, where a message about it goes.
+  cableMiddle(kind, cable) {
+    const ends = this.cableEnds(kind, cable);
+    return ends ? { x: (ends.start.x + ends.end.x) / 2, y: (ends.start.y + ends.end.y) / 2 } : null;
   }
 
   indexCables() {
@@ -265,6 +272,15 @@ export class PatchView extends EventTarget {
     }
   }
 
+  // Enter on a module box opens its controls: Tab alone would select every module it passes on
+  // the way to the panel.
+  onKeyDown(event) {
+    const group = event.key === 'Enter' && event.target.closest ? event.target.closest('g.module') : null;
+    if (!group) return;
+    event.preventDefault();
+    this.dispatchEvent(new CustomEvent('open', { detail: { id: group.dataset.node } }));
+  }
+
   focusModule(id) {
     const group = this.moduleElement(id);
     if (group) group.focus();
@@ -371,7 +387,7 @@ export class PatchView extends EventTarget {
     this.model.moveModule(id, x, y);
     group.setAttribute('transform', `translate(${Math.round(x)},${Math.round(y)})`);
     for (const { group: cableGroup, kind, cable } of this.cablesByNode.get(id) || []) {
-      const d = kind === 'audio' ? this.audioCablePath(cable) : this.eventCablePath(cable);
+      const d = this.wirePath(kind, cable);
       for (const path of cableGroup.querySelectorAll('path')) path.setAttribute('d', d);
     }
     if (x + entry.box.width + 200 > this.contentWidth || y + entry.box.height + 200 > this.contentHeight) {

@@ -16,34 +16,33 @@ export function pathField(labelText, pickers, initial = '') {
   field.classList.add('path-field');
   field.append(element('div', { className: 'path-buttons' }, buttons), message);
 
-  let chosen = null;
+  // The path the rack has seen: the one the field started with, or the picker's last answer.
+  let accepted = initial;
   async function choose(method) {
     message.hidden = true;
     try {
       const result = await callRack(method, { current: input.value });
-      if (result && result.cancelled) return;
+      if (result && result.cancelled) return false;
       input.value = result.path;
-      chosen = result.path;
+      accepted = result.path;
       field.dispatchEvent(new CustomEvent('chosen', { detail: { path: result.path } }));
+      return true;
     } catch (error) {
       message.textContent = error.message;
       message.hidden = false;
+      return false;
     }
   }
 
   return {
     element: field,
     input,
-    get value() {
-      return input.value;
-    },
-    // The path the rack accepted last, when the field still shows it.
-    get checkedPath() {
-      return chosen !== null && chosen === input.value ? chosen : null;
-    },
-    showError(text) {
-      message.textContent = text;
-      message.hidden = false;
+    // The field's path once a picker has answered for it: a typed path goes to the first picker
+    // as "current" and its answer replaces it. Null when the picker refused (the refusal is
+    // shown under the field) or its dialog was cancelled.
+    async confirmed() {
+      if (input.value === '' || input.value === accepted) return input.value;
+      return (await choose(pickers[0].method)) ? input.value : null;
     },
   };
 }

@@ -70,8 +70,12 @@ export class TransportBar {
     this.readouts.latency.textContent = `Latency ${latency} frames${rate > 0 ? ` (${formatNumber((latency * 1000) / rate)} ms)` : ''}`;
     this.readouts.rate.textContent = `${rate} Hz`;
     this.readouts.callbacks.textContent = `${Number(status.callbacks) || 0} callbacks`;
-    const text = this.actionError || (typeof status.error === 'string' ? status.error : '');
-    this.error.textContent = text;
-    this.error.hidden = text === '';
+    // A refused button press does not hide what the rack itself reports, nor the other way round.
+    const rackError = typeof status.error === 'string' ? status.error : '';
+    const lines = [...new Set([this.actionError, rackError])].filter((line) => line !== '');
+    // Rewritten only when it changes, so an alert is not announced again at every poll.
+    const shown = [...this.error.children].map((line) => line.textContent);
+    if (shown.join('\n') !== lines.join('\n')) this.error.replaceChildren(...lines.map((line) => element('span', {}, line)));
+    this.error.hidden = lines.length === 0;
   }
 }
