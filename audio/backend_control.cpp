@@ -180,18 +180,24 @@ void configureResamplers(AudioBackend& backend) {
         const double periodTerm =
             backend.deviceMode == 0 ? std::max(masterTerm, workerTerm) : masterTerm + workerTerm;
         const double target = backend.blockFrames * scale + periodTerm + 64.0;
+        // One interface wakes both workers in the same device period, in either order. Locking
+        // on the fill that separate clocks would need keeps the first reads from depending on
+        // whether this period's packet is already in; the controller then settles on the target.
+        const double lockReserve = masterTerm + workerTerm - periodTerm;
         // The ring was sized before the target was known: a slow aggregate with a fast
         // endpoint needs more than the set-up size to ever prime.
         const double producerBurst = std::max(worker->bufferFrames, backend.blockFrames) * scale;
         const auto needed = static_cast<std::uint64_t>(
-            std::ceil(2.0 * (target + kResamplerMargin) + producerBurst));
+            std::ceil(2.0 * (target + lockReserve + kResamplerMargin) + producerBurst));
         if (worker->ring.capacity < needed) {
             worker->ring.reset(static_cast<std::int32_t>(worker->format.channels), needed);
         }
         if (worker->isCapture != 0) {
-            worker->resampler.configure(&worker->ring, endpointRate, configuredRate, target);
+            worker->resampler.configure(&worker->ring, endpointRate, configuredRate, target,
+                                        lockReserve);
         } else {
-            worker->resampler.configure(&worker->ring, configuredRate, endpointRate, target);
+            worker->resampler.configure(&worker->ring, configuredRate, endpointRate, target,
+                                        lockReserve);
         }
     }
 }

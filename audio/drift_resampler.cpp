@@ -81,11 +81,12 @@ double estimateDeviceRate(RateEstimator& state, double position, double time,
 }
 
 void DriftResampler::configure(SpscRing* source, double ringRate, double consumerRate,
-                               double fillTarget) {
+                               double fillTarget, double lockReserve) {
     ring = source;
     baseRatio = ringRate / consumerRate;
     step = baseRatio;
     target = fillTarget;
+    lockFill = fillTarget + kPrimeMargin + lockReserve;
     position = 0.0;
     primed = 0;
     everPrimed = 0;
@@ -96,7 +97,7 @@ bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
     const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
     const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
     if (primed == 0) {
-        if (target + kPrimeMargin > static_cast<double>(write - read)) {
+        if (lockFill > static_cast<double>(write - read)) {
             return false;
         }
         position = static_cast<double>(read + SpscRing::kInitialFrames);

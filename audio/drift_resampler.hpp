@@ -43,11 +43,15 @@ struct DriftResampler {
     double baseRatio = 1.0;
     double step = 1.0;
     double target = 0.0;
+    // Ring fill at which a fresh read position is taken.
+    double lockFill = 0.0;
     std::uint8_t primed = 0;
     std::uint8_t everPrimed = 0;
 
-    // Set-up only, while the workers are parked. Rates in Hz; target in ring frames.
-    void configure(SpscRing* source, double ringRate, double consumerRate, double fillTarget);
+    // Set-up only, while the workers are parked. Rates in Hz; target and reserve in ring frames.
+    // The resampler locks once the ring holds the target, a 64-frame margin and the reserve.
+    void configure(SpscRing* source, double ringRate, double consumerRate, double fillTarget,
+                   double lockReserve = 0.0);
 
     // Consumer thread of the ring. Writes one frame of ring channels into out and the step's
     // deviation from the base ratio into ppm; false (out untouched) when no frame is ready.

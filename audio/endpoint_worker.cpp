@@ -370,9 +370,9 @@ private:
 
     bool startStreaming() {
         if (isSecondaryRender()) {
-            const double primeFill = worker_.resampler.target + 64.0;
+            const double lockFill = worker_.resampler.lockFill;
             while (!stopRequested() && !faulted() &&
-                   static_cast<double>(worker_.ring.fill()) < primeFill) {
+                   static_cast<double>(worker_.ring.fill()) < lockFill) {
                 system_.sleepOneMillisecond();
             }
             if (stopRequested() || faulted()) {

@@ -170,6 +170,34 @@ TEST(DriftResamplerPriming, WaitsForTheTargetPlusMarginWithoutTouchingTheRing) {
     EXPECT_EQ(ring.readIndex.load(), 2u);
 }
 
+TEST(DriftResamplerPriming, AReserveDelaysTheLockButTheControllerStillHoldsTheTarget) {
+    SpscRing ring;
+    ring.reset(1, 8192);
+    DriftResampler resampler;
+    resampler.configure(&ring, 48000.0, 48000.0, 500.0, 480.0);
+    EXPECT_EQ(resampler.target, 500.0);
+    EXPECT_EQ(resampler.lockFill, 1044.0);
+    pushConstant(ring, 1011, 1.0f); // fill 1043, one short
+    float out = 7.0f;
+    double ppm = 3.0;
+    EXPECT_FALSE(resampler.readFrame(&out, 1.0, &ppm));
+    EXPECT_EQ(ring.readIndex.load(), 0u);
+    EXPECT_EQ(resampler.everPrimed, 0);
+    pushConstant(ring, 1, 1.0f);
+    ASSERT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
+    // 1012 frames ahead of a 500-frame target: the step starts to speed up.
+    EXPECT_NEAR(ppm, 0.5, 1e-9);
+    // Starved, it drops its lock and waits for the reserve again.
+    while (resampler.readFrame(&out, 1.0, &ppm)) {
+    }
+    EXPECT_EQ(resampler.primed, 0);
+    EXPECT_EQ(ring.fill(), 0u);
+    pushConstant(ring, 1043, 1.0f);
+    EXPECT_FALSE(resampler.readFrame(&out, 1.0, &ppm));
+    pushConstant(ring, 1, 1.0f);
+    EXPECT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
+}
+
 TEST(DriftResamplerPriming, AStarvedReaderDropsItsLockAndTheWaitingFrames) {
     SpscRing ring;
     ring.reset(1, 8192);

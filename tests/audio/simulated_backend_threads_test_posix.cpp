@@ -185,6 +185,45 @@ TEST_F(SimulatedAggregateThreads, AFastInputPrimesAtASlowConfiguredRate) {
     EXPECT_EQ(status.error, "");
 }
 
+// Input and output of one interface wake in the same device period, so either worker may run
+// first; a capture packet that lands after the master's read must not cost the input its lock.
+TEST_F(SimulatedAggregateThreads, OneInterfaceKeepsItsInputWhenAPacketLandsAfterTheMastersRead) {
+    SimulatedEndpoint output = simulatedEndpoint(kOutputId, "Out (Box)", DataFlow::Render);
+    SimulatedEndpoint input = simulatedEndpoint(kInputId, "In (Box)", DataFlow::Capture);
+    output.container = input.container = {PropertyValue::Kind::Guid, {}, kSubtypePcm};
+    input.captureSignal = [](std::uint64_t, std::uint32_t) {
+        return 0.25f;
+    };
+    system.addEndpoint(output);
+    system.addEndpoint(input);
+    AudioBackendConfig configuration = config({kInputId}, {kOutputId}, 48000, 256);
+    configuration.deviceMode = 0;
+    ASSERT_TRUE(start(configuration)) << error;
+    // Locked on the third 10 ms period, after two periods of silent input.
+    system.advance(0.035);
+    const AudioStatus locked = snapshotStatus(*backend);
+    ASSERT_EQ(endpoint(locked, kInputId).resamplerLocked, 1);
+    EXPECT_EQ(locked.startupRingFrames, 960u);
+
+    // The capture worker's next wake-up runs half a millisecond after the master's.
+    const int calls = system.callCount(kInputId, SimulatedCall::GetNextPacketSize);
+    system.failCall(kInputId, SimulatedCall::GetNextPacketSize, calls + 1, kHresultOk, 0.0005);
+    system.advance(0.5);
+    const AudioStatus status = snapshotStatus(*backend);
+    stopAudioBackend(*backend);
+
+    const EndpointStatus capture = endpoint(status, kInputId);
+    EXPECT_EQ(status.xruns, 0u);
+    EXPECT_EQ(capture.ringXrunFrames, 0u);
+    EXPECT_EQ(capture.resamplerLocked, 1);
+    EXPECT_EQ(status.startupRingFrames, 960u);
+    EXPECT_EQ(status.underruns, 0u);
+    EXPECT_EQ(status.error, "");
+    EXPECT_NEAR(tone.lastInput, 0.25, 1e-6);
+    // What the controller holds is still one block, one period and 64 frames.
+    EXPECT_DOUBLE_EQ(capture.ringTargetMs, 800.0 * 1000.0 / 48000.0);
+}
+
 TEST_F(SimulatedAggregateThreads, PreparedWorkersStopCleanlyWhenAnotherFailsToPrepare) {
     system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
     system.addEndpoint(simulatedEndpoint(kInputId, "Mic", DataFlow::Capture));
