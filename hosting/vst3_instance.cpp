@@ -246,7 +246,7 @@ void readVstBuses(Host& host) {
 void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock) {
     if (!std::isfinite(sampleRate) || sampleRate < 8000.0 || sampleRate > 384000.0 ||
         maxBlock < 1 || maxBlock > kMaximumBlock) {
-        fail("Invalid processing specification.");
+        fail("Invalid processing setup.");
     }
     host.sampleRate = sampleRate;
     host.maxBlockSize = maxBlock;
