@@ -4,8 +4,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { afterEach, beforeEach, describe, it } from 'node:test';
-import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder } from './harness.mjs';
+import { describe, it } from 'node:test';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolderPerTest } from './harness.mjs';
 import { moduleBox } from './page-helpers.mjs';
 
 async function chooseType(page, type) {
@@ -14,16 +14,10 @@ async function chooseType(page, type) {
 
 describe('files and projects', () => {
   const fixture = pageFixture();
-  let folder;
-  beforeEach(() => {
-    folder = scratchFolder();
-  });
-  afterEach(() => {
-    fs.rmSync(folder, { recursive: true, force: true });
-  });
+  const scratch = scratchFolderPerTest();
 
   it('adds a player whose file was checked by "pickAudio" with the typed path, and shows its waveform', async () => {
-    const song = await makeWav(path.join(folder, 'song.wav'), 1);
+    const song = await makeWav(path.join(scratch.path, 'song.wav'), 1);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await chooseType(page, 'player');
@@ -50,14 +44,14 @@ describe('files and projects', () => {
   });
 
   it('shows a refused file choice under its field, also when the typed path is added, and adds nothing', async () => {
-    fs.writeFileSync(path.join(folder, 'notes.txt'), 'not audio');
-    fs.writeFileSync(path.join(folder, 'notes.wav'), 'not audio');
+    fs.writeFileSync(path.join(scratch.path, 'notes.txt'), 'not audio');
+    fs.writeFileSync(path.join(scratch.path, 'notes.wav'), 'not audio');
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await chooseType(page, 'player');
     const form = page.locator('form.add-module');
     const refusal = form.locator('.path-field .form-error', { hasText: 'Choose a file with the .wav extension.' });
-    await form.getByLabel('WAV file').fill(path.join(folder, 'notes.txt'));
+    await form.getByLabel('WAV file').fill(path.join(scratch.path, 'notes.txt'));
     await form.getByRole('button', { name: 'Use path' }).click();
     await refusal.waitFor();
 
@@ -68,7 +62,7 @@ describe('files and projects', () => {
     assert.deepEqual(requests.map((request) => request.method).filter((method) => method !== 'status'), ['pickAudio', 'pickAudio']);
 
     // A file the picker takes is still the rack's to read.
-    await form.getByLabel('WAV file').fill(path.join(folder, 'notes.wav'));
+    await form.getByLabel('WAV file').fill(path.join(scratch.path, 'notes.wav'));
     await form.getByRole('button', { name: 'Add module' }).click();
     await form.locator('.form-error', { hasText: /Cannot open WAV file|Only RIFF WAV supported/ }).waitFor();
     assert.equal(requests.filter((request) => request.method === 'graph').length, 1);
@@ -76,19 +70,19 @@ describe('files and projects', () => {
   });
 
   it('adds a recorder with a typed destination only as "pickRecording" answers it, and keeps it on later edits', async () => {
-    await makeWav(path.join(folder, 'take.wav'), 0.1);
+    await makeWav(path.join(scratch.path, 'take.wav'), 0.1);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await chooseType(page, 'recorder');
     const form = page.locator('form.add-module');
-    await form.getByLabel('Recording destination').fill(path.join(folder, 'take.wav'));
+    await form.getByLabel('Recording destination').fill(path.join(scratch.path, 'take.wav'));
     await form.getByRole('button', { name: 'Add module' }).click();
     await moduleBox(page, 'recorder1').waitFor();
 
     const methods = requests.map((request) => request.method).filter((method) => ['pickRecording', 'graph'].includes(method));
     assert.deepEqual(methods, ['pickRecording', 'graph']);
-    assert.deepEqual(requests.find((request) => request.method === 'pickRecording').params, { current: path.join(folder, 'take.wav') });
-    const take = path.join(folder, 'take-take1.wav');
+    assert.deepEqual(requests.find((request) => request.method === 'pickRecording').params, { current: path.join(scratch.path, 'take.wav') });
+    const take = path.join(scratch.path, 'take-take1.wav');
     assert.equal(requests.find((request) => request.method === 'graph').params.nodes.at(-1).configuration.path, take);
 
     const panel = page.locator('#module-panel');
@@ -102,13 +96,13 @@ describe('files and projects', () => {
   });
 
   it('gives a recorder a new take name when its destination exists', async () => {
-    await makeWav(path.join(folder, 'take.wav'), 0.1);
+    await makeWav(path.join(scratch.path, 'take.wav'), 0.1);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     await chooseType(page, 'recorder');
     const form = page.locator('form.add-module');
-    await form.getByLabel('Recording destination').fill(path.join(folder, 'take.wav'));
+    await form.getByLabel('Recording destination').fill(path.join(scratch.path, 'take.wav'));
     await form.getByRole('button', { name: 'Use path' }).click();
-    await poll(async () => (await form.getByLabel('Recording destination').inputValue()) === path.join(folder, 'take-take1.wav'));
+    await poll(async () => (await form.getByLabel('Recording destination').inputValue()) === path.join(scratch.path, 'take-take1.wav'));
     await form.getByRole('button', { name: 'Add module' }).click();
     await moduleBox(page, 'recorder1').waitFor();
     await page.locator('#module-panel .file', { hasText: 'take-take1.wav' }).waitFor();
@@ -116,7 +110,7 @@ describe('files and projects', () => {
   });
 
   it('saves a project, and opening it again brings back the saved patch and layout', async () => {
-    const project = path.join(folder, 'set.vkrack');
+    const project = path.join(scratch.path, 'set.vkrack');
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const panel = page.locator('#project-section');
     await panel.getByLabel('Project file').fill(project);
@@ -142,7 +136,7 @@ describe('files and projects', () => {
   it('shows a refused project file and keeps the patch', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const panel = page.locator('#project-section');
-    await panel.getByLabel('Project file').fill(path.join(folder, 'missing.vkrack'));
+    await panel.getByLabel('Project file').fill(path.join(scratch.path, 'missing.vkrack'));
     await panel.getByRole('button', { name: 'Open project' }).click();
     await panel.locator('.form-error', { hasText: 'The selected file does not exist.' }).waitFor();
     assert.equal(await page.locator('svg.patch g.module').count(), 3);

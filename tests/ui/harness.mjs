@@ -120,6 +120,18 @@ export function scratchFolder() {
   return fs.mkdtempSync(path.join(os.tmpdir(), 'rack-page-files-'));
 }
 
+// A fresh scratch folder for every test of the suite, removed after it: its path is scratch.path.
+export function scratchFolderPerTest() {
+  const scratch = {};
+  beforeEach(() => {
+    scratch.path = scratchFolder();
+  });
+  afterEach(() => {
+    fs.rmSync(scratch.path, { recursive: true, force: true });
+  });
+  return scratch;
+}
+
 // A real WAV file made by sox, for the player.
 export function makeWav(file, seconds = 1) {
   return new Promise((resolve, reject) => {

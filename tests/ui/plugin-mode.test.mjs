@@ -4,8 +4,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { afterEach, beforeEach, describe, it } from 'node:test';
-import { callBridge, makeWav, openRackPage, pageFixture, poll, recordRequests, scratchFolder, screenshotPath } from './harness.mjs';
+import { describe, it } from 'node:test';
+import { callBridge, makeWav, openRackPage, pageFixture, poll, recordRequests, scratchFolderPerTest, screenshotPath } from './harness.mjs';
 import { moduleBox } from './page-helpers.mjs';
 
 const hostNote = 'Your DAW controls audio. Rack uses the DAW ports.';
@@ -41,13 +41,7 @@ async function addToPatch(rack, node, cables = []) {
 
 describe('plug-in mode', () => {
   const fixture = pageFixture({ pluginMode: true });
-  let folder;
-  beforeEach(() => {
-    folder = scratchFolder();
-  });
-  afterEach(() => {
-    fs.rmSync(folder, { recursive: true, force: true });
-  });
+  const scratch = scratchFolderPerTest();
 
   it('shows the DAW note in place of the device choices and never asks for devices', async () => {
     const status = await callBridge(fixture.rack, 'status');
@@ -128,7 +122,7 @@ describe('plug-in mode', () => {
   });
 
   it('starts a player with the host\'s transport before Play is pressed, and Stop stops it', async () => {
-    const song = await makeWav(path.join(folder, 'song.wav'), 5);
+    const song = await makeWav(path.join(scratch.path, 'song.wav'), 5);
     const index = await addToPatch(fixture.rack, { id: 'deck', type: 'player', configuration: { path: song } });
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const meter = moduleBox(page, 'deck').locator('rect.meter');
@@ -146,7 +140,7 @@ describe('plug-in mode', () => {
   });
 
   it('mutes and unmutes a fader strip on the audio the host runs', async () => {
-    const song = await makeWav(path.join(folder, 'song.wav'), 5);
+    const song = await makeWav(path.join(scratch.path, 'song.wav'), 5);
     const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'deck', type: 'player', configuration: { path: song } });
     graph.cables = graph.cables.map((cable) => (cable.to === 'faders' ? { from: 'deck', output: 'out', to: 'faders', input: 'in0' } : cable));
@@ -181,7 +175,7 @@ describe('plug-in mode', () => {
   });
 
   it('records the host\'s silent input at the host\'s rate with Record and Stop', async () => {
-    const take = path.join(folder, 'take.wav');
+    const take = path.join(scratch.path, 'take.wav');
     await addToPatch(fixture.rack, { id: 'tape', type: 'recorder', configuration: { path: take, channels: 2 } }, [{ from: 'input', output: 'out', to: 'tape', input: 'in' }]);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     await selectModule(page, 'tape');

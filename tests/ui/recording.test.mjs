@@ -5,8 +5,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { afterEach, beforeEach, describe, it } from 'node:test';
-import { callBridge, makeWav, openRackPage, pageFixture, poll, recordRequests, scratchFolder } from './harness.mjs';
+import { describe, it } from 'node:test';
+import { callBridge, makeWav, openRackPage, pageFixture, poll, recordRequests, scratchFolderPerTest } from './harness.mjs';
 import { dragBetween, dragModule, jack, moduleBox } from './page-helpers.mjs';
 
 // Interleaved samples of a PCM or float WAV file, scaled to -1..1 as the rack reads them.
@@ -58,17 +58,11 @@ async function addModuleThroughForm(page, type, fields) {
 
 describe('recording', () => {
   const fixture = pageFixture();
-  let folder;
-  beforeEach(() => {
-    folder = scratchFolder();
-  });
-  afterEach(() => {
-    fs.rmSync(folder, { recursive: true, force: true });
-  });
+  const scratch = scratchFolderPerTest();
 
   it('records a player through a recorder, all from the page, and the take matches the file', async () => {
-    const song = await makeWav(path.join(folder, 'song.wav'), 1);
-    const destination = path.join(folder, 'take.wav');
+    const song = await makeWav(path.join(scratch.path, 'song.wav'), 1);
+    const destination = path.join(scratch.path, 'take.wav');
     const { page, errors } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
 
