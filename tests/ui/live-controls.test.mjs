@@ -52,20 +52,23 @@ describe('live controls', () => {
     // A load on the machine can only stretch the gaps, so only their lower bound is checked.
     const sent = [];
     const answered = [];
-    let open = 0;
+    // Only requests seen starting count: a poll already in flight when the listeners attach
+    // must not take the count below zero, and a failed poll closes its request too.
+    const inFlight = new Set();
     let mostOpen = 0;
     const isStatus = (request) => request.url().endsWith('/bridge') && JSON.parse(request.postData()).method === 'status';
     page.on('request', (request) => {
       if (!isStatus(request)) return;
       sent.push(Date.now());
-      open += 1;
-      mostOpen = Math.max(mostOpen, open);
+      inFlight.add(request);
+      mostOpen = Math.max(mostOpen, inFlight.size);
     });
-    page.on('requestfinished', (request) => {
-      if (!isStatus(request)) return;
+    const close = (request) => {
+      if (!inFlight.delete(request)) return;
       answered.push(Date.now());
-      open -= 1;
-    });
+    };
+    page.on('requestfinished', close);
+    page.on('requestfailed', close);
     await poll(() => answered.length >= 8, { timeout: 20000 });
     assert.equal(mostOpen, 1);
     for (let index = 1; index < sent.length; index += 1) {
