@@ -4,6 +4,9 @@ namespace velkaphon::rack {
 
 using namespace vst3;
 
+// Any thread.
+ValueQueue::ValueQueue() noexcept = default;
+
 tresult ValueQueue::getPoint(int32 index, int32& sampleOffset, ParamValue& value) {
     if (index != 0) {
         return kInvalidArgument;

@@ -13,6 +13,10 @@ namespace velkaphon::rack {
 // One parameter change: a single point.
 class ValueQueue final : public vst3::UncountedObject<vst3::IParamValueQueue> {
 public:
+    // Out of line: inlined into the 4096-entry array of Changes, g++ unrolls every entry's
+    // construction and takes minutes to compile each file that makes a Changes.
+    ValueQueue() noexcept;
+
     void set(vst3::ParamID id, vst3::ParamValue value, vst3::int32 sampleOffset) {
         id_ = id;
         value_ = value;
