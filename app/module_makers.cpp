@@ -2,15 +2,17 @@
 
 #include "engine/builtin.hpp"
 #include "engine/media_module.hpp"
+#include "engine/module_kind.hpp"
 #include "hosting/plugin_files.hpp"
 
 namespace velkaphon::rack {
 
 std::unique_ptr<Module> makeRackModule(const NodeDefinition& node) {
-    if (node.type == "player" || node.type == "recorder") {
+    const ModuleKind kind = moduleKindOf(node.type);
+    if (isMediaKind(kind)) {
         return createMediaModule(node);
     }
-    if (node.type == "vst3" || node.type == "clap") {
+    if (isHostedKind(kind)) {
         return createHostedModule(node);
     }
     return createBuiltin(node);

@@ -1,5 +1,7 @@
 #include "app/module_state.hpp"
 
+#include "engine/module_kind.hpp"
+
 #include <algorithm>
 #include <array>
 
@@ -15,10 +17,6 @@ json portList(const std::vector<PortSpec>& ports) {
         list.push_back({{"id", port.id}, {"name", port.name}, {"channels", port.channels}});
     }
     return list;
-}
-
-bool isHostedType(const std::string& type) {
-    return type == "vst3" || type == "clap";
 }
 
 // A configuration's text member, "" when absent.
@@ -57,7 +55,7 @@ bool mediaFlag(const json& entry, const char* key) {
 bool anyRecorderBusy(const GraphDefinition& graph, const ModuleMap& modules) {
     for (const NodeDefinition& node : graph.nodes) {
         const auto module = modules.find(node.id);
-        if (node.type != "recorder" || module == modules.end()) {
+        if (moduleKindOf(node.type) != ModuleKind::Recorder || module == modules.end()) {
             continue;
         }
         const json entry = mediaStatus(*module->second);
@@ -71,7 +69,7 @@ bool anyRecorderBusy(const GraphDefinition& graph, const ModuleMap& modules) {
 json describePorts(const NodeDefinition& node, const Module& module) {
     json description = {{"inputs", portList(module.inputs())},
                         {"outputs", portList(module.outputs())}};
-    if (node.type == "player") {
+    if (moduleKindOf(node.type) == ModuleKind::Player) {
         const json status = module.status();
         if (status.is_object() && status.contains("waveform")) {
             description["waveform"] = status["waveform"];
@@ -104,7 +102,7 @@ json parameterValues(const HostedModule& module) {
 GraphDefinition withLiveHostedState(GraphDefinition next, const GraphDefinition& current,
                                     const ModuleMap& modules) {
     for (NodeDefinition& node : next.nodes) {
-        if (!isHostedType(node.type)) {
+        if (!isHostedKind(moduleKindOf(node.type))) {
             continue;
         }
         const auto previous =

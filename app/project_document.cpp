@@ -1,4 +1,5 @@
 #include "app/rack_application.hpp"
+#include "engine/module_kind.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -33,7 +34,7 @@ json RackApplication::projectDocument() {
                 node.configuration[key] = value;
             }
         }
-        if (node.type == "recorder") {
+        if (moduleKindOf(node.type) == ModuleKind::Recorder) {
             node.configuration["armed"] = false;
         }
     }
@@ -52,7 +53,7 @@ void RackApplication::restoreProject(const json& document) {
     }
     GraphDefinition definition = readGraphDefinition(document.at("graph"));
     for (NodeDefinition& node : definition.nodes) {
-        if (node.type == "recorder") {
+        if (moduleKindOf(node.type) == ModuleKind::Recorder) {
             node.configuration["armed"] = false;
             node.configuration.erase("status");
         }

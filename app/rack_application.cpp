@@ -40,10 +40,6 @@ json defaultLayout() {
             {"output", {{"x", 735}, {"y", 60}}}};
 }
 
-bool isMediaType(const std::string& type) {
-    return type == "player" || type == "recorder";
-}
-
 } // namespace
 
 RackApplication::RackApplication(bool pluginMode)
@@ -96,7 +92,7 @@ void RackApplication::compile(const GraphDefinition& definition, const ProcessSp
 
     // The stored patch names the file each player and recorder really uses.
     for (NodeDefinition& node : graph_.nodes) {
-        if (!isMediaType(node.type)) {
+        if (!isMediaKind(moduleKindOf(node.type))) {
             continue;
         }
         const json status = modulesById_.at(node.id)->status();
@@ -164,9 +160,10 @@ void RackApplication::stop() {
     running_ = false;
     playing_ = false;
     recording_ = false;
+    engine_.dropQueuedControls();
     engine_.forEachModule([](Module& module) { stopMediaModule(module); });
     for (NodeDefinition& node : graph_.nodes) {
-        if (node.type == "recorder") {
+        if (moduleKindOf(node.type) == ModuleKind::Recorder) {
             node.configuration["armed"] = false;
         }
     }

@@ -7,6 +7,7 @@
 #include "engine/graph_definition.hpp"
 #include "engine/module.hpp"
 #include "engine/module_factory.hpp"
+#include "engine/module_kind.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -105,6 +106,15 @@ private:
     void compile(const GraphDefinition& definition, const ProcessSpec& processSpec);
     // The definition with the live hosted plug-ins' state carried over, compiled.
     void rebuild(GraphDefinition definition, const ProcessSpec& processSpec);
+
+    // UI thread. Whether a block takes the control queue: the rack runs and, standalone, its
+    // back end has not stopped by itself.
+    bool audioRuns() const;
+    // UI thread. One run-time change for a node's module. While audio runs it is queued for the
+    // audio thread (false when the queue is full) and, but for players and recorders, also given
+    // to the module at once; otherwise the module takes it at once. Changes queued for a run that
+    // ended are dropped when audio stops or starts, so they never land after newer ones.
+    bool sendControl(const std::string& nodeId, ModuleKind kind, std::uint32_t index, double value);
 
     nlohmann::json stateResult();
     nlohmann::json deviceStatus();

@@ -3,6 +3,7 @@
 #include "app/rack_messages.hpp"
 #include "audio/audio_device_host.hpp"
 #include "engine/json_number.hpp"
+#include "engine/module_kind.hpp"
 #include "hosting/plugin_files.hpp"
 
 #include <algorithm>
@@ -177,6 +178,7 @@ void RackApplication::start(const json& params) {
     frameCounter_ = 0;
     playing_ = false;
     recording_ = false;
+    engine_.dropQueuedControls();
     if (!AudioDeviceHost::start(backend_, settings, &RackApplication::processDeviceBlock, this,
                                 lastError_)) {
         throw std::runtime_error(lastError_);
@@ -184,12 +186,34 @@ void RackApplication::start(const json& params) {
     running_ = true;
 }
 
+bool RackApplication::audioRuns() const {
+    return running_.load() && (pluginMode_ || backend_->running.load() != 0);
+}
+
+bool RackApplication::sendControl(const std::string& nodeId, ModuleKind kind, std::uint32_t index,
+                                  double value) {
+    Module& module = *modulesById_.at(nodeId);
+    // Every module accepts changes on this thread too; with no block to take the queue, this is
+    // the only way they arrive.
+    if (!audioRuns()) {
+        module.setControl(index, value);
+        return true;
+    }
+    if (!engine_.enqueueControl(nodeId, index, value)) {
+        return false;
+    }
+    if (!isMediaKind(kind)) {
+        module.setControl(index, value);
+    }
+    return true;
+}
+
 json RackApplication::play(const json& params) {
     const bool nowPlaying = params.value("playing", true);
     playing_.exchange(nowPlaying);
     for (const NodeDefinition& node : graph_.nodes) {
-        if (node.type == "player") {
-            engine_.enqueueControl(node.id, 0, nowPlaying ? 1.0 : 0.0);
+        if (moduleKindOf(node.type) == ModuleKind::Player) {
+            sendControl(node.id, ModuleKind::Player, 0, nowPlaying ? 1.0 : 0.0);
         }
     }
     return status();
@@ -201,7 +225,7 @@ json RackApplication::record(const json& params) {
         GraphDefinition armed = graph_;
         bool hasRecorder = false;
         for (NodeDefinition& node : armed.nodes) {
-            if (node.type == "recorder") {
+            if (moduleKindOf(node.type) == ModuleKind::Recorder) {
                 node.configuration["armed"] = true;
                 node.configuration["followTransport"] = true;
                 hasRecorder = true;
@@ -214,8 +238,8 @@ json RackApplication::record(const json& params) {
     }
     recording_ = requested;
     for (const NodeDefinition& node : graph_.nodes) {
-        if (node.type == "recorder") {
-            engine_.enqueueControl(node.id, 0, requested ? 1.0 : 0.0);
+        if (moduleKindOf(node.type) == ModuleKind::Recorder) {
+            sendControl(node.id, ModuleKind::Recorder, 0, requested ? 1.0 : 0.0);
         }
     }
     return status();
@@ -233,8 +257,8 @@ json RackApplication::parameter(const json& params) {
     double value = *number;
 
     NodeDefinition* node = findNode(graph_, nodeId);
-    const std::string type = node != nullptr ? node->type : std::string();
-    if (type == "fader-bank") {
+    const ModuleKind kind = node != nullptr ? moduleKindOf(node->type) : ModuleKind::Unknown;
+    if (kind == ModuleKind::FaderBank) {
         const std::uint32_t strips = unsignedOr(node->configuration, "strips", 1, kStripOutOfRange);
         if (index >= 2ull * strips) {
             throw std::runtime_error(kStripOutOfRange);
@@ -242,16 +266,13 @@ json RackApplication::parameter(const json& params) {
         value = index % 2 == 1 ? (value > 0.5 ? 1.0 : 0.0) : std::clamp(value, -80.0, 12.0);
     }
 
-    if (!engine_.enqueueControl(nodeId, index, value)) {
+    if (!sendControl(nodeId, kind, index, value)) {
         throw std::runtime_error("Control queue is full; try again.");
     }
-    if (type != "player" && type != "recorder") {
-        module->second->setControl(index, value);
-    }
 
-    if (type == "fader-bank") {
+    if (kind == ModuleKind::FaderBank) {
         storeFaderValue(node->configuration, index, value);
-    } else if (type == "vst3" || type == "clap") {
+    } else if (isHostedKind(kind)) {
         storeHostedValue(node->configuration, index, value);
     }
     return json::object();

@@ -1,6 +1,7 @@
 #include "app/module_state.hpp"
 #include "app/rack_application.hpp"
 #include "audio/audio_device_host.hpp"
+#include "engine/module_kind.hpp"
 
 namespace velkaphon::rack {
 
@@ -37,7 +38,7 @@ json RackApplication::status() {
         if (found == modulesById_.end()) {
             continue;
         }
-        if (node.type == "player" || node.type == "recorder") {
+        if (isMediaKind(moduleKindOf(node.type))) {
             media[node.id] = mediaStatus(*found->second);
         }
         if (const auto* hosted = dynamic_cast<const HostedModule*>(found->second)) {
@@ -53,7 +54,7 @@ json RackApplication::status() {
     bool allDone = true;
     bool anyRecorder = false;
     for (const NodeDefinition& node : graph_.nodes) {
-        if (node.type != "recorder") {
+        if (moduleKindOf(node.type) != ModuleKind::Recorder) {
             continue;
         }
         anyRecorder = true;

@@ -88,7 +88,8 @@ WaveFormatExtensible simulatedMixFormat(std::uint16_t channels, std::uint32_t ra
 // Endpoints that live in simulated time, driven deterministically: the clock stands still while
 // any thread that waits through this system is busy, and jumps to the next event when all of
 // them wait. The thread that creates the system counts as one of them; it lets time pass with
-// advance(). With realTime set, waits take real time instead.
+// advance(). With realTime set, waits take real time instead. As in shared mode, every client
+// activated on an endpoint has a stream of its own, so listing leaves running streams alone.
 class SimulatedAudioSystem : public AudioSystem {
 public:
     explicit SimulatedAudioSystem(bool realTime = false);

@@ -28,9 +28,11 @@ constexpr Hresult kInvalidSize = hresultFromBits(0x88890009u);
 constexpr Hresult kBufferEmpty = hresultFromBits(0x08890001u);
 
 struct EventRecord;
+struct Endpoint;
 
-// The stream of the endpoint's current client.
+// One client's stream: shared-mode endpoints serve many clients, each with its own.
 struct Stream {
+    Endpoint* endpoint = nullptr;
     bool initialized = false;
     bool exclusive = false;
     bool lowLatencyQueried = false;
@@ -72,16 +74,33 @@ struct Stream {
 struct Endpoint {
     SimulatedEndpoint setup;
     double clockScale = 1.0;
-    Stream stream;
-    std::uint64_t generation = 0;
 };
 
 struct EventRecord {
     bool manualReset = false;
     bool signalled = false;
     std::uint64_t serial = 0;
-    Endpoint* device = nullptr;
+    // The stream that signals this event, if any; the two point at each other.
+    Stream* stream = nullptr;
 };
+
+// Under the state's mutex.
+void unbindEvent(Stream& stream) {
+    if (stream.event != nullptr) {
+        stream.event->stream = nullptr;
+        stream.event = nullptr;
+    }
+}
+
+// Under the state's mutex.
+void bindEvent(Stream& stream, EventRecord& event) {
+    unbindEvent(stream);
+    if (event.stream != nullptr) {
+        unbindEvent(*event.stream);
+    }
+    stream.event = &event;
+    event.stream = &stream;
+}
 
 struct Waiter {
     // Virtual time wakes exactly the one waiter it chose.
@@ -129,20 +148,19 @@ struct SimulatedAudioSystem::State {
 
     // When a device will next signal its event, or kForever.
     Ticks nextDeviceSignal(const EventRecord& event) const {
-        const Endpoint* device = event.device;
-        if (device == nullptr || !device->stream.started || device->stream.periodFrames == 0) {
+        const Stream* stream = event.stream;
+        if (stream == nullptr || !stream->started || stream->periodFrames == 0) {
             return kForever;
         }
-        const Stream& stream = device->stream;
-        return stream.startTime +
-               static_cast<Ticks>(
-                   std::ceil((stream.eventsFired + 1) * stream.periodTicks(device->clockScale)));
+        return stream->startTime +
+               static_cast<Ticks>(std::ceil((stream->eventsFired + 1) *
+                                            stream->periodTicks(stream->endpoint->clockScale)));
     }
 
     void updateDevices(Ticks time) {
         for (auto& [pointer, event] : events) {
             while (nextDeviceSignal(*event) <= time) {
-                ++event->device->stream.eventsFired;
+                ++event->stream->eventsFired;
                 event->signalled = true;
             }
         }
@@ -277,6 +295,20 @@ bool sameLayout(const NegotiatedFormat& a, const NegotiatedFormat& b) {
            a.validBits == b.validBits && a.channels == b.channels && a.sampleRate == b.sampleRate;
 }
 
+// The stream lives as long as its client or any service taken from it; its event, if any,
+// falls silent with it.
+std::shared_ptr<Stream> newStream(const std::shared_ptr<State>& state, Endpoint* endpoint) {
+    auto* stream = new Stream;
+    stream->endpoint = endpoint;
+    return std::shared_ptr<Stream>(stream, [state](Stream* ended) {
+        {
+            std::lock_guard lock(state->mutex);
+            unbindEvent(*ended);
+        }
+        delete ended;
+    });
+}
+
 NegotiatedFormat mixOf(const Endpoint& endpoint) {
     NegotiatedFormat mix;
     checkWaveFormat(mix, &endpoint.setup.mixFormat.format);
@@ -285,14 +317,14 @@ NegotiatedFormat mixOf(const Endpoint& endpoint) {
 
 class SimulatedClock : public AudioClockApi {
 public:
-    SimulatedClock(std::shared_ptr<State> state, Endpoint* endpoint)
-        : state_(std::move(state)), endpoint_(endpoint) {}
+    SimulatedClock(std::shared_ptr<State> state, std::shared_ptr<Stream> stream)
+        : state_(std::move(state)), stream_(std::move(stream)), endpoint_(stream_->endpoint) {}
 
     Hresult getFrequency(std::uint64_t& frequency) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result =
             state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetFrequency);
-        frequency = endpoint_->stream.format.sampleRate;
+        frequency = stream_->format.sampleRate;
         return result;
     }
 
@@ -301,20 +333,21 @@ public:
         const Hresult result =
             state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetPosition);
         const Ticks now = state_->now();
-        position = endpoint_->stream.framesAt(now, endpoint_->clockScale);
+        position = stream_->framesAt(now, endpoint_->clockScale);
         qpcPosition = static_cast<std::uint64_t>(now);
         return result;
     }
 
 private:
     std::shared_ptr<State> state_;
+    std::shared_ptr<Stream> stream_;
     Endpoint* endpoint_;
 };
 
 class SimulatedRender : public AudioRenderApi {
 public:
-    SimulatedRender(std::shared_ptr<State> state, Endpoint* endpoint)
-        : state_(std::move(state)), endpoint_(endpoint) {}
+    SimulatedRender(std::shared_ptr<State> state, std::shared_ptr<Stream> stream)
+        : state_(std::move(state)), stream_(std::move(stream)), endpoint_(stream_->endpoint) {}
 
     Hresult getBuffer(std::uint32_t frames, std::uint8_t*& data) override {
         std::unique_lock lock(state_->mutex);
@@ -322,7 +355,7 @@ public:
         if (hresultFailed(result)) {
             return result;
         }
-        Stream& stream = endpoint_->stream;
+        Stream& stream = *stream_;
         stream.drain(state_->now(), endpoint_->clockScale);
         if (frames > stream.bufferFrames ||
             (!stream.exclusive && frames > stream.bufferFrames - stream.queued)) {
@@ -345,7 +378,7 @@ public:
             if (hresultFailed(result)) {
                 return result;
             }
-            Stream& stream = endpoint_->stream;
+            Stream& stream = *stream_;
             if (frames > stream.pendingFrames) {
                 return kInvalidSize;
             }
@@ -373,13 +406,14 @@ public:
 
 private:
     std::shared_ptr<State> state_;
+    std::shared_ptr<Stream> stream_;
     Endpoint* endpoint_;
 };
 
 class SimulatedCapture : public AudioCaptureApi {
 public:
-    SimulatedCapture(std::shared_ptr<State> state, Endpoint* endpoint)
-        : state_(std::move(state)), endpoint_(endpoint) {}
+    SimulatedCapture(std::shared_ptr<State> state, std::shared_ptr<Stream> stream)
+        : state_(std::move(state)), stream_(std::move(stream)), endpoint_(stream_->endpoint) {}
 
     Hresult getBuffer(std::uint8_t*& data, std::uint32_t& frames, std::uint32_t& flags,
                       std::uint64_t& devicePosition, std::uint64_t& qpcPosition) override {
@@ -388,7 +422,7 @@ public:
         if (hresultFailed(result)) {
             return result;
         }
-        Stream& stream = endpoint_->stream;
+        Stream& stream = *stream_;
         if (available(stream) == 0) {
             frames = 0;
             data = nullptr;
@@ -432,7 +466,7 @@ public:
         const Hresult result =
             state_->planned(lock, endpoint_->setup.id, SimulatedCall::ReleaseBuffer);
         if (!hresultFailed(result) && frames != 0) {
-            ++endpoint_->stream.packetsRead;
+            ++stream_->packetsRead;
         }
         return result;
     }
@@ -441,7 +475,7 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result =
             state_->planned(lock, endpoint_->setup.id, SimulatedCall::GetNextPacketSize);
-        frames = available(endpoint_->stream) > 0 ? endpoint_->stream.periodFrames : 0;
+        frames = available(*stream_) > 0 ? stream_->periodFrames : 0;
         return result;
     }
 
@@ -462,13 +496,14 @@ private:
     }
 
     std::shared_ptr<State> state_;
+    std::shared_ptr<Stream> stream_;
     Endpoint* endpoint_;
 };
 
 class SimulatedClient : public AudioClientApi {
 public:
-    SimulatedClient(std::shared_ptr<State> state, Endpoint* endpoint)
-        : state_(std::move(state)), endpoint_(endpoint) {}
+    SimulatedClient(std::shared_ptr<State> state, std::shared_ptr<Stream> stream)
+        : state_(std::move(state)), stream_(std::move(stream)), endpoint_(stream_->endpoint) {}
 
     Hresult getMixFormat(WaveFormatBytes& format) override {
         std::unique_lock lock(state_->mutex);
@@ -506,7 +541,7 @@ public:
         if (hresultFailed(result)) {
             return result;
         }
-        Stream& stream = endpoint_->stream;
+        Stream& stream = *stream_;
         if (stream.initialized) {
             return kAlreadyInitialized;
         }
@@ -537,7 +572,7 @@ public:
     Hresult getBufferSize(std::uint32_t& frames) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result = call(lock, SimulatedCall::GetBufferSize);
-        frames = endpoint_->stream.bufferFrames;
+        frames = stream_->bufferFrames;
         if (hresultFailed(result)) {
             return result;
         }
@@ -553,7 +588,7 @@ public:
     Hresult getCurrentPadding(std::uint32_t& frames) override {
         std::unique_lock lock(state_->mutex);
         const Hresult result = call(lock, SimulatedCall::GetCurrentPadding);
-        Stream& stream = endpoint_->stream;
+        Stream& stream = *stream_;
         stream.drain(state_->now(), endpoint_->clockScale);
         frames = static_cast<std::uint32_t>(stream.queued);
         return result;
@@ -563,9 +598,7 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = call(lock, SimulatedCall::SetEventHandle);
         if (!hresultFailed(result)) {
-            auto* record = static_cast<EventRecord*>(event);
-            record->device = endpoint_;
-            endpoint_->stream.event = record;
+            bindEvent(*stream_, *static_cast<EventRecord*>(event));
         }
         return result;
     }
@@ -574,7 +607,7 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = service(lock, DataFlow::Render);
         if (!hresultFailed(result)) {
-            render = std::make_unique<SimulatedRender>(state_, endpoint_);
+            render = std::make_unique<SimulatedRender>(state_, stream_);
         }
         return result;
     }
@@ -583,7 +616,7 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = service(lock, DataFlow::Capture);
         if (!hresultFailed(result)) {
-            capture = std::make_unique<SimulatedCapture>(state_, endpoint_);
+            capture = std::make_unique<SimulatedCapture>(state_, stream_);
         }
         return result;
     }
@@ -592,7 +625,7 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = service(lock, endpoint_->setup.flow);
         if (!hresultFailed(result)) {
-            clock = std::make_unique<SimulatedClock>(state_, endpoint_);
+            clock = std::make_unique<SimulatedClock>(state_, stream_);
         }
         return result;
     }
@@ -603,7 +636,7 @@ public:
         if (hresultFailed(result)) {
             return result;
         }
-        Stream& stream = endpoint_->stream;
+        Stream& stream = *stream_;
         if (!stream.initialized) {
             return kNotInitialized;
         }
@@ -616,7 +649,7 @@ public:
 
     Hresult stop() override {
         std::unique_lock lock(state_->mutex);
-        endpoint_->stream.started = false;
+        stream_->started = false;
         return kHresultOk;
     }
 
@@ -649,7 +682,7 @@ public:
         if (hresultFailed(result)) {
             return result;
         }
-        Stream& stream = endpoint_->stream;
+        Stream& stream = *stream_;
         if (supports(ShareMode::Shared, format) != kHresultOk) {
             return kAudclntUnsupportedFormat;
         }
@@ -666,7 +699,7 @@ public:
         const auto& mix = endpoint_->setup.mixFormat;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(&mix);
         format.assign(bytes, bytes + sizeof mix);
-        periodFrames = endpoint_->stream.periodFrames;
+        periodFrames = stream_->periodFrames;
         return endpoint_->setup.lowLatencyFundamental == 0 ? kNoInterface : kHresultOk;
     }
 
@@ -680,7 +713,7 @@ private:
         if (hresultFailed(result)) {
             return result;
         }
-        if (!endpoint_->stream.initialized) {
+        if (!stream_->initialized) {
             return kNotInitialized;
         }
         return flow == endpoint_->setup.flow ? kHresultOk : hresultFromBits(0x88890003u);
@@ -709,6 +742,7 @@ private:
     }
 
     std::shared_ptr<State> state_;
+    std::shared_ptr<Stream> stream_;
     Endpoint* endpoint_;
 };
 
@@ -746,13 +780,8 @@ public:
         std::unique_lock lock(state_->mutex);
         const Hresult result = state_->planned(lock, endpoint_->setup.id, SimulatedCall::Activate);
         if (!hresultFailed(result)) {
-            // A new client starts a new stream; the event handle stays with the old one.
-            EventRecord* event = endpoint_->stream.event;
-            if (event != nullptr) {
-                event->device = nullptr;
-            }
-            endpoint_->stream = Stream{};
-            client = std::make_unique<SimulatedClient>(state_, endpoint_);
+            // Each client has a stream of its own; other clients' streams run on.
+            client = std::make_unique<SimulatedClient>(state_, newStream(state_, endpoint_));
         }
         return result;
     }
@@ -888,10 +917,8 @@ void SimulatedAudioSystem::setEvent(SystemEvent event) {
 void SimulatedAudioSystem::closeEvent(SystemEvent event) {
     std::lock_guard lock(state_->mutex);
     auto* record = static_cast<EventRecord*>(event);
-    for (auto& endpoint : state_->endpoints) {
-        if (endpoint->stream.event == record) {
-            endpoint->stream.event = nullptr;
-        }
+    if (record->stream != nullptr) {
+        unbindEvent(*record->stream);
     }
     state_->events.erase(record);
 }

@@ -9,6 +9,35 @@ std::filesystem::path lastRackPath() {
     return userStorageFolder() / "last-rack.vkrack";
 }
 
+std::filesystem::path brokenLastRackPath(const std::filesystem::path& path) {
+    return path.parent_path() / "last-rack.broken.vkrack";
+}
+
+namespace {
+
+std::string pathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// UI thread. Moves the file that failed to restore aside, replacing an older one, and answers
+// the sentence that says where it went.
+std::string keepAside(const std::filesystem::path& path) {
+    const std::filesystem::path broken = brokenLastRackPath(path);
+    std::error_code error;
+    // Removed first: a rename onto an existing file is refused on some systems.
+    std::filesystem::remove(broken, error);
+    if (!error) {
+        std::filesystem::rename(path, broken, error);
+    }
+    if (error) {
+        return "It could not be kept as " + pathText(broken) + ": " + error.message();
+    }
+    return "It was kept as " + pathText(broken) + ".";
+}
+
+} // namespace
+
 std::optional<std::string> restoreLastRack(RackApplication& rack,
                                            const std::filesystem::path& path) {
     try {
@@ -16,10 +45,14 @@ std::optional<std::string> restoreLastRack(RackApplication& rack,
         if (!std::filesystem::exists(path)) {
             return std::nullopt;
         }
+    } catch (const std::exception& error) {
+        return std::string(kRestoreWarning) + "\n" + error.what();
+    }
+    try {
         rack.restoreProject(readProjectFile(path));
         return std::nullopt;
     } catch (const std::exception& error) {
-        return std::string(kRestoreWarning) + "\n" + error.what();
+        return std::string(kRestoreWarning) + "\n" + error.what() + "\n" + keepAside(path);
     }
 }
 

@@ -34,7 +34,7 @@ int runShell() {
     RackApplication rack(false);
     const auto path = lastRackPath();
     if (const auto warning = restoreLastRack(rack, path)) {
-        std::cerr << kRestoreWarning << "\n" << warning->substr(warning->find('\n') + 1) << "\n";
+        std::cerr << *warning << "\n";
     }
 
     NativeViewHandle view = createNativeRackView(nullptr, &rack);

@@ -8,9 +8,8 @@
 #include "view/native_rack_view.hpp"
 
 #include <filesystem>
-#include <windows.h>
-
 #include <objbase.h>
+#include <windows.h>
 
 namespace velkaphon::rack {
 namespace {

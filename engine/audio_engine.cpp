@@ -63,6 +63,11 @@ bool AudioEngine::enqueueControl(std::string_view nodeId, std::uint32_t index, d
     return true;
 }
 
+void AudioEngine::dropQueuedControls() noexcept {
+    controlDropUntil_.store(controlWrite_.load(std::memory_order_relaxed),
+                            std::memory_order_release);
+}
+
 void AudioEngine::forEachModule(const std::function<void(Module&)>& visit) const {
     const auto visitGraph = [&](const PreparedGraph* graph) {
         for (const PreparedNode& node : graph->state().nodes) {
@@ -130,6 +135,13 @@ void AudioEngine::takePendingGraph() noexcept {
 void AudioEngine::applyControls() noexcept {
     const std::uint32_t write = controlWrite_.load(std::memory_order_acquire);
     std::uint32_t read = controlRead_.load(std::memory_order_relaxed);
+    // Taken after the write index: a drop asked for before the messages seen here were queued
+    // is seen too, so the read index never moves back over them.
+    const std::uint32_t dropUntil = controlDropUntil_.exchange(kNoDrop, std::memory_order_acquire);
+    if (dropUntil != kNoDrop) {
+        read = dropUntil;
+        controlRead_.store(read, std::memory_order_release);
+    }
     PreparedGraph* graph = currentGraph_.load(std::memory_order_relaxed);
     while (read != write) {
         const ControlMessage& message = controlQueue_[read];

@@ -40,6 +40,10 @@ public:
     // value that is not finite, or a full queue. Never waits.
     bool enqueueControl(std::string_view nodeId, std::uint32_t index, double value);
 
+    // Control thread: the changes queued so far belong to a run of audio that has ended; the
+    // audio thread drops them at its next block instead of applying them. Later ones are kept.
+    void dropQueuedControls() noexcept;
+
     // Control thread: the modules of the current graph, the pending one and the retired ones.
     // Meant for when audio is stopped, or for operations that the modules make safe themselves.
     void forEachModule(const std::function<void(Module&)>& visit) const;
@@ -60,6 +64,8 @@ private:
 
     // Control thread: the exchange half of publishGraph, without the draining.
     void offerGraph(std::unique_ptr<PreparedGraph> graph);
+    static constexpr std::uint32_t kNoDrop = 0xFFFFFFFFu;
+
     void takePendingGraph() noexcept;
     void applyControls() noexcept;
     void recordPeaks() noexcept;
@@ -73,6 +79,8 @@ private:
     std::array<ControlMessage, kControlSlots> controlQueue_{};
     std::atomic<std::uint32_t> controlRead_{0};
     std::atomic<std::uint32_t> controlWrite_{0};
+    // Where the audio thread's next block moves controlRead to, or kNoDrop.
+    std::atomic<std::uint32_t> controlDropUntil_{kNoDrop};
     std::array<std::atomic<float>, kPeakSlots> peakLevels_{};
 };
 

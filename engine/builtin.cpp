@@ -1,11 +1,11 @@
 #include "engine/builtin.hpp"
 
 #include "engine/builtin_configuration.hpp"
+#include "engine/module_kind.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
-#include <string_view>
 #include <utility>
 
 namespace velkaphon::rack {
@@ -14,16 +14,14 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::pair<std::string_view, BuiltinKind> kTypeNames[] = {
-    {"input", BuiltinKind::Input},
-    {"output", BuiltinKind::Output},
-    {"summing", BuiltinKind::Summing},
-    {"digital-summing", BuiltinKind::Summing},
-    {"distributor", BuiltinKind::Distributor},
-    {"breakout", BuiltinKind::Breakout},
-    {"matrix", BuiltinKind::Matrix},
-    {"fader-bank", BuiltinKind::FaderBank},
-    {"faders", BuiltinKind::FaderBank},
+constexpr std::pair<ModuleKind, BuiltinKind> kBuiltinKinds[] = {
+    {ModuleKind::Input, BuiltinKind::Input},
+    {ModuleKind::Output, BuiltinKind::Output},
+    {ModuleKind::Summing, BuiltinKind::Summing},
+    {ModuleKind::Distributor, BuiltinKind::Distributor},
+    {ModuleKind::Breakout, BuiltinKind::Breakout},
+    {ModuleKind::Matrix, BuiltinKind::Matrix},
+    {ModuleKind::FaderBank, BuiltinKind::FaderBank},
 };
 
 // A 5 ms one-pole time constant.
@@ -162,9 +160,10 @@ json Builtin::status() const {
 }
 
 std::unique_ptr<Builtin> createBuiltin(const NodeDefinition& node) {
-    for (const auto& [name, kind] : kTypeNames) {
-        if (node.type == name) {
-            return std::make_unique<Builtin>(kind, node.configuration);
+    const ModuleKind kind = moduleKindOf(node.type);
+    for (const auto& [moduleKind, builtinKind] : kBuiltinKinds) {
+        if (kind == moduleKind) {
+            return std::make_unique<Builtin>(builtinKind, node.configuration);
         }
     }
     return nullptr;

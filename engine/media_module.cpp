@@ -1,15 +1,17 @@
 #include "engine/media_module.hpp"
 
+#include "engine/module_kind.hpp"
 #include "engine/player_module.hpp"
 #include "engine/recorder_module.hpp"
 
 namespace velkaphon::rack {
 
 std::unique_ptr<Module> createMediaModule(const NodeDefinition& node) {
-    if (node.type == "player") {
+    const ModuleKind kind = moduleKindOf(node.type);
+    if (kind == ModuleKind::Player) {
         return std::make_unique<PlayerModule>(node.configuration);
     }
-    if (node.type == "recorder") {
+    if (kind == ModuleKind::Recorder) {
         return std::make_unique<RecorderModule>(node.configuration);
     }
     return nullptr;

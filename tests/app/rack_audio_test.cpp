@@ -126,5 +126,56 @@ TEST(RackApplicationThreads, EditsAndSnapshotsWhileTheAudioThreadRuns) {
     EXPECT_EQ(rack.status()["error"], "");
 }
 
+// A host's audio thread starts while fader moves arrive: the moves before it are applied here,
+// those after it also go through the queue, and each lands and is stored.
+TEST(RackApplicationThreads, MovesAroundTheFirstHostBlockAllLandAndAreStored) {
+    RackApplication rack(true, platformAudioSystem());
+    std::atomic<bool> started{false};
+    std::atomic<bool> done{false};
+    std::atomic<std::uint64_t> blocks{0};
+    DeviceRows rows;
+    std::thread audio([&] {
+        while (!started.load()) {
+            std::this_thread::yield();
+        }
+        while (!done.load()) {
+            rack.processHostBlock(128, {const_cast<float* const*>(rows.inputs), 2},
+                                  {rows.outputs, 2}, {}, nullptr, 0);
+            blocks.fetch_add(1);
+        }
+    });
+    // Fewer moves than the queue holds, so no timing can fill it. Gains on even moves, mutes
+    // on odd ones, on and off in turn.
+    constexpr int kMoves = 602;
+    for (int move = 0; move < kMoves; ++move) {
+        started = started.load() || move == kMoves / 2;
+        const double value = move % 2 == 0 ? move % 25 - 12 : move / 2 % 2;
+        EXPECT_EQ(
+            rack.handleCommand(request(
+                "parameter", {{"node", "faders"}, {"parameter", move % 2}, {"value", value}})),
+            json::object());
+    }
+    // Two more blocks: the second began after the last move was queued.
+    const std::uint64_t after = blocks.load();
+    while (blocks.load() < after + 2) {
+        std::this_thread::yield();
+    }
+    done = true;
+    audio.join();
+
+    const json faders = rack.handleCommand(request("state"))["project"]["graph"]["nodes"][1];
+    // The last gain move is 600 % 25 - 12 = -12 dB; the last mute move turned it off.
+    EXPECT_EQ(faders["configuration"]["gainsDb"], json::array({-12}));
+    EXPECT_EQ(faders["configuration"]["mutes"], json::array({false}));
+    for (float& sample : rows.inLeft) {
+        sample = 0.5f;
+    }
+    for (int block = 0; block < 100; ++block) {
+        rack.processHostBlock(128, {const_cast<float* const*>(rows.inputs), 2}, {rows.outputs, 2},
+                              {}, nullptr, 0);
+    }
+    EXPECT_NEAR(rows.outLeft[127], 0.5f * 0.25119f, 1e-4);
+}
+
 } // namespace
 } // namespace velkaphon::rack

@@ -91,6 +91,32 @@ TEST_F(RackStandaloneThreads, StartWhileRunningAnswersWithoutRestarting) {
     EXPECT_EQ(log["probe"].created.load(), created);
 }
 
+// More moves than the control queue holds, before, during and after a run of the device.
+TEST_F(RackStandaloneThreads, FaderMovesLandAndAreStoredWhetherOrNotTheDeviceRuns) {
+    const auto move = [&](int step) {
+        return command("parameter",
+                       {{"node", "faders"}, {"parameter", 0}, {"value", step % 13 - 6}});
+    };
+    for (int step = 0; step < 1500; ++step) {
+        ASSERT_EQ(move(step), json::object()) << step;
+    }
+    command("start", {{"outputId", kOutputId}});
+    system.advance(0.05);
+    // Queued while the device runs; its worker waits meanwhile, so fewer than the queue holds.
+    for (int step = 0; step < 1000; ++step) {
+        ASSERT_EQ(move(step), json::object()) << step;
+    }
+    system.advance(0.05);
+    command("stop");
+    for (int step = 0; step < 1500; ++step) {
+        ASSERT_EQ(move(step), json::object()) << step;
+    }
+    const json stored = command("state")["project"]["graph"]["nodes"][1]["configuration"];
+    // The last move is 1499 % 13 - 6 = -2 dB.
+    EXPECT_EQ(stored["gainsDb"], json::array({-2}));
+    EXPECT_EQ(command("status")["error"], "");
+}
+
 TEST_F(RackStandaloneThreads, TheOutputsOwnRateIsUsedAndAMatchingRateIsNotRecompiled) {
     command("graph", chain({{"probe", "probe"}}));
     const int created = log["probe"].created.load();

@@ -17,6 +17,7 @@ using testing::fakeModules;
 using testing::HeldVstPlugin;
 using testing::refusal;
 using testing::request;
+using testing::Vst3TestBlock;
 using testing::Vst3TestClass;
 using testing::vstConfiguration;
 
@@ -102,6 +103,27 @@ TEST_F(RackPlugin, TheEditedStateSurvivesASaveAndRestore) {
     runBlocks(reopened);
     EXPECT_DOUBLE_EQ(editedValue(reopened), 0.75);
     fs::remove_all(folder);
+}
+
+TEST_F(RackPlugin, WithAudioStoppedTheNewestValueReachesTheProcessorInTheFirstBlock) {
+    rack.stop();
+    for (int move = 1; move <= 1500; ++move) {
+        ASSERT_EQ(
+            rack.handleCommand(request(
+                "parameter", {{"node", "fx"}, {"parameter", 1000}, {"value", move / 1500.0}})),
+            json::object())
+            << move;
+    }
+    const json stored = rack.handleCommand(request("state"))["project"]["graph"]["nodes"][1];
+    EXPECT_EQ(stored["configuration"]["parameters"],
+              json::parse(R"([{"id": 1000, "value": 1.0}])"));
+    float samples[64] = {};
+    float* rows[] = {samples, samples};
+    rack.processHostBlock(64, {rows, 2}, {rows, 2}, {}, nullptr, 0);
+    const Vst3TestBlock& block = plugin.probe().lastBlock;
+    ASSERT_EQ(block.changeCount, 1);
+    EXPECT_EQ(block.changeIds[0], 1000u);
+    EXPECT_DOUBLE_EQ(block.changeValues[0], 1.0);
 }
 
 TEST_F(RackPlugin, ThePortsDescriptionListsThePluginsParameters) {

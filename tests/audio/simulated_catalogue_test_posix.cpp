@@ -156,6 +156,46 @@ TEST_F(SimulatedStartThreads, RefusalsBeforeAnyWorkerStarts) {
     EXPECT_EQ(status.endpoints[0].state, "stopped");
 }
 
+// Listing opens a client on every endpoint, as the page does while audio runs.
+TEST_F(SimulatedStartThreads, ListingDevicesLeavesRunningStreamsRunning) {
+    SimulatedEndpoint out = simulatedEndpoint("{out}", "Speakers (Box)", DataFlow::Render);
+    out.container = guidValue(kBoxContainer);
+    system.addEndpoint(out);
+    SimulatedEndpoint in = simulatedEndpoint("{in}", "Line (Box)", DataFlow::Capture);
+    in.container = guidValue(kBoxContainer);
+    system.addEndpoint(in);
+    AudioDeviceSettings settings;
+    settings.inputId = "{in}";
+    settings.outputId = "{out}";
+    settings.blockFrames = 128;
+    ASSERT_TRUE(AudioDeviceHost::start(backend, settings, ToneCallback::call, &tone, error))
+        << error;
+    system.advance(0.5);
+    const int activations = system.callCount("{out}", SimulatedCall::Activate);
+    for (int listing = 0; listing < 3; ++listing) {
+        const std::uint64_t before = tone.calls.load();
+        std::vector<AudioDevice> devices;
+        AudioDeviceHost::listDevices(backend, devices, error);
+        EXPECT_EQ(error, "");
+        ASSERT_EQ(devices.size(), 1u);
+        // Past the two-second time-out of a worker whose events stopped.
+        system.advance(3.0);
+        const AudioStatus status = AudioDeviceHost::status(backend);
+        // 300 periods of 480 frames in 128-frame calls.
+        EXPECT_EQ(tone.calls.load() - before, 1200u) << "listing " << listing;
+        EXPECT_EQ(status.running, 1);
+        EXPECT_EQ(status.xruns, 0u);
+        EXPECT_EQ(status.error, "");
+        for (const EndpointStatus& entry : status.endpoints) {
+            EXPECT_EQ(entry.state, "running") << entry.id;
+            EXPECT_EQ(entry.underruns, 0u) << entry.id;
+            EXPECT_EQ(entry.captureGlitches, 0u) << entry.id;
+        }
+    }
+    AudioDeviceHost::stop(backend);
+    EXPECT_EQ(system.callCount("{out}", SimulatedCall::Activate) - activations, 3);
+}
+
 TEST(SimulatedRealTimeThreads, TheWorkersRunOnTheirOwnClock) {
     SimulatedAudioSystem system(true);
     system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));

@@ -35,17 +35,46 @@ TEST_F(LastRack, AMissingFileIsNothingToRestore) {
     EXPECT_EQ(layout()["faders"]["x"], 380);
 }
 
-TEST_F(LastRack, AMalformedFileKeepsTheCleanPatchAndSaysWhy) {
+std::string contents(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(LastRack, AFileThatFailsIsKeptAsideBeforeTheCloseCanOverwriteIt) {
+    const std::string first = "Last rack could not be restored. A clean patch is open.\n";
+    const fs::path broken = folder_ / "last-rack.broken.vkrack";
+    const std::string kept = "\nIt was kept as " + broken.string() + ".";
     std::ofstream(path_) << "{ \"product\": ";
     const auto warning = restoreLastRack(rack_, path_);
     ASSERT_TRUE(warning);
-    const std::string first = "Last rack could not be restored. A clean patch is open.\n";
     EXPECT_EQ(warning->substr(0, first.size()), first);
     EXPECT_NE(warning->find("parse error"), std::string::npos);
+    EXPECT_EQ(warning->substr(warning->size() - kept.size()), kept);
     EXPECT_EQ(layout()["faders"]["x"], 380);
+    EXPECT_FALSE(fs::exists(path_));
+    EXPECT_EQ(contents(broken), "{ \"product\": ");
 
-    std::ofstream(path_) << R"({"product": "Other", "graph": {}})";
-    EXPECT_EQ(*restoreLastRack(rack_, path_), first + "This is not a VELKAPHON RACK project.");
+    // A later failure replaces the older broken file.
+    const std::string other = R"({"product": "Other", "graph": {}})";
+    std::ofstream(path_) << other;
+    EXPECT_EQ(*restoreLastRack(rack_, path_),
+              first + "This is not a VELKAPHON RACK project." + kept);
+    EXPECT_EQ(contents(broken), other);
+
+    EXPECT_EQ(stopAndSaveLastRack(rack_, path_), std::nullopt);
+    EXPECT_EQ(readProjectFile(path_)["layout"]["faders"]["x"], 380);
+    EXPECT_EQ(contents(broken), other);
+}
+
+TEST_F(LastRack, AFileThatCannotBeKeptAsideIsToldAndLeftInPlace) {
+    std::ofstream(path_) << "[";
+    fs::create_directories(folder_ / "last-rack.broken.vkrack" / "inside");
+    const auto warning = restoreLastRack(rack_, path_);
+    ASSERT_TRUE(warning);
+    const std::string told =
+        "\nIt could not be kept as " + (folder_ / "last-rack.broken.vkrack").string() + ": ";
+    EXPECT_NE(warning->find(told), std::string::npos) << *warning;
+    EXPECT_EQ(contents(path_), "[");
 }
 
 TEST_F(LastRack, ASavedRackIsRestoredByTheNextStart) {

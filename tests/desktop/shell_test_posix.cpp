@@ -106,7 +106,13 @@ TEST_F(Shell, AMalformedLastRackStartsACleanPatchAndSaysWhy) {
     EXPECT_NE(shell.address(), "");
     EXPECT_EQ(shell.terminate(), 0);
     EXPECT_EQ(errors().rfind("Last rack could not be restored. A clean patch is open.\n", 0), 0u);
-    // The close replaced the bad file with the clean patch.
+    const fs::path broken = folder_ / "VELKAPHON RACK" / "last-rack.broken.vkrack";
+    EXPECT_NE(errors().find("\nIt was kept as " + broken.string() + ".\n"), std::string::npos);
+    // The bad file was kept aside before the close saved the clean patch.
+    std::ifstream kept(broken);
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "[1,");
     EXPECT_EQ(
         readProjectFile(folder_ / "VELKAPHON RACK" / "last-rack.vkrack")["graph"]["nodes"].size(),
         3u);

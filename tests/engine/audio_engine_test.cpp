@@ -199,6 +199,33 @@ TEST(AudioEngineControls, TheQueueHoldsOneThousandTwentyThreeMessages) {
     EXPECT_TRUE(rig.engine->enqueueControl("gain", 7, 1.0));
 }
 
+TEST(AudioEngineControls, DroppedMessagesNeverLandAndThoseQueuedLaterDo) {
+    Rig rig;
+    rig.modules.add("gain", gain(1));
+    rig.publish({{node("gain")}, {}, {}});
+    for (std::uint32_t i = 0; i < 1023; ++i) {
+        ASSERT_TRUE(rig.engine->enqueueControl("gain", i, 1.0)) << i;
+    }
+    rig.engine->dropQueuedControls();
+    // Only the audio thread frees the slots, at its next block.
+    EXPECT_FALSE(rig.engine->enqueueControl("gain", 1023, 1.0));
+    rig.run(8);
+    EXPECT_EQ(rig.modules.record("gain").controlCount, 0u);
+
+    rig.engine->enqueueControl("gain", 1, 1.0);
+    rig.engine->dropQueuedControls();
+    rig.engine->enqueueControl("gain", 2, 2.0);
+    rig.engine->dropQueuedControls();
+    rig.engine->enqueueControl("gain", 3, 3.0);
+    rig.run(8);
+    const auto& record = rig.modules.record("gain");
+    ASSERT_EQ(record.controlCount, 1u);
+    EXPECT_EQ(record.controls[0].index, 3u);
+    for (std::uint32_t i = 0; i < 1023; ++i) {
+        ASSERT_TRUE(rig.engine->enqueueControl("gain", i, 1.0)) << i;
+    }
+}
+
 TEST(AudioEngineControls, InvalidMessagesAreRefusedWithNothingQueued) {
     Rig rig;
     const std::string longest(128, 'g');
