@@ -55,6 +55,11 @@ public:
     // Control thread: the configuration, with the fader bank's present gains, mutes and peaks.
     nlohmann::json status() const override;
 
+    // Control thread: every kernel writes all of its output channels, silence included, and only
+    // reads its inputs.
+    bool writesEveryOutputSample() const override { return true; }
+    bool neverWritesInputs() const override { return true; }
+
 private:
     void settleFaderBank();
     void settleRouting();

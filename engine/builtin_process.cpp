@@ -1,9 +1,11 @@
 // The built-in modules' block kernels. Everything here runs on the audio thread.
 #include "engine/builtin.hpp"
+#include "engine/sample_peak.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <emmintrin.h>
 
 namespace velkaphon::rack {
 
@@ -27,22 +29,55 @@ float* hostChannel(const BusSpan& host, std::uint64_t channel) {
     return host.channels[channel];
 }
 
+// A channel the host does not give stays silent, written here so every output sample is.
 void copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan& output,
                   std::uint32_t frames) {
     for (std::uint32_t channel = 0; channel < output.channelCount; ++channel) {
         if (const float* source = hostChannel(host, std::uint64_t{offset} + channel)) {
             copyChannel(source, output.channels[channel], frames);
+        } else {
+            std::fill_n(output.channels[channel], frames, 0.0F);
         }
     }
 }
 
-void copyToHost(const PortBusSpan& input, std::uint32_t offset, const BusSpan& host,
-                std::uint32_t frames) {
+// The one place where the rack's signal reaches a host's or device's buffers: infinities and
+// NaNs become 0 on the way. Returns the peak of what came in, by the usual rule.
+float writeHostChannel(const float* source, float* destination, std::uint32_t frames, float peak) {
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 wide = _mm_set1_ps(peak);
+    std::uint32_t frame = 0;
+    for (; frame + 4 <= frames; frame += 4) {
+        const __m128 sample = _mm_loadu_ps(source + frame);
+        const __m128i bits = _mm_castps_si128(sample);
+        const __m128 nonFinite =
+            _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent));
+        _mm_storeu_ps(destination + frame, _mm_andnot_ps(nonFinite, sample));
+        wide = _mm_max_ps(_mm_and_ps(sample, magnitudeMask), wide);
+    }
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, wide);
+    peak = channelPeak(lanes, 4, peak);
+    for (; frame < frames; ++frame) {
+        const float sample = source[frame];
+        destination[frame] = std::isfinite(sample) ? sample : 0.0F;
+        peak = channelPeak(&sample, 1, peak);
+    }
+    return peak;
+}
+
+float copyToHost(const PortBusSpan& input, std::uint32_t offset, const BusSpan& host,
+                 std::uint32_t frames) {
+    float peak = 0.0F;
     for (std::uint32_t channel = 0; channel < input.channelCount; ++channel) {
         if (float* destination = hostChannel(host, std::uint64_t{offset} + channel)) {
-            copyChannel(input.channels[channel], destination, frames);
+            peak = writeHostChannel(input.channels[channel], destination, frames, peak);
+        } else {
+            peak = channelPeak(input.channels[channel], frames, peak);
         }
     }
+    return peak;
 }
 
 void sumInputs(const PortBusSpan* inputs, std::uint64_t inputCount, const PortBusSpan& output,
@@ -96,16 +131,10 @@ void routeMatrix(const PortBusSpan& input, const std::vector<std::int32_t>& mapp
         const std::int32_t source = mapping[channel];
         if (source >= 0 && static_cast<std::uint32_t>(source) < input.channelCount) {
             copyChannel(input.channels[source], output.channels[channel], frames);
+        } else {
+            std::fill_n(output.channels[channel], frames, 0.0F);
         }
     }
-}
-
-// A NaN sample leaves the peak as it is.
-float channelPeak(const float* samples, std::uint32_t frames, float peak) {
-    for (std::uint32_t frame = 0; frame < frames; ++frame) {
-        peak = std::max(peak, std::abs(samples[frame]));
-    }
-    return peak;
 }
 
 float busPeak(const PortBusSpan* buses, std::uint64_t count, std::uint32_t frames) {
@@ -127,6 +156,15 @@ float applyGain(const float* input, float* output, std::uint32_t frame, double g
     const auto sample = static_cast<float>(static_cast<double>(input[frame]) * gain);
     output[frame] = sample;
     return std::max(peak, std::abs(sample));
+}
+
+// A gain at rest: a plain loop the compiler vectorises, then the peak while the block is in cache.
+float applySteadyGain(const float* input, float* output, std::uint32_t frames, double gain,
+                      float peak) {
+    for (std::uint32_t frame = 0; frame < frames; ++frame) {
+        output[frame] = static_cast<float>(static_cast<double>(input[frame]) * gain);
+    }
+    return channelPeak(output, frames, peak);
 }
 
 void passEvents(const BlockContext& context) {
@@ -156,10 +194,8 @@ float Builtin::runFaderBank(BlockContext& context) {
         // the whole block gives the same samples as the per-frame recurrence.
         if (smoothGain(gain, target, smoothingCoefficient_) == gain) {
             for (std::uint32_t channel = 0; channel < channels; ++channel) {
-                for (std::uint32_t frame = 0; frame < frames; ++frame) {
-                    peak = applyGain(input.channels[channel], output.channels[channel], frame, gain,
-                                     peak);
-                }
+                peak = applySteadyGain(input.channels[channel], output.channels[channel], frames,
+                                       gain, peak);
             }
         } else {
             for (std::uint32_t frame = 0; frame < frames; ++frame) {
@@ -190,7 +226,7 @@ void Builtin::process(BlockContext& context) {
         break;
     case BuiltinKind::Output:
         if (hasInput) {
-            copyToHost(context.inputs[0], hostChannelOffset_, context.hostOutput, frames);
+            peak = copyToHost(context.inputs[0], hostChannelOffset_, context.hostOutput, frames);
         }
         break;
     case BuiltinKind::Summing:
@@ -217,9 +253,7 @@ void Builtin::process(BlockContext& context) {
         peak = runFaderBank(context);
         break;
     }
-    if (kind_ == BuiltinKind::Output) {
-        peak = busPeak(context.inputs, context.inputCount, frames);
-    } else if (kind_ != BuiltinKind::FaderBank) {
+    if (kind_ != BuiltinKind::Output && kind_ != BuiltinKind::FaderBank) {
         peak = busPeak(context.outputs, context.outputCount, frames);
     }
     blockPeak_.store(peak, std::memory_order_relaxed);
