@@ -1,5 +1,6 @@
 // The built-in modules' block kernels. Everything here runs on the audio thread.
 #include "engine/builtin.hpp"
+#include "engine/finite_samples.hpp"
 #include "engine/sample_peak.hpp"
 
 #include <algorithm>
@@ -44,25 +45,20 @@ void copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan& 
 // The one place where the rack's signal reaches a host's or device's buffers: infinities and
 // NaNs become 0 on the way. Returns the peak of what came in, by the usual rule.
 float writeHostChannel(const float* source, float* destination, std::uint32_t frames, float peak) {
-    const __m128i exponent = _mm_set1_epi32(0x7f800000);
     const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
     __m128 wide = _mm_set1_ps(peak);
     std::uint32_t frame = 0;
     for (; frame + 4 <= frames; frame += 4) {
         const __m128 sample = _mm_loadu_ps(source + frame);
-        const __m128i bits = _mm_castps_si128(sample);
-        const __m128 nonFinite =
-            _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent));
-        _mm_storeu_ps(destination + frame, _mm_andnot_ps(nonFinite, sample));
+        _mm_storeu_ps(destination + frame, finiteOrZero(sample));
         wide = _mm_max_ps(_mm_and_ps(sample, magnitudeMask), wide);
     }
     alignas(16) float lanes[4];
     _mm_store_ps(lanes, wide);
     peak = channelPeak(lanes, 4, peak);
     for (; frame < frames; ++frame) {
-        const float sample = source[frame];
-        destination[frame] = std::isfinite(sample) ? sample : 0.0F;
-        peak = channelPeak(&sample, 1, peak);
+        destination[frame] = finiteOrZero(source[frame]);
+        peak = channelPeak(source + frame, 1, peak);
     }
     return peak;
 }
