@@ -31,15 +31,17 @@ float* hostChannel(const BusSpan& host, std::uint64_t channel) {
 }
 
 // A channel the host does not give stays silent, written here so every output sample is.
-void copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan& output,
-                  std::uint32_t frames) {
+float copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan& output,
+                   std::uint32_t frames) {
+    float peak = 0.0F;
     for (std::uint32_t channel = 0; channel < output.channelCount; ++channel) {
         if (const float* source = hostChannel(host, std::uint64_t{offset} + channel)) {
-            copyChannel(source, output.channels[channel], frames);
+            peak = copyWithPeak(source, output.channels[channel], frames, peak);
         } else {
             std::fill_n(output.channels[channel], frames, 0.0F);
         }
     }
+    return peak;
 }
 
 // The one place where the rack's signal reaches a host's or device's buffers: infinities and
@@ -183,7 +185,7 @@ float Builtin::runFaderBank(BlockContext& context) {
         const PortBusSpan& input = context.inputs[strip];
         const PortBusSpan& output = context.outputs[strip];
         const std::uint32_t channels = std::min(input.channelCount, output.channelCount);
-        const double target = targetStripGain(strip);
+        const double target = blockStripTarget(strip);
         double gain = stripCurrentGain_[strip];
         float peak = 0.0F;
         // A step that leaves the gain unchanged leaves it so for every later frame: one gain for
@@ -217,7 +219,7 @@ void Builtin::process(BlockContext& context) {
     switch (kind_) {
     case BuiltinKind::Input:
         if (hasOutput) {
-            copyFromHost(context.hostInput, hostChannelOffset_, context.outputs[0], frames);
+            peak = copyFromHost(context.hostInput, hostChannelOffset_, context.outputs[0], frames);
         }
         break;
     case BuiltinKind::Output:
@@ -249,7 +251,9 @@ void Builtin::process(BlockContext& context) {
         peak = runFaderBank(context);
         break;
     }
-    if (kind_ != BuiltinKind::Output && kind_ != BuiltinKind::FaderBank) {
+    // These three took their peak while writing.
+    if (kind_ != BuiltinKind::Input && kind_ != BuiltinKind::Output &&
+        kind_ != BuiltinKind::FaderBank) {
         peak = busPeak(context.outputs, context.outputCount, frames);
     }
     blockPeak_.store(peak, std::memory_order_relaxed);
