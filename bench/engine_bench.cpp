@@ -115,17 +115,24 @@ void engineGainChain(benchmark::State& state) {
               static_cast<std::uint32_t>(state.range(1)));
 }
 
-// The same gains by hand, each stage into a buffer of its own, then into the host output.
+// The same gains by hand, over the compiled chain's own output buffers, then into the host output.
 void handGainChain(benchmark::State& state) {
-    const auto stages = static_cast<std::size_t>(state.range(0));
+    const auto stages = static_cast<int>(state.range(0));
     const auto frames = static_cast<std::uint32_t>(state.range(1));
     HostBuses host;
-    std::vector<std::vector<float>> buffers(stages * 2, std::vector<float>(kMaxBlock));
+    const auto graph = compileGraph(gainChain(stages, true), {48000.0, kMaxBlock}, benchModule);
+    std::vector<float*> buffers;
+    for (const PreparedNode& node : graph->state().nodes) {
+        if (node.id.starts_with("gain")) {
+            buffers.push_back(node.outputBuffers[0].channelPointers[0]);
+            buffers.push_back(node.outputBuffers[0].channelPointers[1]);
+        }
+    }
     for (auto _ : state) {
         for (std::size_t c = 0; c < 2; ++c) {
             const float* previous = host.in[c].data();
-            for (std::size_t s = 0; s < stages; ++s) {
-                float* out = buffers[s * 2 + c].data();
+            for (int s = 0; s < stages; ++s) {
+                float* out = buffers[static_cast<std::size_t>(s) * 2 + c];
                 for (std::uint32_t i = 0; i < frames; ++i) {
                     out[i] = previous[i] * kGain;
                 }

@@ -22,6 +22,7 @@ namespace {
 // Plain thread-locals of the program itself: reading them never allocates.
 thread_local std::size_t allocationCount = 0;
 thread_local std::size_t lockCount = 0;
+thread_local std::size_t largestSize = 0;
 thread_local bool counting = false;
 
 void countLock() {
@@ -30,16 +31,17 @@ void countLock() {
     }
 }
 
-void countAllocation() {
+void countAllocation(std::size_t size) {
     if (counting) {
         ++allocationCount;
+        largestSize = size > largestSize ? size : largestSize;
     }
 }
 
 void* allocate(std::size_t size) {
     void* memory = std::malloc(size == 0 ? 1 : size);
 #if !VELKAPHON_INTERPOSE
-    countAllocation();
+    countAllocation(size);
 #endif
     if (memory == nullptr) {
         throw std::bad_alloc();
@@ -48,7 +50,7 @@ void* allocate(std::size_t size) {
 }
 
 void* allocateAligned(std::size_t size, std::align_val_t alignment) {
-    countAllocation();
+    countAllocation(size);
     const auto align = static_cast<std::size_t>(alignment);
     const std::size_t rounded = (size + align - 1) / align * align;
 #ifdef _WIN32
@@ -73,12 +75,15 @@ void releaseAligned(void* memory) {
 } // namespace
 
 AllocationCounter::AllocationCounter()
-    : startAllocations_(allocationCount), startLocks_(lockCount), wasCounting_(counting) {
+    : startAllocations_(allocationCount), startLocks_(lockCount), outerLargest_(largestSize),
+      wasCounting_(counting) {
     counting = true;
+    largestSize = 0;
 }
 
 AllocationCounter::~AllocationCounter() {
     counting = wasCounting_;
+    largestSize = largestSize > outerLargest_ ? largestSize : outerLargest_;
 }
 
 std::size_t AllocationCounter::allocations() const {
@@ -87,6 +92,10 @@ std::size_t AllocationCounter::allocations() const {
 
 std::size_t AllocationCounter::locks() const {
     return lockCount - startLocks_;
+}
+
+std::size_t AllocationCounter::largestAllocation() const {
+    return largestSize;
 }
 
 bool AllocationCounter::interposes() {
@@ -159,17 +168,17 @@ void* __libc_calloc(std::size_t count, std::size_t size);
 void* __libc_realloc(void* memory, std::size_t size);
 
 void* malloc(std::size_t size) {
-    velkaphon::rack::testing::countAllocation();
+    velkaphon::rack::testing::countAllocation(size);
     return __libc_malloc(size);
 }
 
 void* calloc(std::size_t count, std::size_t size) {
-    velkaphon::rack::testing::countAllocation();
+    velkaphon::rack::testing::countAllocation(count * size);
     return __libc_calloc(count, size);
 }
 
 void* realloc(void* memory, std::size_t size) {
-    velkaphon::rack::testing::countAllocation();
+    velkaphon::rack::testing::countAllocation(size);
     return __libc_realloc(memory, size);
 }
 }

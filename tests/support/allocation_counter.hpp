@@ -18,6 +18,8 @@ public:
 
     std::size_t allocations() const;
     std::size_t locks() const;
+    // Bytes of the largest single allocation seen while this counter lives.
+    std::size_t largestAllocation() const;
 
     // Whether malloc and the lock and wait calls are seen in this build.
     static bool interposes();
@@ -25,6 +27,7 @@ public:
 private:
     std::size_t startAllocations_;
     std::size_t startLocks_;
+    std::size_t outerLargest_;
     bool wasCounting_;
 };
 
