@@ -103,10 +103,9 @@ struct RunNode {
     RunRange delayed;
     // Into meterChannels: the channels that no cable copy meters.
     RunRange metered;
-    // Null for a node that takes neither event cables nor host events.
+    // The event cables that end here; a node without them takes the host's events.
     EventConnection* eventConnections = nullptr;
     std::uint32_t eventConnectionCount = 0;
-    bool takesEvents = false;
     bool readsHostInput = false;
     bool writesHostOutput = false;
     float peak = 0.0f;
