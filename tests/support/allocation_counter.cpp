@@ -25,11 +25,13 @@ thread_local std::size_t lockCount = 0;
 thread_local std::size_t largestSize = 0;
 thread_local bool counting = false;
 
+#if VELKAPHON_INTERPOSE
 void countLock() {
     if (counting) {
         ++lockCount;
     }
 }
+#endif
 
 void countAllocation(std::size_t size) {
     if (counting) {
