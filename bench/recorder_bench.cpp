@@ -37,6 +37,7 @@ void writerThroughput(benchmark::State& state) {
     for (auto _ : state) {
         std::filesystem::remove(path);
         RecorderWriter writer;
+        writer.allocateRing();
         writer.setDestination(path, channels, 48000);
         writer.startCapture(0);
         for (std::uint64_t f = 0; f < frames; f += kBlock) {

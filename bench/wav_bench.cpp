@@ -1,4 +1,6 @@
-// Reading a whole 60-second stereo file into floats: our reader against libsndfile.
+// Reading a whole 23 MB file into floats: our reader against libsndfile, at each depth, stereo
+// and 8 channels.
+#include "bench/ratio_reporter.hpp"
 #include "engine/wav_file.hpp"
 
 #include <benchmark/benchmark.h>
@@ -17,8 +19,7 @@ namespace {
 using namespace velkaphon::rack;
 
 constexpr int kRate = 48000;
-constexpr int kChannels = 2;
-constexpr int kFrames = 60 * kRate;
+constexpr std::uint32_t kFileBytes = 23000000;
 
 void put(std::vector<char>& bytes, std::uint32_t value, int count) {
     for (int i = 0; i < count; ++i) {
@@ -26,12 +27,18 @@ void put(std::vector<char>& bytes, std::uint32_t value, int count) {
     }
 }
 
+std::filesystem::path benchFilePath(int bits, int channels) {
+    return std::filesystem::temp_directory_path() / ("velkaphon-wav-bench-" + std::to_string(bits) +
+                                                     "-" + std::to_string(channels) + ".wav");
+}
+
 // A file of the given depth holding a slow sweep, so that no two blocks look alike.
-std::filesystem::path makeFile(int bits, bool ieee) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("velkaphon-wav-bench-" + std::to_string(bits) + (ieee ? "f" : "i") + ".wav");
-    const std::uint32_t align = kChannels * bits / 8;
-    const std::uint32_t dataBytes = align * kFrames;
+std::filesystem::path makeFile(int bits, int channels) {
+    const bool ieee = bits == 32;
+    const auto path = benchFilePath(bits, channels);
+    const std::uint32_t align = channels * bits / 8;
+    const std::uint32_t frames = kFileBytes / align;
+    const std::uint32_t dataBytes = align * frames;
     std::vector<char> bytes;
     bytes.reserve(dataBytes + 44);
     for (const char c : std::string("RIFF"))
@@ -41,7 +48,7 @@ std::filesystem::path makeFile(int bits, bool ieee) {
         bytes.push_back(c);
     put(bytes, 16, 4);
     put(bytes, ieee ? 3 : 1, 2);
-    put(bytes, kChannels, 2);
+    put(bytes, channels, 2);
     put(bytes, kRate, 4);
     put(bytes, kRate * align, 4);
     put(bytes, align, 2);
@@ -49,7 +56,7 @@ std::filesystem::path makeFile(int bits, bool ieee) {
     for (const char c : std::string("data"))
         bytes.push_back(c);
     put(bytes, dataBytes, 4);
-    for (int i = 0; i < kFrames * kChannels; ++i) {
+    for (std::uint32_t i = 0; i < frames * channels; ++i) {
         const double value = 0.9 * ((i % 9973) / 4986.5 - 1.0);
         if (ieee) {
             const float sample = static_cast<float>(value);
@@ -67,14 +74,20 @@ std::filesystem::path makeFile(int bits, bool ieee) {
     return path;
 }
 
-const std::filesystem::path& fileFor(int kind) {
-    static const std::map<int, std::filesystem::path> files = {
-        {16, makeFile(16, false)}, {24, makeFile(24, false)}, {32, makeFile(32, true)}};
-    return files.at(kind);
+// Argument 0 is the depth (32 for float), argument 1 the channel count.
+const std::filesystem::path& fileFor(const benchmark::State& state) {
+    static std::map<std::pair<int, int>, std::filesystem::path> files;
+    const std::pair<int, int> key{static_cast<int>(state.range(0)),
+                                  static_cast<int>(state.range(1))};
+    auto found = files.find(key);
+    if (found == files.end()) {
+        found = files.emplace(key, makeFile(key.first, key.second)).first;
+    }
+    return found->second;
 }
 
 void ourReader(benchmark::State& state) {
-    const auto& path = fileFor(static_cast<int>(state.range(0)));
+    const auto& path = fileFor(state);
     const auto bytes = std::filesystem::file_size(path);
     for (auto _ : state) {
         WavAudio audio = readWavFile(path, wavPreloadLimit);
@@ -84,7 +97,7 @@ void ourReader(benchmark::State& state) {
 }
 
 void libsndfileBaseline(benchmark::State& state) {
-    const auto& path = fileFor(static_cast<int>(state.range(0)));
+    const auto& path = fileFor(state);
     const auto bytes = std::filesystem::file_size(path);
     for (auto _ : state) {
         SF_INFO info{};
@@ -101,46 +114,30 @@ void libsndfileBaseline(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
 }
 
-BENCHMARK(ourReader)->Arg(16)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
-BENCHMARK(libsndfileBaseline)->Arg(16)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
+const std::vector<std::vector<std::int64_t>> kFiles = {{16, 24, 32}, {2, 8}};
 
-// Keeps each run's time so that the ratio to the baseline can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
+BENCHMARK(ourReader)->ArgsProduct(kFiles)->Unit(benchmark::kMillisecond);
+BENCHMARK(libsndfileBaseline)->ArgsProduct(kFiles)->Unit(benchmark::kMillisecond);
+
+void printRatios(const velkaphon::rack::bench::RatioReporter& reporter) {
+    for (const char* depth : {"16", "24", "32"}) {
+        for (const char* channels : {"2", "8"}) {
+            const std::string args = std::string("/") + depth + "/" + channels;
+            reporter.printRatio(std::string(depth) + (depth[0] == '3' ? "-bit float, " : "-bit, ") +
+                                    channels + " ch: libsndfile time / ours",
+                                "libsndfileBaseline" + args, "ourReader" + args);
         }
     }
-
-    void printRatios() const {
-        for (const char* depth : {"16", "24", "32"}) {
-            const auto ours = times_.find(std::string("ourReader/") + depth);
-            const auto theirs = times_.find(std::string("libsndfileBaseline/") + depth);
-            if (ours != times_.end() && theirs != times_.end() && ours->second > 0) {
-                std::printf("%s-bit%s: our reader is %.2fx the speed of libsndfile\n", depth,
-                            depth[0] == '3' ? " float" : "", theirs->second / ours->second);
-            }
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    for (const int kind : {16, 24, 32}) {
-        std::filesystem::remove(fileFor(kind));
+    const int result = velkaphon::rack::bench::runWithRatios(argc, argv, printRatios);
+    for (const int depth : {16, 24, 32}) {
+        for (const int channels : {2, 8}) {
+            std::filesystem::remove(benchFilePath(depth, channels));
+        }
     }
-    benchmark::Shutdown();
-    return 0;
+    return result;
 }

@@ -118,6 +118,10 @@ void AudioEngine::takePendingGraph() noexcept {
         // No room to hand the current graph back: keep running it and leave the new one pending.
         return;
     }
+    // Most blocks find nothing pending: a plain load keeps the locked exchange off their path.
+    if (pendingGraph_.load(std::memory_order_acquire) == nullptr) {
+        return;
+    }
     PreparedGraph* taken = pendingGraph_.exchange(nullptr, std::memory_order_acq_rel);
     if (taken == nullptr) {
         return;
@@ -162,7 +166,7 @@ void AudioEngine::applyControls() noexcept {
 
 void AudioEngine::recordPeaks() noexcept {
     const PreparedGraph* graph = currentGraph_.load(std::memory_order_relaxed);
-    for (const PreparedNode& node : graph->state().nodes) {
+    for (const RunNode& node : graph->state().run) {
         peakLevels_[node.definitionIndex].store(node.peak, std::memory_order_relaxed);
     }
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -60,6 +61,7 @@ void Builtin::settleFaderBank() {
         stripGainDb_[strip].exchange(strip < gains.size() ? readFaderGain(gains[strip]) : 0.0F);
         stripMuted_[strip].exchange(strip < mutes.size() ? mutes[strip].get<bool>() : false);
         stripCurrentGain_[strip] = targetStripGain(strip);
+        stripLinearGainDb_[strip] = std::numeric_limits<float>::quiet_NaN();
     }
 }
 
@@ -113,6 +115,18 @@ void Builtin::settleRouting() {
 
 void Builtin::prepare(const ProcessSpec& spec) {
     smoothingCoefficient_ = 1.0 - std::exp(-1.0 / (spec.sampleRate * kSmoothingSeconds));
+}
+
+double Builtin::blockStripTarget(std::uint32_t strip) {
+    if (stripMuted_[strip].load(std::memory_order_relaxed)) {
+        return 0.0;
+    }
+    const float gainDb = stripGainDb_[strip].load(std::memory_order_relaxed);
+    if (gainDb != stripLinearGainDb_[strip]) {
+        stripLinearGainDb_[strip] = gainDb;
+        stripLinearGain_[strip] = std::pow(10.0, static_cast<double>(gainDb) / 20.0);
+    }
+    return stripLinearGain_[strip];
 }
 
 double Builtin::targetStripGain(std::uint32_t strip) const {

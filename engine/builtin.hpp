@@ -55,6 +55,11 @@ public:
     // Control thread: the configuration, with the fader bank's present gains, mutes and peaks.
     nlohmann::json status() const override;
 
+    // Control thread: every kernel writes all of its output channels, silence included, and only
+    // reads its inputs.
+    bool writesEveryOutputSample() const override { return true; }
+    bool neverWritesInputs() const override { return true; }
+
 private:
     void settleFaderBank();
     void settleRouting();
@@ -63,6 +68,8 @@ private:
     float runFaderBank(BlockContext& context);
     // The linear gain a strip heads for: 0 when muted. A new strip starts at it, without a ramp.
     double targetStripGain(std::uint32_t strip) const;
+    // Audio thread: the same, with the power taken only when the gain has moved.
+    double blockStripTarget(std::uint32_t strip);
     std::uint32_t stripCount() const { return static_cast<std::uint32_t>(inputPorts_.size()); }
 
     BuiltinKind kind_;
@@ -76,6 +83,9 @@ private:
     std::array<std::atomic<float>, kMaxFaderStrips> stripPeak_{};
     std::array<std::atomic<bool>, kMaxFaderStrips> stripMuted_{};
     std::array<double, kMaxFaderStrips> stripCurrentGain_{};
+    // Audio thread: the gain in dB last turned into stripLinearGain_; NaN before the first block.
+    std::array<float, kMaxFaderStrips> stripLinearGainDb_{};
+    std::array<double, kMaxFaderStrips> stripLinearGain_{};
     double smoothingCoefficient_ = 0.0;
     std::atomic<float> blockPeak_{0.0F};
 };

@@ -1,9 +1,12 @@
 // The built-in modules' block kernels. Everything here runs on the audio thread.
 #include "engine/builtin.hpp"
+#include "engine/finite_samples.hpp"
+#include "engine/sample_peak.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <emmintrin.h>
 
 namespace velkaphon::rack {
 
@@ -11,9 +14,6 @@ namespace {
 
 // The 32-bit float nearest 1e-20: smoothed gains below it become exactly 0.
 constexpr double kGainFlushThreshold = static_cast<double>(1e-20F);
-
-// Frames summed at a time in the double accumulator, so the stack holds it.
-constexpr std::uint32_t kSummingChunk = 256;
 
 void copyChannel(const float* source, float* destination, std::uint32_t frames) {
     std::copy_n(source, frames, destination);
@@ -27,44 +27,82 @@ float* hostChannel(const BusSpan& host, std::uint64_t channel) {
     return host.channels[channel];
 }
 
-void copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan& output,
-                  std::uint32_t frames) {
+// A channel the host does not give stays silent, written here so every output sample is.
+float copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan& output,
+                   std::uint32_t frames) {
+    float peak = 0.0F;
     for (std::uint32_t channel = 0; channel < output.channelCount; ++channel) {
         if (const float* source = hostChannel(host, std::uint64_t{offset} + channel)) {
-            copyChannel(source, output.channels[channel], frames);
+            peak = copyWithPeak(source, output.channels[channel], frames, peak);
+        } else {
+            std::fill_n(output.channels[channel], frames, 0.0F);
         }
     }
+    return peak;
 }
 
-void copyToHost(const PortBusSpan& input, std::uint32_t offset, const BusSpan& host,
-                std::uint32_t frames) {
+// The one place where the rack's signal reaches a host's or device's buffers: infinities and
+// NaNs become 0 on the way. Returns the peak of what came in, by the usual rule.
+float writeHostChannel(const float* source, float* destination, std::uint32_t frames, float peak) {
+    const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 wide = _mm_set1_ps(peak);
+    std::uint32_t frame = 0;
+    for (; frame + 4 <= frames; frame += 4) {
+        const __m128 sample = _mm_loadu_ps(source + frame);
+        _mm_storeu_ps(destination + frame, finiteOrZero(sample));
+        wide = _mm_max_ps(_mm_and_ps(sample, magnitudeMask), wide);
+    }
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, wide);
+    peak = channelPeak(lanes, 4, peak);
+    for (; frame < frames; ++frame) {
+        destination[frame] = finiteOrZero(source[frame]);
+        peak = channelPeak(source + frame, 1, peak);
+    }
+    return peak;
+}
+
+float copyToHost(const PortBusSpan& input, std::uint32_t offset, const BusSpan& host,
+                 std::uint32_t frames) {
+    float peak = 0.0F;
     for (std::uint32_t channel = 0; channel < input.channelCount; ++channel) {
         if (float* destination = hostChannel(host, std::uint64_t{offset} + channel)) {
-            copyChannel(input.channels[channel], destination, frames);
+            peak = writeHostChannel(input.channels[channel], destination, frames, peak);
+        } else {
+            peak = channelPeak(input.channels[channel], frames, peak);
         }
     }
+    return peak;
 }
 
+// Four frames at a time in two double accumulators, adding the inputs in port order from 0.0 as
+// a per-frame sum would.
 void sumInputs(const PortBusSpan* inputs, std::uint64_t inputCount, const PortBusSpan& output,
                std::uint32_t frames) {
-    std::array<double, kSummingChunk> sum;
     for (std::uint32_t channel = 0; channel < output.channelCount; ++channel) {
-        for (std::uint32_t start = 0; start < frames; start += kSummingChunk) {
-            const std::uint32_t count = std::min(kSummingChunk, frames - start);
-            std::fill_n(sum.begin(), count, 0.0);
+        float* destination = output.channels[channel];
+        std::uint32_t frame = 0;
+        for (; frame + 4 <= frames; frame += 4) {
+            __m128d low = _mm_setzero_pd();
+            __m128d high = _mm_setzero_pd();
             for (std::uint64_t input = 0; input < inputCount; ++input) {
-                if (channel >= inputs[input].channelCount) {
-                    continue;
-                }
-                const float* source = inputs[input].channels[channel] + start;
-                for (std::uint32_t frame = 0; frame < count; ++frame) {
-                    sum[frame] += source[frame];
+                if (channel < inputs[input].channelCount) {
+                    const __m128 samples = _mm_loadu_ps(inputs[input].channels[channel] + frame);
+                    low = _mm_add_pd(low, _mm_cvtps_pd(samples));
+                    high = _mm_add_pd(high, _mm_cvtps_pd(_mm_movehl_ps(samples, samples)));
                 }
             }
-            float* destination = output.channels[channel] + start;
-            for (std::uint32_t frame = 0; frame < count; ++frame) {
-                destination[frame] = static_cast<float>(sum[frame]);
+            _mm_storeu_ps(destination + frame,
+                          _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
+        }
+        for (; frame < frames; ++frame) {
+            double sum = 0.0;
+            for (std::uint64_t input = 0; input < inputCount; ++input) {
+                if (channel < inputs[input].channelCount) {
+                    sum += inputs[input].channels[channel][frame];
+                }
             }
+            destination[frame] = static_cast<float>(sum);
         }
     }
 }
@@ -96,16 +134,10 @@ void routeMatrix(const PortBusSpan& input, const std::vector<std::int32_t>& mapp
         const std::int32_t source = mapping[channel];
         if (source >= 0 && static_cast<std::uint32_t>(source) < input.channelCount) {
             copyChannel(input.channels[source], output.channels[channel], frames);
+        } else {
+            std::fill_n(output.channels[channel], frames, 0.0F);
         }
     }
-}
-
-// A NaN sample leaves the peak as it is.
-float channelPeak(const float* samples, std::uint32_t frames, float peak) {
-    for (std::uint32_t frame = 0; frame < frames; ++frame) {
-        peak = std::max(peak, std::abs(samples[frame]));
-    }
-    return peak;
 }
 
 float busPeak(const PortBusSpan* buses, std::uint64_t count, std::uint32_t frames) {
@@ -129,6 +161,24 @@ float applyGain(const float* input, float* output, std::uint32_t frame, double g
     return std::max(peak, std::abs(sample));
 }
 
+// A gain at rest, four samples at a time in double precision as the per-sample form computes
+// it, then the peak while the block is in cache.
+float applySteadyGain(const float* input, float* output, std::uint32_t frames, double gain,
+                      float peak) {
+    const __m128d factor = _mm_set1_pd(gain);
+    std::uint32_t frame = 0;
+    for (; frame + 4 <= frames; frame += 4) {
+        const __m128 samples = _mm_loadu_ps(input + frame);
+        const __m128d low = _mm_mul_pd(_mm_cvtps_pd(samples), factor);
+        const __m128d high = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(samples, samples)), factor);
+        _mm_storeu_ps(output + frame, _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
+    }
+    for (; frame < frames; ++frame) {
+        output[frame] = static_cast<float>(static_cast<double>(input[frame]) * gain);
+    }
+    return channelPeak(output, frames, peak);
+}
+
 void passEvents(const BlockContext& context) {
     if (context.outputEvents == nullptr || context.events == nullptr) {
         return;
@@ -149,17 +199,15 @@ float Builtin::runFaderBank(BlockContext& context) {
         const PortBusSpan& input = context.inputs[strip];
         const PortBusSpan& output = context.outputs[strip];
         const std::uint32_t channels = std::min(input.channelCount, output.channelCount);
-        const double target = targetStripGain(strip);
+        const double target = blockStripTarget(strip);
         double gain = stripCurrentGain_[strip];
         float peak = 0.0F;
         // A step that leaves the gain unchanged leaves it so for every later frame: one gain for
         // the whole block gives the same samples as the per-frame recurrence.
         if (smoothGain(gain, target, smoothingCoefficient_) == gain) {
             for (std::uint32_t channel = 0; channel < channels; ++channel) {
-                for (std::uint32_t frame = 0; frame < frames; ++frame) {
-                    peak = applyGain(input.channels[channel], output.channels[channel], frame, gain,
-                                     peak);
-                }
+                peak = applySteadyGain(input.channels[channel], output.channels[channel], frames,
+                                       gain, peak);
             }
         } else {
             for (std::uint32_t frame = 0; frame < frames; ++frame) {
@@ -185,12 +233,12 @@ void Builtin::process(BlockContext& context) {
     switch (kind_) {
     case BuiltinKind::Input:
         if (hasOutput) {
-            copyFromHost(context.hostInput, hostChannelOffset_, context.outputs[0], frames);
+            peak = copyFromHost(context.hostInput, hostChannelOffset_, context.outputs[0], frames);
         }
         break;
     case BuiltinKind::Output:
         if (hasInput) {
-            copyToHost(context.inputs[0], hostChannelOffset_, context.hostOutput, frames);
+            peak = copyToHost(context.inputs[0], hostChannelOffset_, context.hostOutput, frames);
         }
         break;
     case BuiltinKind::Summing:
@@ -217,9 +265,9 @@ void Builtin::process(BlockContext& context) {
         peak = runFaderBank(context);
         break;
     }
-    if (kind_ == BuiltinKind::Output) {
-        peak = busPeak(context.inputs, context.inputCount, frames);
-    } else if (kind_ != BuiltinKind::FaderBank) {
+    // These three took their peak while writing.
+    if (kind_ != BuiltinKind::Input && kind_ != BuiltinKind::Output &&
+        kind_ != BuiltinKind::FaderBank) {
         peak = busPeak(context.outputs, context.outputCount, frames);
     }
     blockPeak_.store(peak, std::memory_order_relaxed);

@@ -2,6 +2,7 @@
 
 #include "engine/graph_limits.hpp"
 #include "engine/json_number.hpp"
+#include "engine/run_list.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -117,8 +118,11 @@ public:
         checkOutputOverlap();
         placeInProcessingOrder();
         computeLatency();
-        alignOutputsAndAllocateDelays();
-        allocateHostInput();
+        alignOutputs();
+        chargeHostInput();
+        // Every check has passed: only now does the graph take its memory.
+        allocate();
+        buildRunList(*state_);
         return std::make_unique<PreparedGraph>(std::move(state_));
     }
 
@@ -144,14 +148,13 @@ private:
         prepared.outputPorts = prepared.module->outputs();
         validatePorts(prepared.inputPorts);
         validatePorts(prepared.outputPorts);
+        budget_.charge(prepared.module->storageBytes());
         // The one answer that was checked is the one used: a module must not change it later.
         const std::uint32_t latency = prepared.module->latencySamples();
         if (latency > kMaxLatencyFrames) {
             throw std::invalid_argument(kModuleLatency);
         }
         moduleLatency_.push_back(latency);
-        makeBuses(prepared.inputPorts, prepared.inputBuffers, prepared.inputBuses);
-        makeBuses(prepared.outputPorts, prepared.outputBuffers, prepared.outputBuses);
         built_.push_back(std::move(prepared));
         if (node.type == "input") {
             const HostChannelRange range = hostChannels(node.configuration);
@@ -330,7 +333,7 @@ private:
         }
     }
 
-    void alignOutputsAndAllocateDelays() {
+    void alignOutputs() {
         for (PreparedNode& node : state_->nodes) {
             if (isOutput(node)) {
                 const std::uint32_t extra = state_->latency - node.pathLatency;
@@ -347,19 +350,29 @@ private:
                     std::uint64_t{node.inputPorts[connection.destinationPort].channels} *
                     connection.delay;
                 budget_.charge(samples * kSampleBytes);
-                connection.delayLine.assign(static_cast<std::size_t>(samples), 0.0f);
             }
         }
     }
 
-    void allocateHostInput() {
-        if (hostInputWidth_ == 0) {
-            return;
-        }
+    void chargeHostInput() {
         budget_.charge(std::uint64_t{maxBlock()} * hostInputWidth_ * kSampleBytes);
-        const auto width = static_cast<std::uint32_t>(hostInputWidth_);
-        state_->hostInputBuffer = std::make_unique<AudioBuffer>(width, maxBlock());
-        state_->hostInputChannels = state_->hostInputBuffer->channelPointers;
+    }
+
+    void allocate() {
+        for (PreparedNode& node : state_->nodes) {
+            makeBuses(node.inputPorts, node.inputBuffers, node.inputBuses);
+            makeBuses(node.outputPorts, node.outputBuffers, node.outputBuses);
+            for (AudioConnection& connection : node.audioConnections) {
+                const std::size_t channels = node.inputPorts[connection.destinationPort].channels;
+                connection.delayLine.assign(channels * connection.delay, 0.0f);
+            }
+            node.module->allocateStorage();
+        }
+        if (hostInputWidth_ != 0) {
+            const auto width = static_cast<std::uint32_t>(hostInputWidth_);
+            state_->hostInputBuffer = std::make_unique<AudioBuffer>(width, maxBlock());
+            state_->hostInputChannels = state_->hostInputBuffer->channelPointers;
+        }
     }
 
     bool isOutput(const PreparedNode& node) const {

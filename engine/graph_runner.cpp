@@ -1,21 +1,16 @@
 #include "engine/graph_runner.hpp"
 
+#include "engine/sample_peak.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <emmintrin.h>
 
 namespace velkaphon::rack {
 
 namespace {
-
-void silence(const std::vector<PortBusSpan>& buses, std::uint32_t frames) noexcept {
-    for (const PortBusSpan& bus : buses) {
-        for (std::uint32_t c = 0; c < bus.channelCount; ++c) {
-            std::fill_n(bus.channels[c], frames, 0.0f);
-        }
-    }
-}
 
 void copyHostInput(PreparedGraphState& state, BusSpan& hostInput, std::uint32_t frames) noexcept {
     const std::vector<float*>& copy = state.hostInputChannels;
@@ -30,6 +25,51 @@ void copyHostInput(PreparedGraphState& state, BusSpan& hostInput, std::uint32_t 
         }
     }
     hostInput = {copy.data(), copy.size()};
+}
+
+// The address range that a bus's first `channels` buffers cover, empty when it has none.
+struct AddressRange {
+    std::uintptr_t first = UINTPTR_MAX;
+    std::uintptr_t last = 0;
+
+    void add(const float* channel, std::uint32_t frames) noexcept {
+        const auto start = reinterpret_cast<std::uintptr_t>(channel);
+        first = std::min(first, start);
+        last = std::max(last, start + std::uintptr_t{frames} * sizeof(float));
+    }
+};
+
+AddressRange busRange(const BusSpan& bus, std::uint64_t channels, std::uint32_t frames) noexcept {
+    AddressRange range;
+    if (bus.channels == nullptr) {
+        return range;
+    }
+    for (std::uint64_t c = 0; c < std::min(channels, bus.channelCount); ++c) {
+        if (bus.channels[c] != nullptr) {
+            range.add(bus.channels[c], frames);
+        }
+    }
+    return range;
+}
+
+// A host may pass one buffer as both input and output. Interleaved allocations count as shared
+// too, which only costs the safe path.
+bool hostBuffersMayAlias(const BusSpan& hostInput, std::uint64_t readWidth,
+                         const BusSpan& hostOutput, std::uint32_t frames) noexcept {
+    const AddressRange in = busRange(hostInput, readWidth, frames);
+    const AddressRange out = busRange(hostOutput, hostOutput.channelCount, frames);
+    return in.first < out.last && out.first < in.last;
+}
+
+// Inline rather than a call into the C library: blocks are short and there are many channels.
+void zeroChannel(float* channel, std::uint32_t frames) noexcept {
+    std::uint32_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        _mm_storeu_ps(channel + i, _mm_setzero_ps());
+    }
+    for (; i < frames; ++i) {
+        channel[i] = 0.0f;
+    }
 }
 
 // Channel by channel: each channel's ring is independent, so this matches going frame by frame.
@@ -50,21 +90,6 @@ void delayInto(AudioConnection& connection, const PortBusSpan& source,
         }
     }
     connection.writePosition = (connection.writePosition + frames) % delay;
-}
-
-void feedAudio(std::vector<PreparedNode>& nodes, PreparedNode& node,
-               std::uint32_t frames) noexcept {
-    for (AudioConnection& connection : node.audioConnections) {
-        const PortBusSpan& source = nodes[connection.sourceNode].outputBuses[connection.sourcePort];
-        const PortBusSpan& destination = node.inputBuses[connection.destinationPort];
-        if (connection.delay == 0) {
-            for (std::uint32_t ch = 0; ch < destination.channelCount; ++ch) {
-                std::copy_n(source.channels[ch], frames, destination.channels[ch]);
-            }
-        } else {
-            delayInto(connection, source, destination, frames);
-        }
-    }
 }
 
 // Due events leave the pending list before new ones join it, so a full list refuses only what
@@ -112,49 +137,49 @@ void feedEventConnection(const EventList& sourceEvents, EventConnection& connect
     }
 }
 
-void feedEvents(std::vector<PreparedNode>& nodes, PreparedNode& node, std::uint32_t frames,
-                const RackEvent* hostEvents, std::uint64_t hostEventCount) noexcept {
-    if (node.eventConnections.empty()) {
+void feedEvents(PreparedGraphState& state, const RunNode& node, EventList& inputEvents,
+                std::uint32_t frames, const RackEvent* hostEvents,
+                std::uint64_t hostEventCount) noexcept {
+    inputEvents.clear();
+    if (node.eventConnectionCount == 0) {
         for (std::uint64_t e = 0; e < hostEventCount; ++e) {
             if (hostEvents[e].sampleOffset < frames) {
-                node.inputEvents.push(hostEvents[e]);
+                inputEvents.push(hostEvents[e]);
             }
         }
         return;
     }
-    for (EventConnection& connection : node.eventConnections) {
-        feedEventConnection(nodes[connection.sourceNode].outputEvents, connection, node.inputEvents,
+    for (std::uint32_t k = 0; k < node.eventConnectionCount; ++k) {
+        EventConnection& connection = node.eventConnections[k];
+        feedEventConnection(state.outputEvents[connection.sourceNode], connection, inputEvents,
                             frames);
     }
 }
 
-// Four samples at a time: MAXPS returns its second operand when the first is NaN, so a NaN
-// sample leaves the peak as it is.
-float channelPeak(const float* samples, std::uint32_t frames, float peak) noexcept {
-    const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    __m128 wide = _mm_set1_ps(peak);
-    std::uint32_t i = 0;
-    for (; i + 4 <= frames; i += 4) {
-        wide = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), magnitudeMask), wide);
+void feedAudio(PreparedGraphState& state, const RunNode& node, std::uint32_t frames) noexcept {
+    for (std::uint32_t z = node.zeroed.begin; z < node.zeroed.end; ++z) {
+        zeroChannel(state.zeroChannels[z], frames);
     }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, wide);
-    for (const float lane : lanes) {
-        peak = lane > peak ? lane : peak;
+    for (std::uint32_t k = node.copies.begin; k < node.copies.end; ++k) {
+        const ChannelCopy& copy = state.channelCopies[k];
+        if (copy.peak != nullptr) {
+            *copy.peak = copyWithPeak(copy.source, copy.destination, frames, *copy.peak);
+        } else {
+            std::copy_n(copy.source, frames, copy.destination);
+        }
     }
-    for (; i < frames; ++i) {
-        const float magnitude = std::fabs(samples[i]);
-        peak = magnitude > peak ? magnitude : peak;
+    for (std::uint32_t k = node.delayed.begin; k < node.delayed.end; ++k) {
+        const DelayedCable& cable = state.delayedCables[k];
+        delayInto(*cable.connection, *cable.source, *cable.destination, frames);
     }
-    return peak;
 }
 
-float busPeak(const std::vector<PortBusSpan>& buses, std::uint32_t frames) noexcept {
+// Channels that a cable copy meters add to this later, when their destination runs.
+float meterNode(const PreparedGraphState& state, const RunNode& node,
+                std::uint32_t frames) noexcept {
     float peak = 0.0f;
-    for (const PortBusSpan& bus : buses) {
-        for (std::uint32_t c = 0; c < bus.channelCount; ++c) {
-            peak = channelPeak(bus.channels[c], frames, peak);
-        }
+    for (std::uint32_t m = node.metered.begin; m < node.metered.end; ++m) {
+        peak = channelPeak(state.meterChannels[m], frames, peak);
     }
     return peak;
 }
@@ -176,38 +201,44 @@ void runGraph(PreparedGraph& graph, std::uint32_t frames, BusSpan hostInput,
               const BusSpan& hostOutput, const TransportInfo& transport,
               const RackEvent* hostEvents, std::uint64_t hostEventCount) noexcept {
     PreparedGraphState& state = graph.state();
-    const bool runnable = frames >= 1 && frames <= state.spec.maxBlockSize;
-    if (runnable && state.hostInputBuffer) {
-        copyHostInput(state, hostInput, frames);
-    }
-    silenceHostOutput(hostOutput, frames);
-    if (!runnable) {
+    if (frames < 1 || frames > state.spec.maxBlockSize) {
+        silenceHostOutput(hostOutput, frames);
         return;
     }
-    for (PreparedNode& node : state.nodes) {
-        silence(node.inputBuses, frames);
-        silence(node.outputBuses, frames);
-        feedAudio(state.nodes, node, frames);
-        node.inputEvents.clear();
-        node.outputEvents.clear();
-        feedEvents(state.nodes, node, frames, hostEvents, hostEventCount);
-
-        BlockContext context;
-        context.inputs = node.inputBuses.data();
-        context.inputCount = node.inputBuses.size();
-        context.outputs = node.outputBuses.data();
-        context.outputCount = node.outputBuses.size();
+    // Host input is read in place unless a shared host buffer would be silenced or written
+    // before a node reads it.
+    std::size_t silenceAt = 0;
+    if (state.hostInputBuffer &&
+        hostBuffersMayAlias(hostInput, state.hostInputChannels.size(), hostOutput, frames)) {
+        if (state.hostReadersFirst) {
+            silenceAt = state.afterLastHostReader;
+        } else {
+            copyHostInput(state, hostInput, frames);
+        }
+    }
+    const std::size_t count = state.run.size();
+    for (std::size_t p = 0; p < count; ++p) {
+        if (p == silenceAt) {
+            silenceHostOutput(hostOutput, frames);
+        }
+        RunNode& node = state.run[p];
+        feedAudio(state, node, frames);
+        BlockContext context = node.context;
         context.frames = frames;
         context.transport = transport;
-        context.events = node.inputEvents.events.data();
-        context.eventCount = node.inputEvents.count;
-        context.outputEvents = &node.outputEvents;
         context.hostInput = hostInput;
         context.hostOutput = hostOutput;
+        context.outputEvents->clear();
+        if (node.eventConnectionCount != 0 || hostEventCount != 0) {
+            EventList& inputEvents = state.inputEvents[p];
+            feedEvents(state, node, inputEvents, frames, hostEvents, hostEventCount);
+            context.eventCount = inputEvents.count;
+        }
         node.module->process(context);
-
-        node.peak = !node.outputBuses.empty() ? busPeak(node.outputBuses, frames)
-                                              : busPeak(node.inputBuses, frames);
+        node.peak = meterNode(state, node, frames);
+    }
+    if (silenceAt == count) {
+        silenceHostOutput(hostOutput, frames);
     }
 }
 

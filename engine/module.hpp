@@ -97,6 +97,21 @@ public:
 
     // Control thread: configuration and run-time state.
     virtual nlohmann::json status() const = 0;
+
+    // Control thread: true only when process writes every sample of every output channel in every
+    // block, so the engine need not zero the outputs first.
+    virtual bool writesEveryOutputSample() const { return false; }
+
+    // Control thread: true only when process never writes into its input channels, so a cable
+    // may hand its source's buffers over in place instead of copying them.
+    virtual bool neverWritesInputs() const { return false; }
+
+    // Control thread: bytes of run-time storage beyond the port buffers that allocateStorage
+    // makes, charged against the graph's memory budget.
+    virtual std::uint64_t storageBytes() const { return 0; }
+
+    // Control thread, once the graph has passed every check and before its first block.
+    virtual void allocateStorage() {}
 };
 
 // A module that runs a hosted plug-in.

@@ -65,12 +65,51 @@ struct PreparedNode {
     std::vector<PortBusSpan> outputBuses;
     std::vector<AudioConnection> audioConnections;
     std::vector<EventConnection> eventConnections;
-    EventList inputEvents;
-    EventList outputEvents;
     // Frames from the graph's sources to this node's output.
     std::uint32_t pathLatency = 0;
     std::uint32_t definitionIndex = 0;
+};
+
+// One channel of a zero-latency cable. The copy also meters the source channel when peak is set.
+struct ChannelCopy {
+    const float* source = nullptr;
+    float* destination = nullptr;
+    float* peak = nullptr;
+};
+
+// A cable with a compensation delay, its buses resolved.
+struct DelayedCable {
+    AudioConnection* connection = nullptr;
+    const PortBusSpan* source = nullptr;
+    const PortBusSpan* destination = nullptr;
+};
+
+// Half-open range into one of the run tables.
+struct RunRange {
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+};
+
+// What one node does in a block, fixed at compile time so the run loop walks small contiguous
+// records with no lookups.
+struct RunNode {
+    Module* module = nullptr;
+    // Buses, counts and event lists; frames, transport, events and host buses are set per block.
+    BlockContext context;
+    // Into zeroChannels: outputs of modules that may leave samples unwritten, and inputs that no
+    // cable fills of modules that may write their inputs.
+    RunRange zeroed;
+    RunRange copies;
+    RunRange delayed;
+    // Into meterChannels: the channels that no cable copy meters.
+    RunRange metered;
+    // The event cables that end here; a node without them takes the host's events.
+    EventConnection* eventConnections = nullptr;
+    std::uint32_t eventConnectionCount = 0;
+    bool readsHostInput = false;
+    bool writesHostOutput = false;
     float peak = 0.0f;
+    std::uint32_t definitionIndex = 0;
 };
 
 struct PreparedGraphState {
@@ -87,6 +126,21 @@ struct PreparedGraphState {
     std::vector<float*> hostInputChannels;
     // The largest path latency of an "output" node.
     std::uint32_t latency = 0;
+
+    // The run list, by processing position, and the tables its ranges point into.
+    std::vector<RunNode> run;
+    std::vector<float*> zeroChannels;
+    std::vector<ChannelCopy> channelCopies;
+    std::vector<DelayedCable> delayedCables;
+    std::vector<const float*> meterChannels;
+    // By processing position, out of the node records.
+    std::vector<EventList> inputEvents;
+    std::vector<EventList> outputEvents;
+    // Every host input reader runs before every host output writer, so a host that passes one
+    // buffer as both can be served in place.
+    bool hostReadersFirst = false;
+    // Position of the first node after the last host input reader.
+    std::uint32_t afterLastHostReader = 0;
 };
 
 // A compiled graph of fixed shape. It owns its state through one pointer, so handing a whole graph

@@ -40,6 +40,12 @@ public:
     // Control thread.
     nlohmann::json status() const override;
 
+    // Control thread: the ring, charged against the graph's budget and made once it has passed.
+    std::uint64_t storageBytes() const override { return kRecorderRingSamples * sizeof(float); }
+    void allocateStorage() override { writer_.allocateRing(); }
+    bool writesEveryOutputSample() const override { return true; }
+    bool neverWritesInputs() const override { return true; }
+
     // UI thread, with the rack stopped: ends the take at once and disarms.
     void stop();
 

@@ -39,9 +39,14 @@ void RecorderWriter::RingDelete::operator()(float* ring) const noexcept {
     ::operator delete[](ring, kRingAlignment);
 }
 
-RecorderWriter::RecorderWriter()
-    : ring_(static_cast<float*>(
-          ::operator new[](kRecorderRingSamples * sizeof(float), kRingAlignment))) {
+RecorderWriter::RecorderWriter() = default;
+
+void RecorderWriter::allocateRing() {
+    if (ring_) {
+        return;
+    }
+    ring_.reset(static_cast<float*>(
+        ::operator new[](kRecorderRingSamples * sizeof(float), kRingAlignment)));
     std::fill_n(ring_.get(), kRecorderRingSamples, 0.0f);
 }
 
@@ -182,7 +187,7 @@ void RecorderWriter::writerThread(std::filesystem::path path) {
 }
 
 void RecorderWriter::startCapture(std::uint64_t position) noexcept {
-    if (!ready.load() || stopRequested.load() || failed.load()) {
+    if (!ring_ || !ready.load() || stopRequested.load() || failed.load()) {
         return;
     }
     captureStart.exchange(position);

@@ -15,6 +15,8 @@ inline constexpr std::uint64_t kNoTail = ~std::uint64_t{0};
 // capture control), the writer thread and the UI thread (setDestination, stopAndJoin, status).
 class RecorderWriter {
 public:
+    // Control thread. The ring waits for allocateRing, so that a graph can be checked against
+    // its memory budget before anything big is allocated.
     RecorderWriter();
     // Finishes the take (skipping the tail) and joins the writer thread.
     ~RecorderWriter();
@@ -25,6 +27,10 @@ public:
     // returns once the file is open. Throws a user-facing std::runtime_error.
     void setDestination(const std::filesystem::path& path, std::uint32_t channels,
                         std::uint32_t sampleRate);
+
+    // Control thread, before the audio thread sees the writer; harmless when the ring exists.
+    // Capture is ignored until it has run.
+    void allocateRing();
 
     // Audio thread.
     void startCapture(std::uint64_t position) noexcept;

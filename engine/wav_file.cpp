@@ -1,5 +1,7 @@
 #include "engine/wav_file.hpp"
 
+#include "engine/finite_samples.hpp"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -46,8 +48,9 @@ struct DataChunk {
     std::uint64_t size = 0;
 };
 
-// Raw bytes decoded per read: a whole number of 16-, 24- and 32-bit samples.
-constexpr std::uint64_t kDecodeBytes = 12 * 65536;
+// Bytes read at a time, about 256 KB so a chunk is decoded while it is in cache: a whole number of
+// 16-, 24- and 32-bit samples.
+constexpr std::uint64_t kChunkBytes = 12 * 21846;
 
 class ChunkReader {
 public:
@@ -126,81 +129,78 @@ bool isSupported(const WavFormat& format, std::uint64_t dataBytes) {
     return pcm || ieee;
 }
 
-// Infinite and NaN samples (all exponent bits set) become silence.
-void clearNonFinite(float* samples, std::size_t count) {
+void decode16(const std::uint8_t* bytes, float* out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::int16_t value;
+        std::memcpy(&value, bytes + 2 * i, sizeof value);
+        out[i] = static_cast<float>(value) * 3.0517578125e-5f;
+    }
+}
+
+// Reads four bytes per sample and drops the fourth, so the chunk buffer has one byte to spare.
+void decode24(const std::uint8_t* bytes, float* out, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t raw;
-        std::memcpy(&raw, samples + i, sizeof raw);
-        if ((raw & 0x7F800000u) == 0x7F800000u) {
-            samples[i] = 0.0f;
-        }
+        std::memcpy(&raw, bytes + 3 * i, sizeof raw);
+        const auto value = static_cast<std::int32_t>(raw << 8) >> 8;
+        out[i] = static_cast<float>(value) * 1.1920928955078125e-7f;
     }
 }
 
-void decodeFloats(const std::uint8_t* bytes, float* out, std::size_t count) {
+void decode32(const std::uint8_t* bytes, float* out, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t raw = u32At(bytes + 4 * i);
-        std::memcpy(out + i, &raw, sizeof raw);
+        std::int32_t value;
+        std::memcpy(&value, bytes + 4 * i, sizeof value);
+        out[i] = static_cast<float>(value) * 4.656612873077392578125e-10f;
     }
-    clearNonFinite(out, count);
 }
 
+// PCM only: float samples are read straight into place.
 void decodeSamples(const WavFormat& format, const std::uint8_t* bytes, float* out,
                    std::size_t count) {
     switch (format.bits) {
     case 16:
-        for (std::size_t i = 0; i < count; ++i) {
-            const auto value = static_cast<std::int16_t>(u16At(bytes + 2 * i));
-            out[i] = static_cast<float>(value) * 3.0517578125e-5f;
-        }
+        decode16(bytes, out, count);
         break;
     case 24:
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* sample = bytes + 3 * i;
-            const auto raw = static_cast<std::uint32_t>(sample[0]) |
-                             (static_cast<std::uint32_t>(sample[1]) << 8) |
-                             (static_cast<std::uint32_t>(sample[2]) << 16);
-            const auto value = static_cast<std::int32_t>(raw << 8) >> 8;
-            out[i] = static_cast<float>(value) * 1.1920928955078125e-7f;
-        }
+        decode24(bytes, out, count);
         break;
     default:
-        if (format.tag == kFormatPcm) {
-            for (std::size_t i = 0; i < count; ++i) {
-                const auto value = static_cast<std::int32_t>(u32At(bytes + 4 * i));
-                out[i] = static_cast<float>(value) * 4.656612873077392578125e-10f;
-            }
-        } else {
-            decodeFloats(bytes, out, count);
-        }
+        decode32(bytes, out, count);
         break;
     }
 }
 
+// Chunk by chunk: each one grows the output only by what it is about to fill, so no zero-fill
+// runs ahead over memory that is then overwritten, and float samples are read straight into
+// place.
 void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat& format,
-                     float* out) {
+                     std::vector<float>& out) {
+    static_assert(std::endian::native == std::endian::little);
     const std::uint64_t sampleBytes = format.bits / 8u;
     if (!reader.seek(data.offset)) {
         fail("Truncated WAV chunk");
     }
-    if (std::endian::native == std::endian::little && format.tag == kFormatFloat) {
-        // Stored as the machine keeps them: straight into place.
-        if (!reader.read(out, data.size)) {
-            fail("Truncated WAV chunk");
-        }
-        clearNonFinite(out, static_cast<std::size_t>(data.size / sizeof(float)));
-        return;
+    const bool direct = format.tag == kFormatFloat;
+    std::unique_ptr<std::uint8_t[]> raw;
+    if (!direct) {
+        raw = std::make_unique<std::uint8_t[]>(
+            static_cast<std::size_t>(std::min(kChunkBytes, data.size) + 1));
     }
-    const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(
-        static_cast<std::size_t>(std::min(kDecodeBytes, data.size)));
     for (std::uint64_t done = 0; done < data.size;) {
-        const std::uint64_t step = std::min(kDecodeBytes, data.size - done);
-        if (!reader.read(piece.get(), step)) {
+        const std::uint64_t step = std::min(kChunkBytes, data.size - done);
+        const auto count = static_cast<std::size_t>(step / sampleBytes);
+        const std::size_t at = out.size();
+        out.resize(at + count);
+        float* target = out.data() + at;
+        if (!reader.read(direct ? static_cast<void*>(target) : raw.get(), step)) {
             fail("Truncated WAV chunk");
         }
-        const std::uint64_t count = step / sampleBytes;
-        decodeSamples(format, piece.get(), out, static_cast<std::size_t>(count));
-        out += count;
+        if (direct) {
+            clearNonFinite(target, count);
+        } else {
+            decodeSamples(format, raw.get(), target, count);
+        }
         done += step;
     }
 }
@@ -265,8 +265,8 @@ WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLim
     WavAudio audio;
     audio.channels = format.channels;
     audio.sampleRate = format.sampleRate;
-    audio.samples.resize(static_cast<std::size_t>(count));
-    decodeDataChunk(reader, data, format, audio.samples.data());
+    audio.samples.reserve(static_cast<std::size_t>(count));
+    decodeDataChunk(reader, data, format, audio.samples);
     return audio;
 }
 

@@ -3,9 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#ifdef __linux__
+#include <linux/futex.h>
+#include <sys/syscall.h>
+
+#include <unistd.h>
+#endif
 
 namespace velkaphon::rack {
 namespace {
@@ -41,6 +52,36 @@ TEST(AllocationCounterThreads, CountsOnlyTheCallingThreadWhileAlive) {
     AllocationCounter after;
     auto later = std::make_unique<int>(4);
     EXPECT_EQ(after.allocations(), 1u);
+}
+
+// Where the counter interposes on the C allocator and the lock and wait calls, it must see them.
+TEST(AllocationCounterThreads, SeesMallocAndLocksWhereItInterposes) {
+    if (!AllocationCounter::interposes()) {
+        GTEST_SKIP() << "this build cannot interpose on malloc and locks";
+    }
+    std::mutex mutex;
+    std::condition_variable condition;
+    AllocationCounter counter;
+    // Through volatile pointers, so that the compiler keeps every call.
+    void* volatile memory = std::malloc(16);
+    memory = std::realloc(memory, 4096);
+    void* volatile zeroed = std::calloc(4, 4);
+    EXPECT_EQ(counter.allocations(), 3u);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        condition.wait_for(lock, std::chrono::microseconds(1));
+    }
+    // The lock, then the wait (the library may lock again inside it).
+    EXPECT_GE(counter.locks(), 2u);
+#ifdef __linux__
+    // A futex wait whose word does not match returns at once, but it is still a wait.
+    const std::size_t beforeFutex = counter.locks();
+    std::uint32_t word = 0;
+    syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, 1, nullptr, nullptr, 0);
+    EXPECT_EQ(counter.locks(), beforeFutex + 1);
+#endif
+    std::free(memory);
+    std::free(zeroed);
 }
 
 } // namespace

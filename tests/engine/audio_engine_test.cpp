@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -336,6 +337,7 @@ struct EventRig : Rig {
     }
 
     const PreparedNode& destination() const { return graph->state().nodes[2]; }
+    const EventList& delivered() const { return graph->state().inputEvents[2]; }
     const testing::TestModuleRecord& received() { return modules.record("d"); }
 
     PreparedGraph* graph = nullptr;
@@ -403,10 +405,10 @@ TEST(AudioEngineEvents, AFullPendingListCountsTheNextEventAsDropped) {
     EventRig rig(1000, emitted);
     rig.run(64);
     EXPECT_EQ(rig.destination().eventConnections[0].pendingCount, 256u);
-    EXPECT_EQ(rig.destination().inputEvents.dropped, 0u);
+    EXPECT_EQ(rig.delivered().dropped, 0u);
     rig.run(64);
     EXPECT_EQ(rig.destination().eventConnections[0].pendingCount, 256u);
-    EXPECT_EQ(rig.destination().inputEvents.dropped, 1u);
+    EXPECT_EQ(rig.delivered().dropped, 1u);
 }
 
 TEST(AudioEngineEvents, DueEventsMakeRoomBeforeNewOnesArrive) {
@@ -416,8 +418,8 @@ TEST(AudioEngineEvents, DueEventsMakeRoomBeforeNewOnesArrive) {
     EventRig rig(100, emitted);
     rig.run(64);
     rig.run(64);
-    EXPECT_EQ(rig.destination().inputEvents.dropped, 0u);
-    EXPECT_EQ(rig.destination().inputEvents.count, 112u);
+    EXPECT_EQ(rig.delivered().dropped, 0u);
+    EXPECT_EQ(rig.delivered().count, 112u);
     EXPECT_EQ(rig.destination().eventConnections[0].pendingCount, 145u);
     rig.run(64);
     const auto& record = rig.received();
@@ -442,7 +444,7 @@ TEST(AudioEngineEvents, HostEventsReachOnlyNodesWithoutEventCables) {
     EXPECT_EQ(rig.modules.record("cabled").receivedCount, 0u);
 }
 
-TEST(AudioEngineHostInput, ModulesSeeTheGraphsCopyWithMissingChannelsSilent) {
+TEST(AudioEngineHostInput, SeparateHostBuffersAreReadInPlaceWithMissingChannelsSilent) {
     Rig rig;
     TestModuleSetup in = source(2);
     in.hostRole = HostRole::ReadsHostInput;
@@ -457,14 +459,57 @@ TEST(AudioEngineHostInput, ModulesSeeTheGraphsCopyWithMissingChannelsSilent) {
     HostBus output(2, 4, 9.0f);
     rig.engine->process(4, input.span(), output.span(), TransportInfo{}, nullptr, 0);
     const auto& seen = rig.modules.record("in").lastHostInput;
-    EXPECT_EQ(seen.channelCount, 3u);
-    EXPECT_NE(seen.channels, input.span().channels);
+    EXPECT_EQ(seen.channelCount, 2u);
+    EXPECT_EQ(seen.channels, input.span().channels);
     EXPECT_EQ(output.channel(0), (std::vector<float>{1, 2, 3, 4}));
     EXPECT_EQ(output.channel(1), std::vector<float>(4, 0.0f));
 
     input.withoutBuffer(1);
     rig.engine->process(4, input.span(), output.span(), TransportInfo{}, nullptr, 0);
     EXPECT_EQ(output.channel(0), std::vector<float>(4, 0.0f));
+}
+
+// A VST3 host may pass one buffer as both input and output. "in" reads both host channels and
+// "out" writes channel 0 (with silence); "early" writes channel 1, ahead of "in" when an event
+// cable orders it so.
+TEST(AudioEngineHostInput, AHostBufferSharedByInputAndOutputIsReadBeforeItIsWritten) {
+    for (const bool writerFirst : {false, true}) {
+        SCOPED_TRACE(writerFirst);
+        Rig rig;
+        TestModuleSetup in = source(2);
+        in.hostRole = HostRole::ReadsHostInput;
+        rig.modules.add("in", in);
+        rig.modules.add("out", speaker(1));
+        rig.modules.add("early", speaker(1, 1));
+        rig.modules.add("tone", source(1, {7, 7, 7, 7}));
+        rig.modules.add("split", gain(2, 2.0f));
+        GraphDefinition patch{
+            {node("tone"), node("early", "output", {{"channels", 1}, {"offset", 1}}),
+             node("in", "input"), node("split"), node("out", "output", {{"channels", 1}})},
+            {cable("tone", "out", "early", "in"), cable("in", "out", "split", "in")},
+            {}};
+        if (writerFirst) {
+            patch.eventCables.push_back({"early", "in"});
+        }
+        const PreparedGraph& graph = rig.publish(patch);
+        HostBus shared(2, 4);
+        shared.channel(0) = {1, 2, 3, 4};
+        shared.channel(1) = {5, 6, 7, 8};
+        rig.engine->process(4, shared.span(), shared.span(), TransportInfo{}, nullptr, 0);
+        const auto& seen = rig.modules.record("in").lastHostInput;
+        EXPECT_EQ(seen.channels == shared.span().channels, !writerFirst);
+        // What "in" read reaches "split" unharmed by the writes into the shared buffer.
+        const PreparedGraphState& state = graph.state();
+        const PreparedNode& split =
+            *std::find_if(state.nodes.begin(), state.nodes.end(),
+                          [](const PreparedNode& n) { return n.id == "split"; });
+        const std::vector<float*>& doubled = split.outputBuffers[0].channelPointers;
+        EXPECT_EQ(std::vector<float>(doubled[0], doubled[0] + 4), (std::vector<float>{2, 4, 6, 8}));
+        EXPECT_EQ(std::vector<float>(doubled[1], doubled[1] + 4),
+                  (std::vector<float>{10, 12, 14, 16}));
+        EXPECT_EQ(shared.channel(0), std::vector<float>(4, 0.0f));
+        EXPECT_EQ(shared.channel(1), std::vector<float>(4, 7.0f));
+    }
 }
 
 TEST(AudioEngineHostInput, WithoutAnInputModuleTheCallersBusPassesUnchanged) {

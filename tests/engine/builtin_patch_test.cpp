@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
 
 namespace velkaphon::rack {
 namespace {
@@ -58,6 +61,36 @@ TEST(BuiltinPatch, HostInputReachesHostOutputThroughTheFaderBank) {
     }
     EXPECT_EQ(output.channel(0)[255], 0.0f);
     EXPECT_EQ(output.channel(1)[255], 0.0f);
+}
+
+// A host that passes one buffer as input and output (as VST3 hosts may) still gets the faded
+// input back, and what the rack's own gain makes infinite, or a NaN, reaches it as silence.
+TEST(BuiltinPatch, TheHostOutputHoldsOnlyFiniteSamplesAndSharedBuffersWork) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float faded = static_cast<float>(0.5 * std::pow(10.0, -6.0 / 20.0));
+    struct Case {
+        double gainDb;
+        bool shared;
+        float input;
+        float expected;
+    };
+    for (const Case& test : {Case{-6.0, true, 0.5f, faded}, Case{12.0, false, 3e38f, 0.0f},
+                             Case{12.0, true, 3e38f, 0.0f}, Case{0.0, false, inf, 0.0f},
+                             Case{0.0, false, nan, 0.0f}}) {
+        SCOPED_TRACE(std::to_string(test.gainDb) + (test.shared ? " shared" : ""));
+        AudioEngine engine;
+        engine.publishGraph(compileGraph(defaultPatch(test.gainDb), {48000.0, 64}, builtinOnly));
+        HostBus input(2, 64, test.input);
+        HostBus separate(2, 64, 9.0f);
+        const BusSpan output = test.shared ? input.span() : separate.span();
+        engine.process(64, input.span(), output, TransportInfo{}, nullptr, 0);
+        for (std::size_t c = 0; c < 2; ++c) {
+            const std::vector<float>& written =
+                test.shared ? input.channel(c) : separate.channel(c);
+            EXPECT_EQ(written, std::vector<float>(64, test.expected));
+        }
+    }
 }
 
 TEST(BuiltinPatch, AMonoFaderStripOnAStereoCableIsRefusedByTheCompiler) {

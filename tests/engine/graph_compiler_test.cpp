@@ -1,11 +1,15 @@
+#include "engine/builtin.hpp"
 #include "engine/graph_compiler.hpp"
+#include "engine/media_module.hpp"
 #include "tests/engine/test_module.hpp"
+#include "tests/support/allocation_counter.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -470,6 +474,51 @@ TEST(GraphCompilerBudget, EventCablesAreChargedBeforeTheHostInputCopy) {
 
     definition.eventCables = {{"in", "sink"}};
     EXPECT_EQ(failure(definition, modules, {48000.0, 4096}), kBudget);
+}
+
+std::unique_ptr<Module> mediaOrBuiltin(const NodeDefinition& node) {
+    if (auto media = createMediaModule(node)) {
+        return media;
+    }
+    return createBuiltin(node);
+}
+
+// Recorders' rings count against the budget, and a patch that is refused, for the budget or for
+// channel capacity, is refused before any ring or port buffer is allocated.
+TEST(GraphCompilerBudget, RecorderRingsAreChargedAndNothingBigIsAllocatedBeforeARefusal) {
+    struct Case {
+        const char* type;
+        int count;
+        json configuration;
+        std::uint32_t maxBlock;
+        const char* expected;
+    };
+    // 63 rings of 4 MiB and their small ports fit in 256 MiB; 64 do not. 65 summing nodes of 128
+    // channels pass 8192 channels with 1 MiB port buffers, well inside the budget.
+    const Case cases[] = {
+        {"recorder", 63, {{"channels", 1}}, 64, "no error"},
+        {"recorder", 64, {{"channels", 1}}, 64, kBudget},
+        {"recorder", 127, {{"channels", 64}}, 4096, kBudget},
+        {"summing", 65, {{"channels", 64}, {"inputs", 1}}, 4096, "Graph channel capacity exceeded"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.type) + " x" + std::to_string(test.count));
+        GraphDefinition definition;
+        for (int n = 0; n < test.count; ++n) {
+            definition.nodes.push_back(node("n" + std::to_string(n), test.type, test.configuration));
+        }
+        std::string message = "no error";
+        testing::AllocationCounter counter;
+        try {
+            compileGraph(definition, {48000.0, test.maxBlock}, mediaOrBuiltin);
+        } catch (const std::invalid_argument& error) {
+            message = error.what();
+        }
+        EXPECT_EQ(message, test.expected);
+        if (message != "no error") {
+            EXPECT_LT(counter.largestAllocation(), std::size_t{256} * 1024);
+        }
+    }
 }
 
 TEST(GraphCompilerHostInput, WidthCoversEveryInputModule) {

@@ -125,6 +125,7 @@ protected:
         configuration["path"] = utf8Text(path(name));
         auto recorder = std::make_unique<RecorderModule>(configuration);
         recorder->prepare({48000.0, 64});
+        recorder->allocateStorage();
         return recorder;
     }
 
@@ -352,6 +353,7 @@ TEST_F(RecorderTakeThreads, ProcessDoesNotAllocateWhileRecording) {
 
 TEST_F(RecorderTakeThreads, DestinationRefusalsInTheirOrder) {
     RecorderWriter writer;
+    writer.allocateRing();
     const auto message = [&](const std::filesystem::path& file, std::uint32_t channels,
                              std::uint32_t rate) -> std::string {
         try {

@@ -48,6 +48,7 @@ TEST(RecorderShortWriteThreads, TakeKeepsWholeFramesAndStillReads) {
     {
         FileSizeLimit full(limit);
         RecorderWriter writer;
+        writer.allocateRing();
         writer.setDestination(file, channels, 48000);
         writer.startCapture(0);
         writer.pushToRing(inputs, channels, 4096, 0);

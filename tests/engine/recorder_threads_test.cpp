@@ -49,6 +49,7 @@ TEST(RecorderThreads, PacedPushesReachTheFileBitExact) {
     constexpr std::uint64_t blocks = 4000; // a million frames, three times around the ring
     {
         RecorderWriter writer;
+        writer.allocateRing();
         writer.setDestination(file, channels, 48000);
         writer.startCapture(0);
         NumberedSource source(channels);
@@ -98,6 +99,7 @@ TEST(RecorderThreads, OverflowDropsWholeFramesAndCountsThem) {
     }
     {
         RecorderWriter writer;
+        writer.allocateRing();
         writer.setDestination(file, channels, 48000);
         writer.startCapture(0);
         writer.pushToRing(inputs.data(), channels, pushed, 0);
@@ -130,6 +132,7 @@ TEST(RecorderThreads, StopWhilePushingLosesNoAcceptedFrame) {
     ScratchFolder folder;
     const auto file = folder.file("race.wav");
     RecorderWriter writer;
+    writer.allocateRing();
     writer.setDestination(file, 2, 48000);
     writer.startCapture(0);
     std::thread audio([&] {

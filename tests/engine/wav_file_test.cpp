@@ -314,6 +314,47 @@ TEST_F(WavFileTest, NonFiniteFloatsReadAsZero) {
     EXPECT_EQ(audio.samples, (std::vector<float>{0.0f, 0.0f, 0.0f, 2.5f, -0.0f}));
 }
 
+// Data far longer than one read of the reader, with an odd tail, at every depth: each sample
+// lands in its place, and non-finite floats on both sides of every read boundary become 0.
+TEST_F(WavFileTest, DataSpanningManyReadsDecodesEverySample) {
+    constexpr std::uint32_t kSamples = 3 * 65536 + 7;
+    struct Depth {
+        std::uint16_t tag;
+        std::uint16_t bits;
+    };
+    for (const Depth depth : {Depth{1, 16}, Depth{1, 24}, Depth{1, 32}, Depth{3, 32}}) {
+        SCOPED_TRACE(std::to_string(depth.bits) + (depth.tag == 3 ? " float" : ""));
+        Bytes data;
+        std::vector<float> expected;
+        for (std::uint32_t i = 0; i < kSamples; ++i) {
+            const auto pattern = static_cast<std::int32_t>(i * 2654435761u);
+            if (depth.tag == 3) {
+                const bool nonFinite = i % 65537 < 2 || i % 9973 == 0;
+                const float value = nonFinite ? std::numeric_limits<float>::infinity()
+                                              : static_cast<float>(pattern) / 4e9f;
+                appendFloat(data, i % 2 == 0 || !nonFinite
+                                      ? value
+                                      : std::numeric_limits<float>::quiet_NaN());
+                expected.push_back(nonFinite ? 0.0f : value);
+            } else {
+                const std::int32_t value = pattern >> (32 - depth.bits);
+                for (int b = 0; b < depth.bits / 8; ++b) {
+                    data.push_back(
+                        static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * b)));
+                }
+                expected.push_back(static_cast<float>(value) /
+                                   static_cast<float>(std::int64_t{1} << (depth.bits - 1)));
+            }
+        }
+        const WavAudio audio = read(riff(
+            {chunk("fmt ", fmtBody({.tag = depth.tag, .bits = depth.bits})), chunk("data", data)}));
+        ASSERT_EQ(audio.samples.size(), expected.size());
+        for (std::uint32_t i = 0; i < kSamples; ++i) {
+            ASSERT_EQ(audio.samples[i], expected[i]) << i;
+        }
+    }
+}
+
 // The chunk walk.
 
 TEST_F(WavFileTest, OddChunksArePaddedAndUnknownChunksSkipped) {

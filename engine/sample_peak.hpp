@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <emmintrin.h>
+
+namespace velkaphon::rack {
+
+namespace peak_detail {
+
+inline const __m128 kMagnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+
+inline float widest(__m128 a, __m128 b, __m128 c, __m128 d) noexcept {
+    __m128 m = _mm_max_ps(_mm_max_ps(a, b), _mm_max_ps(c, d));
+    m = _mm_max_ps(m, _mm_movehl_ps(m, m));
+    m = _mm_max_ps(m, _mm_shuffle_ps(m, m, 1));
+    return _mm_cvtss_f32(m);
+}
+
+inline float tailPeak(float magnitude, float peak) noexcept {
+    // A NaN compares false, so it leaves the peak as it is.
+    return magnitude > peak ? magnitude : peak;
+}
+
+inline float magnitudeOf(float sample) noexcept {
+    return _mm_cvtss_f32(_mm_and_ps(_mm_set_ss(sample), kMagnitudeMask));
+}
+
+} // namespace peak_detail
+
+// Audio thread: the largest absolute sample, starting from peak (never NaN). Four independent
+// accumulators keep the max chain off the critical path; MAXPS returns its second operand when
+// the first is NaN, so a NaN sample leaves the peak as it is.
+inline float channelPeak(const float* samples, std::uint32_t frames, float peak) noexcept {
+    using namespace peak_detail;
+    __m128 a = _mm_set1_ps(peak);
+    __m128 b = a;
+    __m128 c = a;
+    __m128 d = a;
+    std::uint32_t i = 0;
+    for (; i + 16 <= frames; i += 16) {
+        a = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), kMagnitudeMask), a);
+        b = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 4), kMagnitudeMask), b);
+        c = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 8), kMagnitudeMask), c);
+        d = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 12), kMagnitudeMask), d);
+    }
+    for (; i + 4 <= frames; i += 4) {
+        a = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), kMagnitudeMask), a);
+    }
+    peak = widest(a, b, c, d);
+    for (; i < frames; ++i) {
+        peak = tailPeak(magnitudeOf(samples[i]), peak);
+    }
+    return peak;
+}
+
+// Audio thread: copies frames samples and returns their peak as channelPeak would, in one pass.
+inline float copyWithPeak(const float* source, float* destination, std::uint32_t frames,
+                          float peak) noexcept {
+    using namespace peak_detail;
+    __m128 a = _mm_set1_ps(peak);
+    __m128 b = a;
+    std::uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        const __m128 x = _mm_loadu_ps(source + i);
+        const __m128 y = _mm_loadu_ps(source + i + 4);
+        _mm_storeu_ps(destination + i, x);
+        _mm_storeu_ps(destination + i + 4, y);
+        a = _mm_max_ps(_mm_and_ps(x, kMagnitudeMask), a);
+        b = _mm_max_ps(_mm_and_ps(y, kMagnitudeMask), b);
+    }
+    peak = widest(a, b, a, b);
+    for (; i < frames; ++i) {
+        destination[i] = source[i];
+        peak = tailPeak(magnitudeOf(source[i]), peak);
+    }
+    return peak;
+}
+
+} // namespace velkaphon::rack
