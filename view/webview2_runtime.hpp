@@ -60,6 +60,9 @@ protected:
     ~WebView2System() = default;
 };
 
+// Any thread. The machine's own answers; Windows only.
+WebView2System& windowsWebView2System();
+
 // UI thread. The entry point that creates the WebView2 environment, in the order the SDK's own
 // loader looks: a loader beside our module, the folder the documented variable names, then the
 // installed Evergreen runtime per machine and per user. Nothing when no usable runtime is found.

@@ -49,9 +49,9 @@ public:
     }
 
     void* libraryExport(const std::filesystem::path& library, const char* name) override {
-        loaded.push_back(library.u16string());
+        loaded.push_back(library.generic_u16string());
         for (Library& candidate : libraries_) {
-            if (candidate.path == library.u16string() &&
+            if (candidate.path == library.generic_u16string() &&
                 std::string_view(candidate.exportName) == name) {
                 return &candidate;
             }
@@ -181,7 +181,7 @@ TEST(WebView2Runtime, LookupTakesTheFirstUsableSourceInOrder) {
             continue;
         }
         ASSERT_TRUE(entry);
-        EXPECT_EQ(entry->library.u16string(), test.expectedLibrary);
+        EXPECT_EQ(entry->library.generic_u16string(), test.expectedLibrary);
         EXPECT_EQ(system.loaded.back(), test.expectedLibrary);
         const bool isLoader = test.expectedLibrary == kLoader;
         EXPECT_EQ(entry->kind, isLoader ? WebView2EntryKind::loader : WebView2EntryKind::runtime);
