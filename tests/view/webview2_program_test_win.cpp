@@ -1,3 +1,4 @@
+#include "tests/support/webview2_registration_win.hpp"
 #include "view/webview2_runtime.hpp"
 
 #include <gtest/gtest.h>
@@ -12,78 +13,9 @@ namespace velkaphon::rack {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr DWORD kPollMilliseconds = 50;
-// Far beyond a program start on a loaded machine; only a program that never calls ends here.
-constexpr int kMostPolls = 2400;
-
-fs::path fromBuild(const char* path) {
-    return fs::path(std::string(path));
-}
-
-std::wstring wide(std::u16string_view text) {
-    return {text.begin(), text.end()};
-}
-
-// A Windows program of the prefix, waited for.
-DWORD runAndWait(std::wstring commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &process)) {
-        return GetLastError();
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
-// The per-user Evergreen registration, written as the runtime's updater writes it.
-class RegisteredRuntime {
-public:
-    explicit RegisteredRuntime(const fs::path& folder) {
-        const std::wstring state = L"HKCU\\" + wide(kWebView2ClientStateKey);
-        const std::wstring clients = L"HKCU\\" + wide(kWebView2ClientsKey);
-        EXPECT_EQ(runAndWait(L"reg.exe add \"" + state + L"\" /v EBWebView /t REG_SZ /d \"" +
-                             folder.wstring() + L"\" /f /reg:32"),
-                  0u);
-        EXPECT_EQ(runAndWait(L"reg.exe add \"" + clients + L"\" /v pv /t REG_SZ /d \"" +
-                             folder.filename().wstring() + L"\" /f /reg:32"),
-                  0u);
-    }
-    ~RegisteredRuntime() {
-        runAndWait(L"reg.exe delete \"HKCU\\" + wide(kWebView2ClientStateKey) + L"\" /f /reg:32");
-        runAndWait(L"reg.exe delete \"HKCU\\" + wide(kWebView2ClientsKey) + L"\" /f /reg:32");
-    }
-    RegisteredRuntime(const RegisteredRuntime&) = delete;
-    RegisteredRuntime& operator=(const RegisteredRuntime&) = delete;
-};
-
-// Starts the program with its own per-user folder, waits until the file appears (or the program
-// ends), then stops it: with no real runtime it would show a message box no one closes.
-void runProgramUntil(const fs::path& program, const fs::path& localAppData,
-                     const fs::path& expected) {
-    SetEnvironmentVariableW(L"LOCALAPPDATA", localAppData.c_str());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::wstring commandLine = L"\"" + program.wstring() + L"\"";
-    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                               nullptr, program.parent_path().c_str(), &startup, &process));
-    for (int poll = 0; poll < kMostPolls && !fs::exists(expected); ++poll) {
-        if (WaitForSingleObject(process.hProcess, kPollMilliseconds) == WAIT_OBJECT_0) {
-            break;
-        }
-    }
-    TerminateProcess(process.hProcess, 0);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-}
+using testing::fromBuild;
+using testing::RegisteredRuntime;
+using testing::runUntilFileAppears;
 
 std::string contents(const fs::path& file) {
     std::ifstream stream(file, std::ios::binary);
@@ -124,7 +56,7 @@ Layout layOut(const std::string& name) {
 TEST(WebView2Program, CallsTheRegisteredRuntimeItself) {
     const Layout layout = layOut("runtime");
     const RegisteredRuntime registration(layout.runtimeFolder);
-    runProgramUntil(layout.program, layout.localAppData, layout.runtimeCall);
+    runUntilFileAppears(layout.program, L"", layout.localAppData, layout.runtimeCall);
     EXPECT_EQ(contents(layout.runtimeCall),
               "CreateWebViewEnvironmentWithOptionsInternal|1|0|" + layout.userData + "|null|set");
 }
@@ -135,7 +67,7 @@ TEST(WebView2Program, ALoaderBesideTheProgramWins) {
                   layout.program.parent_path() / "WebView2Loader.dll");
     const fs::path loaderCall = layout.program.parent_path() / "call.txt";
     const RegisteredRuntime registration(layout.runtimeFolder);
-    runProgramUntil(layout.program, layout.localAppData, loaderCall);
+    runUntilFileAppears(layout.program, L"", layout.localAppData, loaderCall);
     EXPECT_EQ(contents(loaderCall),
               "CreateCoreWebView2EnvironmentWithOptions|null|" + layout.userData + "|null|set");
     EXPECT_FALSE(fs::exists(layout.runtimeCall));
