@@ -43,7 +43,7 @@ struct WebView2Entry {
 };
 
 // What the lookup needs of the machine; Windows answers from its registry and loader, tests
-// from fakes.
+// from fakes. UI thread, every operation.
 class WebView2System {
 public:
     // The folder of the module that holds this code (the program or the plug-in DLL).
