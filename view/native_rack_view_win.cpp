@@ -35,7 +35,7 @@ constexpr const wchar_t* kRuntimeMissingText =
     L"Microsoft Edge WebView2 Runtime was not found, so the rack's controls cannot be shown "
     L"here.\n\nThe rack itself keeps running and saving as usual; only this view is empty.\n\n"
     L"Install the Evergreen WebView2 Runtime from Microsoft's WebView2 download page, "
-    L"https://developer.microsoft.com/microsoft-edge/webview2/, then open this window again.";
+    L"https://developer.microsoft.com/microsoft-edge/webview2/, then open the rack again.";
 constexpr int kExplanationMargin = 24;
 
 std::atomic<int> openViewCount{0};
@@ -353,6 +353,10 @@ LRESULT CALLBACK rackViewWindowProc(HWND window, UINT message, WPARAM wParam, LP
         if (context != nullptr && context->controller != nullptr) {
             context->fitController();
             return 0;
+        }
+        if (context != nullptr && context->runtimeMissing) {
+            // The explanation wraps anew at every width.
+            InvalidateRect(window, nullptr, TRUE);
         }
         break;
     case WM_PAINT:
