@@ -7,6 +7,7 @@
 #include "view/native_rack_view.hpp"
 #include "view/page_bridge.hpp"
 #include "view/ui_folder.hpp"
+#include "view/webview2_runtime.hpp"
 
 #include <atomic>
 #include <memory>
@@ -30,6 +31,12 @@ constexpr UINT_PTR kViewTimer = 1;
 constexpr UINT kViewTimerMilliseconds = 100;
 constexpr DWORD kModuleFromAddressPinned = 5;
 constexpr DWORD kModulePathUnits = 32'768;
+constexpr const wchar_t* kRuntimeMissingText =
+    L"Microsoft Edge WebView2 Runtime was not found, so the rack's controls cannot be shown "
+    L"here.\n\nThe rack itself keeps running and saving as usual; only this view is empty.\n\n"
+    L"Install the Evergreen WebView2 Runtime from Microsoft's WebView2 download page, "
+    L"https://developer.microsoft.com/microsoft-edge/webview2/, then open the rack again.";
+constexpr int kExplanationMargin = 24;
 
 std::atomic<int> openViewCount{0};
 
@@ -127,6 +134,14 @@ struct ViewContext final : EditorWindowHost {
         }
     }
 
+    // The window says why it stays empty, for as long as it is open.
+    void showRuntimeMissing() {
+        runtimeMissing = true;
+        if (viewWindow != nullptr) {
+            InvalidateRect(viewWindow, nullptr, TRUE);
+        }
+    }
+
     void fitController() {
         RECT bounds{};
         GetClientRect(viewWindow, &bounds);
@@ -141,6 +156,7 @@ struct ViewContext final : EditorWindowHost {
     wv::ICoreWebView2* webView = nullptr;
     bool closed = false;
     PageBridge bridge;
+    bool runtimeMissing = false;
 
 private:
     ~ViewContext() { releaseWebView(); }
@@ -271,6 +287,7 @@ public:
             return S_OK;
         }
         if (FAILED(result) || environment == nullptr) {
+            context_.showRuntimeMissing();
             showMessageBox(context_.viewWindow,
                            "Install Microsoft Edge WebView2 Runtime to open the rack controls.",
                            kProductTitle, kMessageBoxError);
@@ -284,21 +301,45 @@ public:
     }
 };
 
-// The installed runtime through its loader; a missing loader is an immediate failure.
+// The environment from a loader beside our module or from the installed runtime itself; no usable
+// runtime is an immediate failure.
 HRESULT createEnvironment(const std::filesystem::path& userData, ViewContext& context) {
-    HMODULE loader = LoadLibraryW(wv::kLoaderLibrary);
-    if (loader == nullptr) {
-        return HRESULT_FROM_WIN32(GetLastError());
-    }
-    const auto create = reinterpret_cast<wv::CreateEnvironmentWithOptions>(
-        reinterpret_cast<void*>(GetProcAddress(loader, wv::kCreateEnvironmentExport)));
-    if (create == nullptr) {
-        return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    const std::optional<WebView2Entry> entry = findWebView2(windowsWebView2System());
+    if (!entry) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
     auto* handler = new EnvironmentHandler(context);
-    const HRESULT result = create(nullptr, userData.c_str(), nullptr, handler);
+    HRESULT result = E_FAIL;
+    if (entry->kind == WebView2EntryKind::loader) {
+        const auto create = reinterpret_cast<wv::CreateEnvironmentWithOptions>(entry->function);
+        result = create(nullptr, userData.c_str(), nullptr, handler);
+    } else {
+        const auto create = reinterpret_cast<wv::CreateRuntimeEnvironment>(entry->function);
+        result = create(TRUE, entry->runtimeType, userData.c_str(), nullptr, handler);
+    }
     handler->Release();
     return result;
+}
+
+// In the system's message font, which follows the display scaling.
+void paintRuntimeMissing(HWND window) {
+    PAINTSTRUCT paint;
+    const HDC device = BeginPaint(window, &paint);
+    RECT bounds{};
+    GetClientRect(window, &bounds);
+    FillRect(device, &bounds, GetSysColorBrush(COLOR_WINDOW));
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    const HGDIOBJ previous = SelectObject(device, font);
+    SetTextColor(device, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkMode(device, TRANSPARENT);
+    InflateRect(&bounds, -kExplanationMargin, -kExplanationMargin);
+    DrawTextW(device, kRuntimeMissingText, -1, &bounds, DT_LEFT | DT_TOP | DT_WORDBREAK);
+    SelectObject(device, previous);
+    DeleteObject(font);
+    EndPaint(window, &paint);
 }
 
 ViewContext* contextOf(HWND window) {
@@ -311,6 +352,16 @@ LRESULT CALLBACK rackViewWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_SIZE:
         if (context != nullptr && context->controller != nullptr) {
             context->fitController();
+            return 0;
+        }
+        if (context != nullptr && context->runtimeMissing) {
+            // The explanation wraps anew at every width.
+            InvalidateRect(window, nullptr, TRUE);
+        }
+        break;
+    case WM_PAINT:
+        if (context != nullptr && context->runtimeMissing) {
+            paintRuntimeMissing(window);
             return 0;
         }
         break;
@@ -389,6 +440,7 @@ NativeViewHandle createNativeRackView(void* parent, RackApplication* rack) {
     SetTimer(context->viewWindow, kViewTimer, kViewTimerMilliseconds, nullptr);
 
     if (FAILED(createEnvironment(userData, *context))) {
+        context->showRuntimeMissing();
         showMessageBox(context->viewWindow,
                        "Could not initialize WebView2. Check Microsoft Edge WebView2 Runtime.",
                        kProductTitle, kMessageBoxError);

@@ -224,12 +224,16 @@ using CreateEnvironmentWithOptions = HRESULT(STDAPICALLTYPE*)(
     PCWSTR browserExecutableFolder, PCWSTR userDataFolder, IUnknown* environmentOptions,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
 
+// The installed runtime's own entry, exported by its EmbeddedBrowserWebView.dll and undocumented:
+// what the SDK's loader calls, with TRUE, the runtime type (0 installed, 1 a given folder), the
+// user-data folder, the options and the handler.
+using CreateRuntimeEnvironment = HRESULT(STDAPICALLTYPE*)(
+    BOOL, std::int32_t runtimeType, PCWSTR userDataFolder, IUnknown* environmentOptions,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+
 // Interfaces hold nothing but their vtable pointer.
 static_assert(sizeof(ICoreWebView2_3) == sizeof(void*));
 static_assert(sizeof(ICoreWebView2Controller) == sizeof(void*));
 static_assert(sizeof(EventRegistrationToken) == 8);
-
-inline constexpr const wchar_t* kLoaderLibrary = L"WebView2Loader.dll";
-inline constexpr const char* kCreateEnvironmentExport = "CreateCoreWebView2EnvironmentWithOptions";
 
 } // namespace velkaphon::rack::webview2

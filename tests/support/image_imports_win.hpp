@@ -36,9 +36,9 @@ inline std::set<std::string> importedLibraries(const wchar_t* program) {
 
 // What the rack's deliverables may import.
 inline const std::set<std::string>& systemLibraries() {
-    static const std::set<std::string> names = {"kernel32.dll", "user32.dll",  "ole32.dll",
-                                                "shell32.dll",  "avrt.dll",    "msvcrt.dll",
-                                                "advapi32.dll", "oleaut32.dll"};
+    static const std::set<std::string> names = {"kernel32.dll", "user32.dll",   "ole32.dll",
+                                                "shell32.dll",  "avrt.dll",     "msvcrt.dll",
+                                                "advapi32.dll", "oleaut32.dll", "gdi32.dll"};
     return names;
 }
 
