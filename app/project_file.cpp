@@ -1,8 +1,10 @@
 #include "app/project_file.hpp"
 
 #include "app/durable_file.hpp"
+#include "engine/untrusted_json.hpp"
 
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -12,6 +14,11 @@ namespace velkaphon::rack {
 namespace fs = std::filesystem;
 
 nlohmann::json readProjectFile(const fs::path& path) {
+    // A FIFO or a device would block the open or the read; a folder has nothing to read.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        throw std::runtime_error("Could not open rack project.");
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
         throw std::runtime_error("Could not open rack project.");
@@ -20,13 +27,17 @@ nlohmann::json readProjectFile(const fs::path& path) {
     if (fs::file_size(path) > kMaxProjectFileBytes) {
         throw std::runtime_error("Project exceeds 64 MiB.");
     }
-    // The stream reader stops after the first complete value; what follows it is ignored.
-    nlohmann::json document;
-    file >> document;
-    return document;
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // What follows the first complete value is ignored.
+    return readUntrustedJson(text, JsonExtent::FirstValue, "Rack project is nested too deeply.");
 }
 
 void writeProjectFile(const fs::path& target, const nlohmann::json& document) {
+    // Measured before anything is written, so that no save leaves a file the rack cannot open.
+    const std::string text = document.dump(2);
+    if (text.size() > kMaxProjectFileBytes) {
+        throw std::runtime_error("Project exceeds 64 MiB.");
+    }
     fs::path temporary = target;
     temporary += ".tmp";
     {
@@ -34,7 +45,6 @@ void writeProjectFile(const fs::path& target, const nlohmann::json& document) {
         if (!file.is_open()) {
             throw std::runtime_error("Could not create rack project.");
         }
-        const std::string text = document.dump(2);
         file.write(text.data(), static_cast<std::streamsize>(text.size()));
         file.flush();
         // Closing writes what the stream still holds, so a full disk can show only here.

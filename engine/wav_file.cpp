@@ -208,6 +208,11 @@ void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat
 } // namespace
 
 WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLimit) {
+    // A FIFO or a device would block the open or the read; a folder has nothing to read.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        fail("Cannot open WAV file");
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
         fail("Cannot open WAV file");

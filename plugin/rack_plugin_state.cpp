@@ -1,9 +1,11 @@
 #include "plugin/rack_plugin_state.hpp"
 
 #include "engine/json_number.hpp"
+#include "engine/untrusted_json.hpp"
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -63,7 +65,9 @@ std::optional<RackPluginState> readRackPluginState(vst3::IBStream& stream) {
     if (!readExactly(stream, text.data(), length)) {
         return std::nullopt;
     }
-    const json object = json::parse(text.begin(), text.end());
+    const json object =
+        readUntrustedJson(std::string_view(text.data(), text.size()), JsonExtent::WholeText,
+                          "Rack state is nested too deeply.");
     if (!object.is_object()) {
         return std::nullopt;
     }

@@ -3,6 +3,7 @@
 #include "app/project_file.hpp"
 #include "app/rack_application.hpp"
 #include "engine/json_number.hpp"
+#include "engine/untrusted_json.hpp"
 #include "engine/utf8_text.hpp"
 
 #include <cmath>
@@ -100,7 +101,8 @@ std::optional<std::string> PageBridge::answer(std::string_view source, std::stri
     }
     json reply = json::object();
     try {
-        const json request = json::parse(message);
+        const json request =
+            readUntrustedJson(message, JsonExtent::WholeText, "Command is nested too deeply.");
         reply["id"] = requestId(request);
         if (request.dump().size() > kMaxPageRequestBytes) {
             throw std::length_error("Command exceeds limit.");

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -131,6 +135,34 @@ TEST_F(ProjectFile, EmptyMissingAndCommentedFiles) {
     const fs::path commented = folder_ / "commented.vkrack";
     writeBytes(commented, "// note\n{}");
     EXPECT_EQ(readFailure(commented), "parse error");
+}
+
+TEST_F(ProjectFile, DeepNestingAndFilesThatAreNotRegularAreRefusedBeforeReading) {
+    const fs::path deep = folder_ / "deep.vkrack";
+    writeBytes(deep, R"({"layout":)" + std::string(200000, '[') + std::string(200000, ']') + "}");
+    EXPECT_EQ(readFailure(deep), "Rack project is nested too deeply.");
+    EXPECT_EQ(readFailure(folder_), "Could not open rack project.");
+#ifndef _WIN32
+    // Opening a FIFO for reading would wait for a writer forever.
+    const fs::path fifo = folder_ / "fifo.vkrack";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(readFailure(fifo), "Could not open rack project.");
+#endif
+}
+
+TEST_F(ProjectFile, ADocumentThatWouldSavePastTheLimitIsRefusedAndTheOldFileStays) {
+    const fs::path target = folder_ / "kept.vkrack";
+    writeProjectFile(target, kDocument);
+    json large = kDocument;
+    large["layout"]["pad"] = std::string(kMaxProjectFileBytes, 'x');
+    try {
+        writeProjectFile(target, large);
+        ADD_FAILURE() << "saved";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Project exceeds 64 MiB.");
+    }
+    EXPECT_EQ(readBytes(target), kDocument.dump(2));
+    EXPECT_FALSE(fs::exists(folder_ / "kept.vkrack.tmp"));
 }
 
 // Sets an environment variable for one test and puts the old value back afterwards.

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -89,6 +93,13 @@ TEST_F(PlayerTest, ConfigurationRefusals) {
     EXPECT_EQ(constructionError({{"path", utf8(folder.file("missing.wav"))}}),
               "Cannot open WAV file");
     EXPECT_EQ(constructionError({{"path", "bad\xC3("}}), "Cannot open WAV file");
+    // Neither a folder nor a FIFO is opened: the FIFO would wait for a writer forever.
+    EXPECT_EQ(constructionError({{"path", utf8(folder.path())}}), "Cannot open WAV file");
+#ifndef _WIN32
+    const std::filesystem::path fifo = folder.file("fifo.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(constructionError({{"path", utf8(fifo)}}), "Cannot open WAV file");
+#endif
     EXPECT_EQ(constructionError({{"channels", 64}, {"path", file}}), "no error");
 }
 

@@ -99,6 +99,8 @@ TEST(RackPluginState, EveryMalformedBlobIsRefusedAndChangesNothing) {
     blobs.push_back(blobOf(foreign.dump()));
     blobs.push_back(blobOf("[1,2]"));
     blobs.push_back(blobOf(good.dump() + " x"));
+    blobs.push_back(blobOf(R"({"schema":1,"bypass":false,"project":)" + std::string(200000, '[') +
+                           std::string(200000, ']') + "}"));
 
     for (std::size_t i = 0; i < blobs.size(); ++i) {
         EXPECT_EQ(rack.restore(blobs[i]), vst3::kResultFalse) << i;

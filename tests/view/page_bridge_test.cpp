@@ -110,6 +110,10 @@ TEST_F(PageBridgeTest, FailuresBeforeTheIdIsReadCarryNoId) {
         EXPECT_FALSE(reply.contains("id")) << message;
         EXPECT_FALSE(reply["error"].get<std::string>().empty()) << message;
     }
+    const json deep = ask(R"({"id":3,"method":"layout","params":)" + std::string(200000, '[') +
+                          std::string(200000, ']') + "}");
+    EXPECT_EQ(deep["error"], "Command is nested too deeply.");
+    EXPECT_FALSE(deep.contains("id"));
     EXPECT_EQ(ask(R"({"id": 2147483647, "method": "state"})")["id"], 2147483647);
     EXPECT_EQ(ask(R"({"id": 5})")["id"], 5);
     EXPECT_EQ(ask(R"({"id": 5})")["ok"], false);
