@@ -1,3 +1,4 @@
+#include "hosting/vst3_module_file.hpp"
 #include "view/file_dialogs.hpp"
 
 #include <cwctype>
@@ -33,16 +34,14 @@ fs::path::string_type native(const char* text) {
     return fs::path(text).native();
 }
 
-// Where a bundle keeps the module of this platform.
-fs::path bundleModule(const fs::path& bundle) {
 #ifdef _WIN32
-    return bundle / "Contents" / "x86_64-win" / bundle.filename();
+constexpr const char* kBundleWithoutModule =
+    "This VST3 bundle has no Windows x64 module in Contents/x86_64-win.";
 #else
-    fs::path module = bundle.stem();
-    module += ".so";
-    return bundle / "Contents" / "x86_64-linux" / module;
+// The Linux stand-in names the folder it looks in.
+constexpr const char* kBundleWithoutModule =
+    "This VST3 bundle has no Linux x64 module in Contents/x86_64-linux.";
 #endif
-}
 
 fs::path absoluteNormal(const fs::path& chosen) {
     fs::path path = fs::absolute(chosen).lexically_normal();
@@ -63,8 +62,8 @@ fs::path validateFolder(BrowseKind kind, const fs::path& path) {
     if (lowercaseExtension(path) != native(".vst3")) {
         refuse("Choose a complete .vst3 bundle folder, not an ordinary folder.");
     }
-    if (!isRegularFile(bundleModule(path))) {
-        refuse("This VST3 bundle has no Windows x64 module in Contents/x86_64-win.");
+    if (!isRegularFile(vstBundleModuleFile(path))) {
+        refuse(kBundleWithoutModule);
     }
     return path;
 }

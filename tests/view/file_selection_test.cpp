@@ -99,8 +99,13 @@ TEST_F(FileSelection, PluginFilesAndBundles) {
     touch("Synth.CLAP");
     EXPECT_EQ(outcome(BrowseKind::PluginFile, folder_ / "Synth.CLAP"), "Synth.CLAP");
 
+#ifdef _WIN32
     EXPECT_EQ(outcome(BrowseKind::PluginBundleFolder, bundle),
               "error: This VST3 bundle has no Windows x64 module in Contents/x86_64-win.");
+#else
+    EXPECT_EQ(outcome(BrowseKind::PluginBundleFolder, bundle),
+              "error: This VST3 bundle has no Linux x64 module in Contents/x86_64-linux.");
+#endif
     EXPECT_EQ(outcome(BrowseKind::PluginBundleFolder, folder_),
               "error: Choose a complete .vst3 bundle folder, not an ordinary folder.");
     EXPECT_EQ(outcome(BrowseKind::PluginBundleFolder, folder_ / "none.vst3"),
