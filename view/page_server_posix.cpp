@@ -17,6 +17,13 @@ namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr const char* kBridgePath = "bridge";
+constexpr time_t kIdleSeconds = 1;
+constexpr std::size_t kWorkers = 64;
+
+// What requests name as their host: the loopback address and our port.
+std::string loopbackHost(std::uint16_t port) {
+    return std::string(kLoopback) + ":" + std::to_string(port);
+}
 
 std::string randomToken() {
     std::random_device random;
@@ -95,16 +102,30 @@ PageServer::PageServer(fs::path pageFolder)
     // Every request must carry the token and name this server as its host.
     http_->set_pre_routing_handler(
         [this, prefix](const httplib::Request& request, httplib::Response& response) {
-            const std::string host = std::string(kLoopback) + ":" + std::to_string(port_);
-            if (request.get_header_value("Host") != host || request.path.rfind(prefix, 0) != 0) {
+            if (request.get_header_value("Host") != loopbackHost(port_) ||
+                request.path.rfind(prefix, 0) != 0) {
                 response.status = 403;
                 return httplib::Server::HandlerResponse::Handled;
             }
             return httplib::Server::HandlerResponse::Unhandled;
         });
 
+    // An idle connection holds a worker while it waits: short time-outs and more workers than a
+    // page needs keep a few idle local clients from starving the page.
+    http_->set_keep_alive_timeout(kIdleSeconds);
+    http_->set_read_timeout(kIdleSeconds, 0);
+    http_->new_task_queue = [] {
+        return new httplib::ThreadPool(kWorkers);
+    };
+
     http_->Post(prefix + kBridgePath,
                 [this](const httplib::Request& request, httplib::Response& response) {
+                    // A browser names the page that sent a request; only our own page may.
+                    if (request.has_header("Origin") &&
+                        request.get_header_value("Origin") != "http://" + loopbackHost(port_)) {
+                        response.status = 403;
+                        return;
+                    }
                     const auto reply = forward(request.body);
                     if (!reply) {
                         response.status = 503;
@@ -147,7 +168,7 @@ PageServer::~PageServer() {
 }
 
 std::string PageServer::origin() const {
-    return "http://" + std::string(kLoopback) + ":" + std::to_string(port_) + "/" + token_ + "/";
+    return "http://" + loopbackHost(port_) + "/" + token_ + "/";
 }
 
 std::string PageServer::pageAddress() const {

@@ -1,12 +1,17 @@
 #include "view/page_server.hpp"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <fstream>
 #include <httplib.h>
 #include <random>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace velkaphon::rack {
 namespace {
@@ -119,7 +124,45 @@ TEST_F(PageServerThreads, WithoutTheTokenOrWithAForeignHostNothingIsReached) {
     const auto page = http.Get(path("index.html").c_str(), foreign);
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 403);
+    // Another page, or one without an origin of its own, may not reach the bridge either.
+    for (const std::string& origin : {std::string("http://evil.example"), std::string("null"),
+                                      "http://localhost:" + std::to_string(server_->port())}) {
+        const auto posted =
+            http.Post(path("bridge").c_str(), {{"Origin", origin}}, "message", "application/json");
+        ASSERT_TRUE(posted);
+        EXPECT_EQ(posted->status, 403) << origin;
+    }
     EXPECT_EQ(answered_, 0);
+    const httplib::Headers own = {
+        {"Origin", "http://127.0.0.1:" + std::to_string(server_->port())}};
+    const auto posted = http.Post(path("bridge").c_str(), own, "ab", "application/json");
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->body, "ba");
+}
+
+TEST_F(PageServerThreads, IdleConnectionsDoNotStarveThePage) {
+    // Any local process may open connections and send nothing.
+    std::vector<int> idle;
+    for (int i = 0; i < 32; ++i) {
+        const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(server_->port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        idle.push_back(socket);
+    }
+    // Time for the server to take them up; the outcome below does not depend on it.
+    std::this_thread::sleep_for(300ms);
+    // The client gives up after its read time-out, far longer than an answered request takes and
+    // far shorter than the idle connections would hold every worker.
+    auto http = client();
+    const auto reply = http.Post(path("bridge").c_str(), "ok", "application/json");
+    for (const int socket : idle) {
+        ::close(socket);
+    }
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "ko");
 }
 
 TEST_F(PageServerThreads, ServesThePageFolderAndNothingOutsideIt) {
