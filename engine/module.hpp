@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,9 @@ public:
 
     // Control thread: the plug-in asked for new ports or latency, or faulted.
     virtual bool restartRequested() const = 0;
+
+    // Control thread: why the plug-in stopped working in process, nothing while it works.
+    virtual std::optional<std::string> processFault() const { return std::nullopt; }
 
     // Control thread.
     virtual bool hasEventInput() const = 0;

@@ -15,6 +15,8 @@ struct ClapHostState {
     std::atomic<std::uint8_t> restartRequest{0};
     // The plug-in wants on_main_thread.
     std::atomic<std::uint8_t> callbackRequest{0};
+    // The plug-in's parameter values changed and want reading again.
+    std::atomic<std::uint8_t> valuesRequest{0};
     // The plug-in wants its parameters flushed.
     std::atomic<std::uint8_t> flushRequest{0};
     // The thread that created the instance; fixed before the plug-in exists.

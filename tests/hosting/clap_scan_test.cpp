@@ -19,15 +19,16 @@ const std::string kPlugin = VELKAPHON_CLAP_TEST_PLUGIN;
 TEST(ClapScan, ListsEveryDescriptorInOrderSkippingNullOnes) {
     const json entries = scanClapLibrary(kPlugin);
     ASSERT_TRUE(entries.is_array());
-    // Twelve plug-ins and one null slot before the last of them.
-    ASSERT_EQ(entries.size(), 13u);
+    // Thirteen plug-ins and one null slot before the last of them.
+    ASSERT_EQ(entries.size(), 14u);
     EXPECT_EQ(entries[0], json({{"name", "Test Gain"},
                                 {"pluginId", "velkaphon.test.gain"},
                                 {"format", "CLAP"},
                                 {"path", kPlugin}}));
     EXPECT_EQ(entries[1]["pluginId"], "velkaphon.test.latency");
     EXPECT_EQ(entries[11]["pluginId"], "velkaphon.test.init-fails");
-    EXPECT_EQ(entries[12]["pluginId"], "velkaphon.test.bad-text");
+    EXPECT_EQ(entries[12]["pluginId"], "velkaphon.test.own-presets");
+    EXPECT_EQ(entries[13]["pluginId"], "velkaphon.test.bad-text");
 }
 
 TEST(ClapScan, ANameThatIsNotUtf8IsRepairedSoTheEntryCanBeWritten) {
