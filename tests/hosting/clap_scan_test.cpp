@@ -37,6 +37,15 @@ TEST(ClapScan, ANameThatIsNotUtf8IsRepairedSoTheEntryCanBeWritten) {
     EXPECT_NO_THROW(static_cast<void>(entries.dump()));
 }
 
+TEST(ClapScan, AnIdThatIsNotUtf8IsRefusedSinceCreationCouldNotBeGivenItBack) {
+    try {
+        scanClapLibrary(VELKAPHON_CLAP_BAD_ID_PLUGIN);
+        FAIL() << "scanned";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "A CLAP plugin in this file has an id that is not UTF-8.");
+    }
+}
+
 TEST(ClapScan, ThePathIsTheCallersTextUnchanged) {
     const std::string relative =
         std::filesystem::relative(kPlugin, std::filesystem::current_path()).string();

@@ -35,6 +35,11 @@
 #ifndef VELKAPHON_CLAP_TEST_HAS_FACTORY
 #define VELKAPHON_CLAP_TEST_HAS_FACTORY 1
 #endif
+#ifdef VELKAPHON_CLAP_TEST_BAD_ID
+#define VELKAPHON_CLAP_TEST_BAD_TEXT_ID "velkaphon.test.bad-\xFF-id"
+#else
+#define VELKAPHON_CLAP_TEST_BAD_TEXT_ID "velkaphon.test.bad-text"
+#endif
 #ifndef VELKAPHON_CLAP_TEST_ENTRY_NAME
 #define VELKAPHON_CLAP_TEST_ENTRY_NAME clap_entry
 #endif
@@ -125,7 +130,7 @@ const Behaviour kBehaviours[] = {
      .hasState = true,
      .ownPresets = true},
     // A text that is not UTF-8, as careless plug-ins hand over.
-    {.id = "velkaphon.test.bad-text", .name = "Bad \xFF\xC3 Name \xE2\x82"},
+    {.id = VELKAPHON_CLAP_TEST_BAD_TEXT_ID, .name = "Bad \xFF\xC3 Name \xE2\x82"},
 };
 constexpr std::uint32_t kBehaviourCount = sizeof(kBehaviours) / sizeof(kBehaviours[0]);
 
