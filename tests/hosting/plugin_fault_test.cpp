@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -77,6 +78,20 @@ TYPED_TEST(PluginFault, AFaultSilencesTheBlockStopsThePluginAndKeepsItsText) {
         EXPECT_EQ(this->kind.processCalls(), calls);
         EXPECT_EQ(block.output(0, 0), std::vector<float>(16, 0.0f));
     }
+}
+
+TYPED_TEST(PluginFault, TheTextCrossesToTheControlSideWhileAudioRuns) {
+    auto module = this->kind.faulting(true);
+    std::thread audio([&] {
+        HostedBlock block({2}, {2}, 16);
+        module->process(block.context);
+    });
+    std::optional<std::string> text;
+    while (!(text = module->processFault())) {
+        std::this_thread::yield();
+    }
+    audio.join();
+    EXPECT_EQ(*text, TypeParam::kThrownText);
 }
 
 } // namespace
