@@ -53,10 +53,10 @@ struct ClapBlock {
 // the plug-in answers CLAP_PROCESS_ERROR.
 bool processClapBlock(ClapBlock& block, BlockContext& context);
 
-// Main or audio thread: the page's pending parameter changes into the input events.
+// UI or audio thread: the page's pending parameter changes into the input events.
 void queueParameterEvents(ClapBlock& block) noexcept;
 
-// Main or audio thread: the values the plug-in reported in its output events into their slots.
+// UI or audio thread: the values the plug-in reported in its output events into their slots.
 void storeOutputValues(ClapBlock& block) noexcept;
 
 // Any thread: stores a value the plug-in reports unless the page moved the parameter since.

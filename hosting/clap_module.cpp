@@ -271,7 +271,8 @@ private:
         readValues();
     }
 
-    // Main thread: what the plug-in holds now, except where the page moved a parameter since.
+    // Control or UI thread: what the plug-in holds now, except where the page moved a
+    // parameter since.
     void readValues() {
         for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
             const ClapParameterSlot& slot = block_.slots[i];
@@ -282,7 +283,7 @@ private:
         }
     }
 
-    // Main thread, while inactive: the page's parameter changes and nothing else.
+    // UI thread, while inactive: the page's parameter changes and nothing else.
     void flushInactive() {
         if (params_ == nullptr) {
             return;
