@@ -48,15 +48,15 @@ struct ClapKind {
 };
 
 template <class Kind>
-class PluginFault : public ::testing::Test {
+class ProcessFault : public ::testing::Test {
 protected:
     Kind kind;
 };
 
 using PluginKinds = ::testing::Types<VstKind, ClapKind>;
-TYPED_TEST_SUITE(PluginFault, PluginKinds);
+TYPED_TEST_SUITE(ProcessFault, PluginKinds);
 
-TYPED_TEST(PluginFault, AFaultSilencesTheBlockStopsThePluginAndKeepsItsText) {
+TYPED_TEST(ProcessFault, AFaultSilencesTheBlockStopsThePluginAndKeepsItsText) {
     for (const bool throws : {false, true}) {
         SCOPED_TRACE(throws ? "thrown" : "error result");
         auto module = this->kind.faulting(throws);
@@ -80,7 +80,7 @@ TYPED_TEST(PluginFault, AFaultSilencesTheBlockStopsThePluginAndKeepsItsText) {
     }
 }
 
-TYPED_TEST(PluginFault, TheTextCrossesToTheControlSideWhileAudioRuns) {
+TYPED_TEST(ProcessFault, TheTextCrossesToTheControlSideWhileAudioRuns) {
     auto module = this->kind.faulting(true);
     std::thread audio([&] {
         HostedBlock block({2}, {2}, 16);
