@@ -5,6 +5,7 @@
 #include "hosting/block_audio.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 namespace velkaphon::rack {
@@ -192,6 +193,9 @@ void storeOutputValues(ClapBlock& block) noexcept {
 }
 
 void storePluginValue(ClapBlock& block, clap_id id, double value) noexcept {
+    if (!std::isfinite(value)) {
+        return;
+    }
     for (std::uint32_t i = 0; i < block.parameterCount; ++i) {
         ClapParameterSlot& slot = block.slots[i];
         if (slot.info.id == id && slot.pending.load() == 0) {

@@ -59,7 +59,8 @@ void queueParameterEvents(ClapBlock& block) noexcept;
 // UI or audio thread: the values the plug-in reported in its output events into their slots.
 void storeOutputValues(ClapBlock& block) noexcept;
 
-// Any thread: stores a value the plug-in reports unless the page moved the parameter since.
+// Any thread: stores a finite value the plug-in reports unless the page moved the parameter
+// since.
 void storePluginValue(ClapBlock& block, clap_id id, double value) noexcept;
 
 } // namespace velkaphon::rack

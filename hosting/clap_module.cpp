@@ -18,6 +18,7 @@
 #include "hosting/plugin_fault.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -277,7 +278,7 @@ private:
         for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
             const ClapParameterSlot& slot = block_.slots[i];
             double value = 0.0;
-            if (params_->get_value(plugin_, slot.info.id, &value) && std::isfinite(value)) {
+            if (params_->get_value(plugin_, slot.info.id, &value)) {
                 storePluginValue(block_, slot.info.id, value);
             }
         }
@@ -413,7 +414,8 @@ private:
     PluginFault fault_;
     std::uint32_t maxBlockFrames_ = 0;
     std::uint32_t latency_ = 0;
-    bool activated_ = false;
+    // Read by idle on the UI thread.
+    std::atomic<bool> activated_{false};
     bool processing_ = false;
     bool editorOpen_ = false;
 };
