@@ -96,6 +96,9 @@ public:
     // Audio and control thread, possibly at once: no allocation, lock or throw.
     virtual void setControl(std::uint32_t index, double value) = 0;
 
+    // Audio thread, after the module's last block: its graph is being replaced.
+    virtual void finishProcessing() noexcept {}
+
     // Control thread: configuration and run-time state.
     virtual nlohmann::json status() const = 0;
 };

@@ -21,7 +21,7 @@ struct ClapHostState {
     std::atomic<std::uint8_t> flushRequest{0};
     // The thread that created the instance; fixed before the plug-in exists.
     std::uint32_t mainThreadId = currentThreadId();
-    // The thread inside process (or stop_processing at teardown), else 0.
+    // The thread inside process or stop_processing, else 0.
     std::atomic<std::uint32_t> audioThreadId{0};
 };
 

@@ -105,6 +105,17 @@ public:
         state_.audioThreadId.store(previous);
     }
 
+    // Audio thread: stop_processing belongs here, not in teardown on the control thread.
+    void finishProcessing() noexcept override {
+        if (!processing_) {
+            return;
+        }
+        const std::uint32_t previous = state_.audioThreadId.exchange(currentThreadId());
+        callIgnoringFailure([this] { plugin_->stop_processing(plugin_); });
+        processing_ = false;
+        state_.audioThreadId.store(previous);
+    }
+
     std::uint32_t latencySamples() const override { return latency_; }
     float level() const override { return 0.0f; }
 

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace velkaphon::rack {
 namespace {
@@ -170,15 +171,22 @@ TEST(ClapModuleEvents, EachEventArrivesOnceFlushStaysOffTheProcessAndSteadyTimeO
                          rackEvent(RackEventKind::NoteOff, 2, 0x80, 60, 0)});
         block.context.transport = {96000, 120.0, true, false};
         module->setControl(100, 0.5);
-        module->process(block.context);
-        // The transport loops back; steady time goes on.
-        block.context.transport = {0, 120.0, true, false};
-        module->setControl(100, 0.25);
-        module->process(block.context);
+        std::thread audio([&] {
+            module->process(block.context);
+            // The transport loops back; steady time goes on.
+            block.context.transport = {0, 120.0, true, false};
+            module->setControl(100, 0.25);
+            module->process(block.context);
+            // The graph is replaced: the audio thread stops the plug-in.
+            module->finishProcessing();
+        });
+        audio.join();
         module->idle();
         EXPECT_EQ(plugin.probe().lastSteadyTime, 4);
     }
     const ClapTestProbe& log = plugin.probe();
+    EXPECT_EQ(log.stopProcessingCalls, 1u);
+    EXPECT_EQ(log.stopProcessingOffAudioThread, 0u);
     EXPECT_EQ(log.parameterEventsSeen, 3u);
     EXPECT_EQ(log.notesSeen, 4u);
     EXPECT_EQ(log.flushCalls, 1u);

@@ -185,6 +185,7 @@ struct Instance {
     bool active = false;
     bool processing = false;
     std::int64_t nextSteadyTime = 0;
+    std::thread::id processThread;
 };
 
 Instance& instanceOf(const clap_plugin* plugin) {
@@ -500,7 +501,7 @@ void stopProcessing(const clap_plugin* plugin) {
     Instance& instance = instanceOf(plugin);
     instance.processing = false;
     ++probe.stopProcessingCalls;
-    if (!onAudioThread(instance)) {
+    if (!onAudioThread(instance) || std::this_thread::get_id() != instance.processThread) {
         ++probe.stopProcessingOffAudioThread;
     }
 }
@@ -546,6 +547,7 @@ constexpr double kReportedValue = 0.125;
 // reports a new value of the read-only parameter once.
 void runOwnPresets(Instance& instance, const clap_process* process) {
     logInputEvents(process->in_events);
+    instance.processThread = std::this_thread::get_id();
     probe.steadyTimeWentBack =
         probe.steadyTimeWentBack || process->steady_time < instance.nextSteadyTime;
     instance.nextSteadyTime = process->steady_time + process->frames_count;
