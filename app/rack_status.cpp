@@ -43,7 +43,10 @@ json RackApplication::status() {
         }
         if (const auto* hosted = dynamic_cast<const HostedModule*>(found->second)) {
             parameters[node.id] = parameterValues(*hosted);
-            if (hosted->restartRequested()) {
+            if (const std::optional<std::string> fault = hosted->processFault()) {
+                lastError_ = "Plugin " + node.id + " stopped working: " + *fault +
+                             ". Rebuild the patch to restart it.";
+            } else if (hosted->restartRequested()) {
                 lastError_ = kRestartRequested;
             }
         }

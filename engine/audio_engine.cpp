@@ -128,6 +128,9 @@ void AudioEngine::takePendingGraph() noexcept {
     }
     PreparedGraph* previous = currentGraph_.exchange(taken, std::memory_order_acq_rel);
     if (previous != nullptr) {
+        for (PreparedNode& node : previous->state().nodes) {
+            node.module->finishProcessing();
+        }
         retired_[write] = previous;
         retiredWrite_.store(next, std::memory_order_release);
     }

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,9 @@ public:
     // Audio and control thread, possibly at once: no allocation, lock or throw.
     virtual void setControl(std::uint32_t index, double value) = 0;
 
+    // Audio thread, after the module's last block: its graph is being replaced.
+    virtual void finishProcessing() noexcept {}
+
     // Control thread: configuration and run-time state.
     virtual nlohmann::json status() const = 0;
 
@@ -132,6 +136,9 @@ public:
 
     // Control thread: the plug-in asked for new ports or latency, or faulted.
     virtual bool restartRequested() const = 0;
+
+    // Control thread: why the plug-in stopped working in process, nothing while it works.
+    virtual std::optional<std::string> processFault() const { return std::nullopt; }
 
     // Control thread.
     virtual bool hasEventInput() const = 0;

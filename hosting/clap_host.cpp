@@ -50,10 +50,11 @@ bool isAudioThread(const clap_host* host) {
 }
 
 void rescanParameters(const clap_host* host, std::uint32_t flags) {
+    if ((flags & (CLAP_PARAM_RESCAN_VALUES | CLAP_PARAM_RESCAN_ALL)) != 0) {
+        raise(host, &ClapHostState::valuesRequest);
+    }
     if ((flags & CLAP_PARAM_RESCAN_ALL) != 0) {
         requestRestart(host);
-    } else {
-        requestCallback(host);
     }
 }
 

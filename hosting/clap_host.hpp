@@ -15,11 +15,13 @@ struct ClapHostState {
     std::atomic<std::uint8_t> restartRequest{0};
     // The plug-in wants on_main_thread.
     std::atomic<std::uint8_t> callbackRequest{0};
+    // The plug-in's parameter values changed and want reading again.
+    std::atomic<std::uint8_t> valuesRequest{0};
     // The plug-in wants its parameters flushed.
     std::atomic<std::uint8_t> flushRequest{0};
     // The thread that created the instance; fixed before the plug-in exists.
     std::uint32_t mainThreadId = currentThreadId();
-    // The thread inside process (or stop_processing at teardown), else 0.
+    // The thread inside process or stop_processing, else 0.
     std::atomic<std::uint32_t> audioThreadId{0};
 };
 

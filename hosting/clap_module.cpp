@@ -7,7 +7,7 @@
 #include "abi/clap/state.hpp"
 #include "engine/utf8_text.hpp"
 #include "hosting/block_audio.hpp"
-#include "hosting/clap_event_buffer.hpp"
+#include "hosting/clap_block.hpp"
 #include "hosting/clap_host.hpp"
 #include "hosting/clap_library.hpp"
 #include "hosting/clap_parameters.hpp"
@@ -15,8 +15,10 @@
 #include "hosting/editor_window.hpp"
 #include "hosting/plugin_configuration.hpp"
 #include "hosting/plugin_failure.hpp"
+#include "hosting/plugin_fault.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -39,36 +41,6 @@ std::string fieldText(const char* field, std::size_t capacity) {
     return replaceInvalidUtf8(std::string_view(field, strnlen(field, capacity)));
 }
 
-clap_event_header headerOf(std::uint32_t size, std::uint16_t type, std::uint32_t time) {
-    return {size, time, CLAP_CORE_EVENT_SPACE_ID, type, 0};
-}
-
-// The ports of one side, their storage of maxFrames floats a channel, and the buffers that
-// name it.
-struct ClapSide {
-    std::vector<PortSpec> ports;
-    std::vector<clap_audio_buffer> buffers;
-    std::vector<std::vector<float>> storage;
-    std::vector<std::vector<float*>> pointers;
-
-    void allocate(std::uint32_t maxFrames) {
-        buffers.assign(ports.size(), clap_audio_buffer{});
-        storage.clear();
-        pointers.assign(ports.size(), {});
-        for (std::size_t port = 0; port < ports.size(); ++port) {
-            for (std::uint32_t c = 0; c < ports[port].channels; ++c) {
-                storage.emplace_back(maxFrames, 0.0f);
-                pointers[port].push_back(storage.back().data());
-            }
-            buffers[port] = {pointers[port].data(), nullptr, ports[port].channels, 0, 0};
-        }
-    }
-
-    float* channel(std::size_t port, std::uint32_t c) const {
-        return port < ports.size() && c < ports[port].channels ? pointers[port][c] : nullptr;
-    }
-};
-
 class ClapModule final : public HostedModule {
 public:
     explicit ClapModule(const nlohmann::json& configuration) : configuration_(configuration) {
@@ -80,6 +52,7 @@ public:
         if (plugin_ == nullptr) {
             fail("CLAP creation failed.");
         }
+        block_.plugin = plugin_;
         runUndoingOnFailure([this] { setUpInstance(); },
                             [this] {
                                 callIgnoringFailure([this] { plugin_->destroy(plugin_); });
@@ -104,8 +77,8 @@ public:
         callIgnoringFailure([this] { plugin_->destroy(plugin_); });
     }
 
-    std::vector<PortSpec> inputs() const override { return inputs_.ports; }
-    std::vector<PortSpec> outputs() const override { return outputs_.ports; }
+    std::vector<PortSpec> inputs() const override { return block_.inputs.ports; }
+    std::vector<PortSpec> outputs() const override { return block_.outputs.ports; }
 
     void prepare(const ProcessSpec& spec) override {
         runTranslatingFailure([&] { activate(spec); }, kUnknownFailure);
@@ -125,12 +98,21 @@ public:
             return;
         }
         const std::uint32_t previous = state_.audioThreadId.exchange(currentThreadId());
-        try {
-            runBlock(context);
-        } catch (...) {
+        if (!runRecordingFault(fault_, [&] { runBlock(context); })) {
             clearOutputBuses(context);
             state_.restartRequest.store(1);
         }
+        state_.audioThreadId.store(previous);
+    }
+
+    // Audio thread: stop_processing belongs here, not in teardown on the control thread.
+    void finishProcessing() noexcept override {
+        if (!processing_) {
+            return;
+        }
+        const std::uint32_t previous = state_.audioThreadId.exchange(currentThreadId());
+        callIgnoringFailure([this] { plugin_->stop_processing(plugin_); });
+        processing_ = false;
         state_.audioThreadId.store(previous);
     }
 
@@ -142,8 +124,8 @@ public:
         if (!std::isfinite(value)) {
             return;
         }
-        for (std::uint32_t i = 0; i < parameterCount_; ++i) {
-            ClapParameterSlot& slot = slots_[i];
+        for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
+            ClapParameterSlot& slot = block_.slots[i];
             if (slot.info.id == index && !slot.readOnly()) {
                 slot.value.store(std::clamp(value, slot.info.min_value, slot.info.max_value));
                 slot.pending.store(1);
@@ -155,8 +137,9 @@ public:
     nlohmann::json status() const override {
         nlohmann::json result = configuration_;
         nlohmann::json values = nlohmann::json::array();
-        for (std::uint32_t i = 0; i < parameterCount_; ++i) {
-            values.push_back({{"id", slots_[i].info.id}, {"value", slots_[i].value.load()}});
+        for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
+            const ClapParameterSlot& slot = block_.slots[i];
+            values.push_back({{"id", slot.info.id}, {"value", slot.value.load()}});
         }
         result["parameters"] = std::move(values);
         runTranslatingFailure([&] { saveState(result); }, kUnknownFailure);
@@ -165,8 +148,8 @@ public:
 
     std::vector<HostedParameter> parameters() const override {
         std::vector<HostedParameter> list;
-        for (std::uint32_t i = 0; i < parameterCount_; ++i) {
-            const ClapParameterSlot& slot = slots_[i];
+        for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
+            const ClapParameterSlot& slot = block_.slots[i];
             list.push_back({slot.info.id, fieldText(slot.info.name, sizeof(slot.info.name)), "",
                             slot.value.load(), slot.readOnly()});
         }
@@ -199,9 +182,16 @@ public:
         if (state_.callbackRequest.exchange(0) != 0) {
             callIgnoringFailure([this] { plugin_->on_main_thread(plugin_); });
         }
+        if (state_.valuesRequest.exchange(0) != 0) {
+            callIgnoringFailure([this] { readValues(); });
+        }
+        if (!activated_ && state_.flushRequest.exchange(0) != 0) {
+            callIgnoringFailure([this] { flushInactive(); });
+        }
     }
 
     bool restartRequested() const override { return state_.restartRequest.load() != 0; }
+    std::optional<std::string> processFault() const override { return fault_.text(); }
     bool hasEventInput() const override { return notePortCount(true) > 0; }
     bool hasEventOutput() const override { return notePortCount(false) > 0; }
 
@@ -238,6 +228,7 @@ private:
         readParameters();
         if (configuration_.contains("state")) {
             loadState();
+            readValues();
         }
     }
 
@@ -269,10 +260,10 @@ private:
         if (audioPorts_ == nullptr) {
             fail("CLAP audio ports extension missing.");
         }
-        inputs_.ports.clear();
-        inputs_.ports = readSide(true);
-        outputs_.ports.clear();
-        outputs_.ports = readSide(false);
+        block_.inputs.ports.clear();
+        block_.inputs.ports = readSide(true);
+        block_.outputs.ports.clear();
+        block_.outputs.ports = readSide(false);
     }
 
     void readParameters() {
@@ -280,19 +271,40 @@ private:
         if (count > kMaximumParameters) {
             fail("CLAP parameter count exceeds 4096.");
         }
-        slots_ = std::make_unique<ClapParameterSlot[]>(count);
+        block_.slots = std::make_unique<ClapParameterSlot[]>(count);
         for (std::uint32_t index = 0; index < count; ++index) {
-            ClapParameterSlot& slot = slots_[index];
+            ClapParameterSlot& slot = block_.slots[index];
             if (!params_->get_info(plugin_, index, &slot.info)) {
                 fail("Invalid CLAP parameter.");
             }
-            double value = slot.info.default_value;
-            if (!params_->get_value(plugin_, slot.info.id, &value)) {
-                value = slot.info.default_value;
-            }
-            slot.value.store(value);
+            slot.value.store(slot.info.default_value);
         }
-        parameterCount_ = count;
+        block_.parameterCount = count;
+        readValues();
+    }
+
+    // Control or UI thread: what the plug-in holds now, except where the page moved a
+    // parameter since.
+    void readValues() {
+        for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
+            const ClapParameterSlot& slot = block_.slots[i];
+            double value = 0.0;
+            if (params_->get_value(plugin_, slot.info.id, &value)) {
+                storePluginValue(block_, slot.info.id, value);
+            }
+        }
+    }
+
+    // UI thread, while inactive: the page's parameter changes and nothing else.
+    void flushInactive() {
+        if (params_ == nullptr) {
+            return;
+        }
+        block_.inputEvents.clear();
+        block_.outputEvents.clear();
+        queueParameterEvents(block_);
+        params_->flush(plugin_, block_.inputEvents.input(), block_.outputEvents.output());
+        storeOutputValues(block_);
     }
 
     void loadState() {
@@ -309,16 +321,17 @@ private:
     }
 
     void activate(const ProcessSpec& spec) {
-        sampleRate_ = spec.sampleRate;
+        block_.sampleRate = spec.sampleRate;
         maxBlockFrames_ = spec.maxBlockSize;
         readPorts();
-        inputs_.allocate(maxBlockFrames_);
-        outputs_.allocate(maxBlockFrames_);
-        if (!plugin_->activate(plugin_, sampleRate_, 1, maxBlockFrames_)) {
+        block_.inputs.allocate(maxBlockFrames_);
+        block_.outputs.allocate(maxBlockFrames_);
+        if (!plugin_->activate(plugin_, block_.sampleRate, 1, maxBlockFrames_)) {
             fail("CLAP activation failed.");
         }
         activated_ = true;
-        clapNoteDialect_ = prefersClapNotes();
+        block_.steadyTime = 0;
+        block_.clapNoteDialect = prefersClapNotes();
         const auto* latency = extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
         const std::uint32_t samples = latency != nullptr ? latency->get(plugin_) : 0;
         if (samples > kMaximumLatency) {
@@ -384,164 +397,7 @@ private:
         return true;
     }
 
-    // Audio thread, from here on.
-
-    void copyInputs(const BlockContext& context) {
-        for (std::size_t port = 0; port < inputs_.ports.size(); ++port) {
-            for (std::uint32_t c = 0; c < inputs_.ports[port].channels; ++c) {
-                copyFiniteSamples(viewChannel(context.inputs, context.inputCount, port, c),
-                                  inputs_.channel(port, c), context.frames);
-            }
-        }
-        for (std::vector<float>& channel : outputs_.storage) {
-            std::fill_n(channel.data(), context.frames, 0.0f);
-        }
-    }
-
-    void queueParameterEvents() {
-        for (std::uint32_t i = 0;
-             i < parameterCount_ && inputEvents_.size() < ClapEventBuffer::kCapacity; ++i) {
-            ClapParameterSlot& slot = slots_[i];
-            if (slot.pending.exchange(0) == 0) {
-                continue;
-            }
-            clap_event_param_value event{};
-            event.header = headerOf(sizeof(event), CLAP_EVENT_PARAM_VALUE, 0);
-            event.param_id = slot.info.id;
-            event.cookie = slot.info.cookie;
-            event.note_id = -1;
-            event.port_index = -1;
-            event.channel = -1;
-            event.key = -1;
-            event.value = slot.value.load();
-            inputEvents_.push(&event.header);
-        }
-    }
-
-    void queueNote(const RackEvent& rack) {
-        if (clapNoteDialect_) {
-            const std::uint8_t type = rack.status & 0xF0;
-            if (type != 0x80 && type != 0x90) {
-                return;
-            }
-            const bool on = type == 0x90 && (rack.data2 & 0x7F) > 0;
-            clap_event_note event{};
-            event.header = headerOf(sizeof(event), on ? CLAP_EVENT_NOTE_ON : CLAP_EVENT_NOTE_OFF,
-                                    rack.sampleOffset);
-            event.note_id = -1;
-            event.port_index = 0;
-            event.channel = static_cast<std::int16_t>(rack.status & 0x0F);
-            event.key = static_cast<std::int16_t>(rack.data1 & 0x7F);
-            event.velocity = (rack.data2 & 0x7F) / 127.0;
-            inputEvents_.push(&event.header);
-            return;
-        }
-        clap_event_midi event{};
-        event.header = headerOf(sizeof(event), CLAP_EVENT_MIDI, rack.sampleOffset);
-        event.port_index = 0;
-        event.data[0] = rack.status;
-        event.data[1] = rack.data1;
-        event.data[2] = rack.data2;
-        inputEvents_.push(&event.header);
-    }
-
-    void queueNotes(const BlockContext& context) {
-        for (std::uint64_t i = 0;
-             i < context.eventCount && inputEvents_.size() < ClapEventBuffer::kCapacity; ++i) {
-            const RackEvent& rack = context.events[i];
-            const bool isNote = rack.kind == RackEventKind::Midi ||
-                                rack.kind == RackEventKind::NoteOn ||
-                                rack.kind == RackEventKind::NoteOff;
-            if (isNote && rack.sampleOffset < context.frames) {
-                queueNote(rack);
-            }
-        }
-    }
-
-    void fillTransport(const TransportInfo& transport) {
-        transport_ = {};
-        transport_.header = headerOf(sizeof(transport_), CLAP_EVENT_TRANSPORT, 0);
-        transport_.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE |
-                           CLAP_TRANSPORT_HAS_SECONDS_TIMELINE;
-        if (transport.playing) {
-            transport_.flags |= CLAP_TRANSPORT_IS_PLAYING;
-        }
-        if (transport.recording) {
-            transport_.flags |= CLAP_TRANSPORT_IS_RECORDING;
-        }
-        transport_.tempo = transport.tempo;
-        const double seconds = static_cast<double>(transport.samplePosition) / sampleRate_;
-        transport_.song_pos_seconds =
-            static_cast<clap_sectime>(seconds * static_cast<double>(CLAP_SECTIME_FACTOR));
-        transport_.song_pos_beats = static_cast<clap_beattime>(
-            seconds * transport.tempo / 60.0 * static_cast<double>(CLAP_BEATTIME_FACTOR));
-    }
-
-    void copyOutputs(BlockContext& context) {
-        for (std::uint64_t view = 0; view < context.outputCount; ++view) {
-            const PortBusSpan& output = context.outputs[view];
-            for (std::uint32_t c = 0; c < output.channelCount; ++c) {
-                copyFiniteSamples(outputs_.channel(view, c), output.channels[c], context.frames);
-            }
-        }
-    }
-
-    static RackEvent noteOut(const clap_event_note& note) {
-        RackEvent rack;
-        const bool on = note.header.type == CLAP_EVENT_NOTE_ON;
-        rack.kind = on ? RackEventKind::NoteOn : RackEventKind::NoteOff;
-        rack.sampleOffset = note.header.time;
-        const std::uint8_t channel =
-            note.channel < 0 ? 0 : static_cast<std::uint8_t>(note.channel & 0x0F);
-        rack.status = static_cast<std::uint8_t>((on ? 0x90 : 0x80) | channel);
-        rack.data1 = static_cast<std::uint8_t>(note.key & 0x7F);
-        const double velocity = std::isfinite(note.velocity) ? note.velocity : 0.0;
-        rack.data2 = static_cast<std::uint8_t>(std::clamp(velocity, 0.0, 1.0) * 127.0);
-        return rack;
-    }
-
-    void takeOutputEvents(BlockContext& context) {
-        for (std::uint32_t i = 0; i < outputEvents_.size(); ++i) {
-            const clap_event_header* header = outputEvents_.get(i);
-            if (header->space_id != CLAP_CORE_EVENT_SPACE_ID) {
-                continue;
-            }
-            if (header->type == CLAP_EVENT_PARAM_VALUE &&
-                header->size >= sizeof(clap_event_param_value)) {
-                storePluginValue(*reinterpret_cast<const clap_event_param_value*>(header));
-                continue;
-            }
-            if (context.outputEvents == nullptr || header->time >= context.frames) {
-                continue;
-            }
-            if (header->type == CLAP_EVENT_MIDI && header->size >= sizeof(clap_event_midi)) {
-                const auto& midi = *reinterpret_cast<const clap_event_midi*>(header);
-                RackEvent rack;
-                rack.kind = RackEventKind::Midi;
-                rack.sampleOffset = header->time;
-                rack.status = midi.data[0];
-                rack.data1 = midi.data[1];
-                rack.data2 = midi.data[2];
-                context.outputEvents->push(rack);
-            } else if ((header->type == CLAP_EVENT_NOTE_ON ||
-                        header->type == CLAP_EVENT_NOTE_OFF) &&
-                       header->size >= sizeof(clap_event_note)) {
-                const auto& note = *reinterpret_cast<const clap_event_note*>(header);
-                if (note.key >= 0) {
-                    context.outputEvents->push(noteOut(note));
-                }
-            }
-        }
-    }
-
-    void storePluginValue(const clap_event_param_value& event) {
-        for (std::uint32_t i = 0; i < parameterCount_; ++i) {
-            if (slots_[i].info.id == event.param_id) {
-                slots_[i].value.store(event.value);
-            }
-        }
-    }
-
+    // Audio thread.
     void runBlock(BlockContext& context) {
         if (!processing_) {
             if (!plugin_->start_processing(plugin_)) {
@@ -550,32 +406,10 @@ private:
             }
             processing_ = true;
         }
-        copyInputs(context);
-        inputEvents_.clear();
-        outputEvents_.clear();
-        queueParameterEvents();
-        queueNotes(context);
-        fillTransport(context.transport);
-
-        clap_process call{};
-        call.steady_time = context.transport.samplePosition;
-        call.frames_count = context.frames;
-        call.transport = &transport_;
-        call.audio_inputs = inputs_.buffers.data();
-        call.audio_outputs = outputs_.buffers.data();
-        call.audio_inputs_count = static_cast<std::uint32_t>(inputs_.buffers.size());
-        call.audio_outputs_count = static_cast<std::uint32_t>(outputs_.buffers.size());
-        call.in_events = inputEvents_.input();
-        call.out_events = outputEvents_.output();
-        if (state_.flushRequest.exchange(0) != 0 && params_ != nullptr) {
-            params_->flush(plugin_, call.in_events, call.out_events);
+        if (!processClapBlock(block_, context)) {
+            fault_.record("process returned CLAP_PROCESS_ERROR");
+            state_.restartRequest.store(1);
         }
-        if (plugin_->process(plugin_, &call) == CLAP_PROCESS_ERROR) {
-            clearOutputBuses(context);
-            return;
-        }
-        copyOutputs(context);
-        takeOutputEvents(context);
     }
 
     nlohmann::json configuration_;
@@ -587,20 +421,14 @@ private:
     const clap_plugin_audio_ports* audioPorts_ = nullptr;
     const clap_plugin_params* params_ = nullptr;
     const clap_plugin_gui* gui_ = nullptr;
-    bool clapNoteDialect_ = false;
-    ClapSide inputs_;
-    ClapSide outputs_;
-    std::unique_ptr<ClapParameterSlot[]> slots_;
-    std::uint32_t parameterCount_ = 0;
+    ClapBlock block_;
+    PluginFault fault_;
     std::uint32_t maxBlockFrames_ = 0;
     std::uint32_t latency_ = 0;
-    double sampleRate_ = 48000.0;
-    bool activated_ = false;
+    // Read by idle on the UI thread.
+    std::atomic<bool> activated_{false};
     bool processing_ = false;
     bool editorOpen_ = false;
-    ClapEventBuffer inputEvents_;
-    ClapEventBuffer outputEvents_;
-    clap_event_transport transport_{};
 };
 
 } // namespace

@@ -246,6 +246,8 @@ void processVstBlock(Host& host, VstEvents& inputEvents, VstEvents& outputEvents
     data.processContext = &transport;
     if (host.processor->process(data) != kResultOk) {
         clearOutputBuses(context);
+        host.fault.record("process returned an error");
+        host.restartFlags.fetch_or(VstHostImpl::kFaultFlag);
         return;
     }
     if (host.use64Bit) {

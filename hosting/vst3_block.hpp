@@ -20,7 +20,7 @@ inline constexpr std::array<std::uint8_t, 7> kVstStopSysEx{0xF0, 0x7D, 0x56, 0x4
 
 // Audio thread; allocates nothing and takes no lock, but lets the plug-in's exceptions through
 // to the caller. The block must fit the prepared maximum. A process result other than
-// kResultOk leaves the outputs zeroed.
+// kResultOk leaves the outputs zeroed and marks the plug-in as faulted.
 void processVstBlock(VstHostImpl::Host& host, VstEvents& inputEvents, VstEvents& outputEvents,
                      BlockContext& context);
 

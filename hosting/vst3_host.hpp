@@ -11,6 +11,7 @@
 #include "abi/vst3/processor.hpp"
 #include "abi/vst3/view.hpp"
 #include "engine/module.hpp"
+#include "hosting/plugin_fault.hpp"
 #include "hosting/vst3_block_objects.hpp"
 #include "hosting/vst3_library.hpp"
 
@@ -128,6 +129,8 @@ public:
 
     // The restart flags the plug-in asked for, and kFaultFlag from the audio thread.
     std::atomic<std::uint32_t> restartFlags{0};
+    // Why kFaultFlag was raised.
+    PluginFault fault;
     std::uint32_t latency = 0;
 };
 

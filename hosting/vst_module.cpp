@@ -107,14 +107,14 @@ public:
 
     // Audio thread.
     void process(BlockContext& context) noexcept override {
-        try {
-            if (context.frames > host_->maxBlockSize ||
-                (host_->restartFlags.load(std::memory_order_relaxed) & kRestartMask) != 0) {
-                clearOutputBuses(context);
-                return;
-            }
-            processVstBlock(*host_, inputEvents_, outputEvents_, context);
-        } catch (...) {
+        if (context.frames > host_->maxBlockSize ||
+            (host_->restartFlags.load(std::memory_order_relaxed) & kRestartMask) != 0) {
+            clearOutputBuses(context);
+            return;
+        }
+        if (!runRecordingFault(host_->fault, [&] {
+                processVstBlock(*host_, inputEvents_, outputEvents_, context);
+            })) {
             clearOutputBuses(context);
             host_->restartFlags.fetch_or(VstHostImpl::kFaultFlag);
         }
@@ -183,6 +183,8 @@ public:
     bool restartRequested() const override {
         return (host_->restartFlags.load() & kRestartMask) != 0;
     }
+
+    std::optional<std::string> processFault() const override { return host_->fault.text(); }
 
     bool hasEventInput() const override { return hasEventBus(kInput); }
     bool hasEventOutput() const override { return hasEventBus(kOutput); }

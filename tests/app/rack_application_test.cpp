@@ -255,6 +255,12 @@ TEST_F(RackTest, ARestartRequestIsTheErrorOfTheSnapshotThatSawIt) {
     EXPECT_EQ(rack.status()["error"], "");
     graphOf(graph);
     EXPECT_EQ(rack.status()["error"], restart);
+
+    // A plug-in that stopped working in process is named, whatever else it asked for.
+    graph["nodes"][1]["configuration"]["fault"] = "it threw";
+    graphOf(graph);
+    EXPECT_EQ(rack.status()["error"],
+              "Plugin synth stopped working: it threw. Rebuild the patch to restart it.");
 }
 
 TEST_F(RackTest, StopInPluginModeClearsTheTransportAndDisarmsRecorders) {

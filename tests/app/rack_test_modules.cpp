@@ -107,6 +107,12 @@ public:
         }
     }
     bool restartRequested() const override { return configuration_.value("restart", false); }
+    std::optional<std::string> processFault() const override {
+        if (!configuration_.contains("fault")) {
+            return std::nullopt;
+        }
+        return configuration_["fault"].get<std::string>();
+    }
     bool hasEventInput() const override { return configuration_.value("eventInput", false); }
     bool hasEventOutput() const override { return configuration_.value("eventOutput", false); }
 

@@ -41,7 +41,8 @@ struct FakeModuleLog {
 //   "recorder" as "probe", reporting the log's mediaState under "status" and "pickedPath" as
 //              the file it uses.
 //   "plugin", "vst3"  a HostedModule with the same ports; configuration "parameters" [{"id",
-//              "name", "value"}], "restart" (bool), "idleThrows" ("standard", "other"),
+//              "name", "value"}], "restart" (bool), "fault" (the process fault's text),
+//              "idleThrows" ("standard", "other"),
 //              "componentState" (a number that control 99 changes, as an editor would),
 //              "eventInput", "eventOutput", "editorResult" (bool).
 ModuleFactory fakeModules(FakeModuleLog& log);

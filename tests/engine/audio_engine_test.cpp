@@ -122,6 +122,8 @@ TEST(AudioEngineHandOver, APendingGraphThatWasNeverTakenIsFreedByTheNextPublish)
     rig.publish({{node("g1")}, {}, {}});
     rig.publish({{node("g2")}, {}, {}});
     EXPECT_EQ(rig.modules.log().destroyed, std::vector<std::string>{"g1"});
+    // A module that never ran is not told it finished.
+    EXPECT_EQ(rig.modules.record("g1").finishes, 0);
     rig.run(16);
     EXPECT_EQ(rig.modules.record("g2").blocks, 1u);
     EXPECT_EQ(rig.modules.record("g1").blocks, 0u);
@@ -129,6 +131,21 @@ TEST(AudioEngineHandOver, APendingGraphThatWasNeverTakenIsFreedByTheNextPublish)
     EXPECT_EQ(rig.modules.log().alive.load(), 1);
     rig.engine.reset();
     EXPECT_EQ(rig.modules.log().alive.load(), 0);
+}
+
+TEST(AudioEngineHandOver, TheReplacedGraphsModulesFinishOnTheAudioThreadOnce) {
+    Rig rig;
+    rig.modules.add("g1", source(1));
+    rig.modules.add("g2", source(1));
+    rig.publish({{node("g1")}, {}, {}});
+    rig.run(16);
+    rig.run(16);
+    EXPECT_EQ(rig.modules.record("g1").finishes, 0);
+    rig.publish({{node("g2")}, {}, {}});
+    EXPECT_EQ(rig.modules.record("g1").finishes, 0);
+    rig.run(16);
+    EXPECT_EQ(rig.modules.record("g1").finishes, 1);
+    EXPECT_EQ(rig.modules.record("g2").finishes, 0);
 }
 
 TEST(AudioEngineHandOver, AFullRetiredRingLeavesTheNewGraphPending) {

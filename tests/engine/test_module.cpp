@@ -35,6 +35,8 @@ public:
         }
     }
 
+    void finishProcessing() noexcept override { ++record_.finishes; }
+
     void process(BlockContext& context) override {
         if (log_.processedCount < TestLog::kCapacity) {
             log_.processed[log_.processedCount++] = &id_;

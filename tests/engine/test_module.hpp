@@ -74,6 +74,7 @@ struct TestModuleRecord {
     int prepares = 0;
     ProcessSpec preparedWith;
     std::uint64_t blocks = 0;
+    int finishes = 0;
     std::uint32_t lastFrames = 0;
     TransportInfo lastTransport;
     BusSpan lastHostInput;

@@ -13,6 +13,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -25,10 +26,10 @@ const Extension& extensionOf(const clap_host& host, const char* id) {
     return *static_cast<const Extension*>(found);
 }
 
-// The three request bytes as one number, restart first, for compact expectations.
+// The four request bytes as one number, values first, for compact expectations.
 int requests(const ClapHostState& state) {
-    return state.restartRequest.load() * 100 + state.callbackRequest.load() * 10 +
-           state.flushRequest.load();
+    return state.valuesRequest.load() * 1000 + state.restartRequest.load() * 100 +
+           state.callbackRequest.load() * 10 + state.flushRequest.load();
 }
 
 TEST(ClapHost, TheRecordNamesTheRackAndItsVersion) {
@@ -68,21 +69,27 @@ TEST(ClapHost, CoreRequestsSetTheirOwnFlag) {
     EXPECT_EQ(requests(state), 110);
 }
 
-TEST(ClapHost, ParameterRescansRestartOnlyForAll) {
+TEST(ClapHost, ParameterRescansReadValuesAgainAndRestartOnlyForAll) {
     ClapHostState state;
     const clap_host host = makeClapHost(state);
     const auto& params = extensionOf<clap_host_params>(host, "clap.params");
-    params.rescan(&host, CLAP_PARAM_RESCAN_VALUES);
-    EXPECT_EQ(requests(state), 10);
-    params.clear(&host, 3, CLAP_PARAM_CLEAR_ALL);
-    EXPECT_EQ(requests(state), 10);
-    params.request_flush(&host);
-    EXPECT_EQ(requests(state), 11);
+    const std::vector<std::pair<std::uint32_t, int>> cases{
+        {CLAP_PARAM_RESCAN_VALUES, 1000},
+        {CLAP_PARAM_RESCAN_TEXT | CLAP_PARAM_RESCAN_INFO, 0},
+        {CLAP_PARAM_RESCAN_ALL, 1100},
+        {CLAP_PARAM_RESCAN_ALL | CLAP_PARAM_RESCAN_VALUES, 1100},
+    };
+    for (const auto& [flags, expected] : cases) {
+        ClapHostState rescanned;
+        const clap_host rescannedHost = makeClapHost(rescanned);
+        params.rescan(&rescannedHost, flags);
+        EXPECT_EQ(requests(rescanned), expected) << flags;
+    }
 
-    ClapHostState other;
-    const clap_host otherHost = makeClapHost(other);
-    params.rescan(&otherHost, CLAP_PARAM_RESCAN_ALL | CLAP_PARAM_RESCAN_VALUES);
-    EXPECT_EQ(requests(other), 100);
+    params.clear(&host, 3, CLAP_PARAM_CLEAR_ALL);
+    EXPECT_EQ(requests(state), 0);
+    params.request_flush(&host);
+    EXPECT_EQ(requests(state), 1);
 }
 
 TEST(ClapHost, LatencyPortsAndStateCallbacks) {

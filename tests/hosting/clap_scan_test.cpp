@@ -19,21 +19,31 @@ const std::string kPlugin = VELKAPHON_CLAP_TEST_PLUGIN;
 TEST(ClapScan, ListsEveryDescriptorInOrderSkippingNullOnes) {
     const json entries = scanClapLibrary(kPlugin);
     ASSERT_TRUE(entries.is_array());
-    // Twelve plug-ins and one null slot before the last of them.
-    ASSERT_EQ(entries.size(), 13u);
+    // Thirteen plug-ins and one null slot before the last of them.
+    ASSERT_EQ(entries.size(), 14u);
     EXPECT_EQ(entries[0], json({{"name", "Test Gain"},
                                 {"pluginId", "velkaphon.test.gain"},
                                 {"format", "CLAP"},
                                 {"path", kPlugin}}));
     EXPECT_EQ(entries[1]["pluginId"], "velkaphon.test.latency");
     EXPECT_EQ(entries[11]["pluginId"], "velkaphon.test.init-fails");
-    EXPECT_EQ(entries[12]["pluginId"], "velkaphon.test.bad-text");
+    EXPECT_EQ(entries[12]["pluginId"], "velkaphon.test.own-presets");
+    EXPECT_EQ(entries[13]["pluginId"], "velkaphon.test.bad-text");
 }
 
 TEST(ClapScan, ANameThatIsNotUtf8IsRepairedSoTheEntryCanBeWritten) {
     const json entries = scanClapLibrary(kPlugin);
     EXPECT_EQ(entries.back()["name"], "Bad \xEF\xBF\xBD\xEF\xBF\xBD Name \xEF\xBF\xBD");
     EXPECT_NO_THROW(static_cast<void>(entries.dump()));
+}
+
+TEST(ClapScan, AnIdThatIsNotUtf8IsRefusedSinceCreationCouldNotBeGivenItBack) {
+    try {
+        scanClapLibrary(VELKAPHON_CLAP_BAD_ID_PLUGIN);
+        FAIL() << "scanned";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "A CLAP plugin in this file has an id that is not UTF-8.");
+    }
 }
 
 TEST(ClapScan, ThePathIsTheCallersTextUnchanged) {

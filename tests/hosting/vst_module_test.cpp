@@ -264,25 +264,6 @@ TEST(VstModuleAudio, MissingViewsReachThePluginAsSilenceAndExtraViewsGetZeros) {
     EXPECT_EQ(none.output(0, 1), std::vector<float>(4, 0.0f));
 }
 
-TEST(VstModuleFault, AThrowingPluginIsSilencedAndAsksForARestart) {
-    HeldVstPlugin plugin;
-    auto module = preparedVstModule(vstConfiguration(Vst3TestClass::Throws));
-    EXPECT_FALSE(module->restartRequested());
-    HostedBlock block({2}, {2}, 16);
-    block.input(0, 0).assign(16, 0.5f);
-    block.fillOutputs(7.0f);
-    module->process(block.context);
-    EXPECT_EQ(block.output(0, 0), std::vector<float>(16, 0.0f));
-    EXPECT_EQ(block.output(0, 1), std::vector<float>(16, 0.0f));
-    EXPECT_TRUE(module->restartRequested());
-
-    const int calls = plugin.probe().processCalls.load();
-    block.fillOutputs(7.0f);
-    module->process(block.context);
-    EXPECT_EQ(plugin.probe().processCalls.load(), calls);
-    EXPECT_EQ(block.output(0, 0), std::vector<float>(16, 0.0f));
-}
-
 TEST(VstModuleFault, ARestartRequestSilencesTheModuleAndPreparingClearsIt) {
     HeldVstPlugin plugin;
     auto module = preparedVstModule(vstConfiguration(Vst3TestClass::Gain));

@@ -35,6 +35,11 @@
 #ifndef VELKAPHON_CLAP_TEST_HAS_FACTORY
 #define VELKAPHON_CLAP_TEST_HAS_FACTORY 1
 #endif
+#ifdef VELKAPHON_CLAP_TEST_BAD_ID
+#define VELKAPHON_CLAP_TEST_BAD_TEXT_ID "velkaphon.test.bad-\xFF-id"
+#else
+#define VELKAPHON_CLAP_TEST_BAD_TEXT_ID "velkaphon.test.bad-text"
+#endif
 #ifndef VELKAPHON_CLAP_TEST_ENTRY_NAME
 #define VELKAPHON_CLAP_TEST_ENTRY_NAME clap_entry
 #endif
@@ -80,6 +85,9 @@ struct Behaviour {
     bool requestsRestart = false;
     bool echoesEvents = false; // and adds a MIDI event just past the block
     bool throwsInProcess = false;
+    // Loads a preset of its own in on_main_thread and reports its read-only parameter from
+    // process; keeps the call log.
+    bool ownPresets = false;
 };
 
 constexpr std::uint32_t kFirstParameterId = 100;
@@ -115,8 +123,14 @@ const Behaviour kBehaviours[] = {
     {.id = "velkaphon.test.no-audio-ports", .name = "Test No Audio Ports", .hasAudioPorts = false},
     {.id = "velkaphon.test.throws", .name = "Test Throws", .throwsInProcess = true},
     {.id = "velkaphon.test.init-fails", .name = "Test Init Fails", .initFails = true},
+    {.id = "velkaphon.test.own-presets",
+     .name = "Test Own Presets",
+     .parameterCount = 2,
+     .noteDialects = CLAP_NOTE_DIALECT_MIDI,
+     .hasState = true,
+     .ownPresets = true},
     // A text that is not UTF-8, as careless plug-ins hand over.
-    {.id = "velkaphon.test.bad-text", .name = "Bad \xFF\xC3 Name \xE2\x82"},
+    {.id = VELKAPHON_CLAP_TEST_BAD_TEXT_ID, .name = "Bad \xFF\xC3 Name \xE2\x82"},
 };
 constexpr std::uint32_t kBehaviourCount = sizeof(kBehaviours) / sizeof(kBehaviours[0]);
 
@@ -168,6 +182,10 @@ struct Instance {
     const Behaviour* behaviour = nullptr;
     const clap_host* host = nullptr;
     std::vector<double> values;
+    bool active = false;
+    bool processing = false;
+    std::int64_t nextSteadyTime = 0;
+    std::thread::id processThread;
 };
 
 Instance& instanceOf(const clap_plugin* plugin) {
@@ -249,9 +267,35 @@ void applyParameterEvents(Instance& instance, const clap_input_events* in) {
     }
 }
 
+bool onAudioThread(const Instance& instance) {
+    const clap_host_thread_check* check = threadCheckOf(instance);
+    return check != nullptr && check->is_audio_thread(instance.host);
+}
+
+// The call log counts every parameter event and note the plug-in is handed.
+void logInputEvents(const clap_input_events* in) {
+    for (std::uint32_t i = 0; i < in->size(in); ++i) {
+        const std::uint16_t type = in->get(in, i)->type;
+        if (type == CLAP_EVENT_PARAM_VALUE) {
+            ++probe.parameterEventsSeen;
+        } else if (type == CLAP_EVENT_MIDI || type == CLAP_EVENT_NOTE_ON ||
+                   type == CLAP_EVENT_NOTE_OFF) {
+            ++probe.notesSeen;
+        }
+    }
+}
+
 void flushParameters(const clap_plugin* plugin, const clap_input_events* in,
                      const clap_output_events*) {
-    applyParameterEvents(instanceOf(plugin), in);
+    Instance& instance = instanceOf(plugin);
+    if (instance.behaviour->ownPresets) {
+        ++probe.flushCalls;
+        probe.flushWhileProcessing = probe.flushWhileProcessing || instance.processing;
+        probe.flushWhileActiveOffAudioThread =
+            probe.flushWhileActiveOffAudioThread || (instance.active && !onAudioThread(instance));
+        logInputEvents(in);
+    }
+    applyParameterEvents(instance, in);
 }
 
 constexpr clap_plugin_params kParams{parameterCount, parameterInfo, parameterValue,
@@ -418,6 +462,11 @@ bool initPlugin(const clap_plugin* plugin) {
     if (const clap_host_thread_check* check = threadCheckOf(instance)) {
         probe.initOnMainThread = check->is_main_thread(instance.host);
     }
+    if (instance.behaviour->ownPresets) {
+        const auto* params = static_cast<const clap_host_params*>(
+            instance.host->get_extension(instance.host, CLAP_EXT_PARAMS));
+        params->request_flush(instance.host);
+    }
     return !instance.behaviour->initFails;
 }
 
@@ -426,24 +475,35 @@ void destroyPlugin(const clap_plugin* plugin) {
     delete &instanceOf(plugin);
 }
 
-bool activate(const clap_plugin*, double sampleRate, std::uint32_t, std::uint32_t maxFrames) {
+bool activate(const clap_plugin* plugin, double sampleRate, std::uint32_t,
+              std::uint32_t maxFrames) {
+    Instance& instance = instanceOf(plugin);
+    instance.active = true;
+    instance.nextSteadyTime = 0;
     ++probe.activateCalls;
     probe.lastActivateSampleRate = sampleRate;
     probe.lastActivateMaxFrames = maxFrames;
     return true;
 }
 
-void deactivate(const clap_plugin*) {
+void deactivate(const clap_plugin* plugin) {
+    instanceOf(plugin).active = false;
     ++probe.deactivateCalls;
 }
 
-bool startProcessing(const clap_plugin*) {
+bool startProcessing(const clap_plugin* plugin) {
+    instanceOf(plugin).processing = true;
     ++probe.startProcessingCalls;
     return true;
 }
 
-void stopProcessing(const clap_plugin*) {
+void stopProcessing(const clap_plugin* plugin) {
+    Instance& instance = instanceOf(plugin);
+    instance.processing = false;
     ++probe.stopProcessingCalls;
+    if (!onAudioThread(instance) || std::this_thread::get_id() != instance.processThread) {
+        ++probe.stopProcessingOffAudioThread;
+    }
 }
 
 void reset(const clap_plugin*) {}
@@ -478,6 +538,33 @@ void recordInputEvents(const clap_input_events* in) {
             probe.lastNoteVelocities[i] = note->velocity;
         }
     }
+}
+
+constexpr double kPresetValue = 0.25;
+constexpr double kReportedValue = 0.125;
+
+// The call log's part of process; asks for on_main_thread once, as a preset browser would, and
+// reports a new value of the read-only parameter once.
+void runOwnPresets(Instance& instance, const clap_process* process) {
+    logInputEvents(process->in_events);
+    instance.processThread = std::this_thread::get_id();
+    probe.steadyTimeWentBack =
+        probe.steadyTimeWentBack || process->steady_time < instance.nextSteadyTime;
+    instance.nextSteadyTime = process->steady_time + process->frames_count;
+    if (instance.values[1] == kReportedValue) {
+        return;
+    }
+    instance.values[1] = kReportedValue;
+    clap_event_param_value report{};
+    report.header = {sizeof(report), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+    report.param_id = kFirstParameterId + 1;
+    report.note_id = -1;
+    report.port_index = -1;
+    report.channel = -1;
+    report.key = -1;
+    report.value = kReportedValue;
+    process->out_events->try_push(process->out_events, &report.header);
+    instance.host->request_callback(instance.host);
 }
 
 void echoEvents(const clap_process* process) {
@@ -524,6 +611,9 @@ clap_process_status process(const clap_plugin* plugin, const clap_process* proce
         return CLAP_PROCESS_ERROR;
     }
     applyParameterEvents(instance, process->in_events);
+    if (instance.behaviour->ownPresets) {
+        runOwnPresets(instance, process);
+    }
     if (instance.behaviour->echoesEvents) {
         echoEvents(process);
     }
@@ -557,8 +647,19 @@ const void* pluginExtension(const clap_plugin* plugin, const char* id) {
     return nullptr;
 }
 
-void onMainThread(const clap_plugin*) {
+// The preset-loading plug-in loads its preset here and tells the host its values changed.
+void onMainThread(const clap_plugin* plugin) {
     ++probe.mainThreadCalls;
+    Instance& instance = instanceOf(plugin);
+    if (!instance.behaviour->ownPresets) {
+        return;
+    }
+    instance.values[0] = kPresetValue;
+    const auto* params = static_cast<const clap_host_params*>(
+        instance.host->get_extension(instance.host, CLAP_EXT_PARAMS));
+    if (params != nullptr) {
+        params->rescan(instance.host, CLAP_PARAM_RESCAN_VALUES);
+    }
 }
 
 // The factory.

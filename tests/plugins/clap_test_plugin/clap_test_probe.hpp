@@ -47,6 +47,15 @@ struct ClapTestProbe {
     std::uint32_t guiHidden = 0;
     double lastActivateSampleRate = 0.0;
     std::uint32_t lastActivateMaxFrames = 0;
+    // The call log of the preset-loading plug-in: every parameter event and note it was handed,
+    // in process or in flush, and the thread rules each call kept or broke.
+    std::uint32_t parameterEventsSeen = 0;
+    std::uint32_t notesSeen = 0;
+    std::uint32_t flushCalls = 0;
+    bool flushWhileProcessing = false;
+    bool flushWhileActiveOffAudioThread = false;
+    bool steadyTimeWentBack = false;
+    std::uint32_t stopProcessingOffAudioThread = 0;
 };
 
 using ClapTestProbeFunction = ClapTestProbe* (*)();

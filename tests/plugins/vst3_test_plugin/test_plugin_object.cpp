@@ -376,6 +376,9 @@ void TestPluginObject::renderGain(ProcessData& data) {
 
 tresult TestPluginObject::process(ProcessData& data) {
     testProbe().processCalls.fetch_add(1);
+    if (failsAt(Vst3TestStep::Process)) {
+        return kResultFalse;
+    }
     if (behaviour_.throwsInProcess) {
         throw std::runtime_error("The test plug-in failed on purpose.");
     }

@@ -71,6 +71,7 @@ enum class Vst3TestStep : std::int32_t {
     ParameterInfo,
     SetActive,
     SetProcessing,
+    Process,
 };
 
 // What the plug-in saw in its last process call (the first few of each kind).
