@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <emmintrin.h>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -155,6 +156,28 @@ void decode32(const std::uint8_t* bytes, float* out, std::size_t count) {
     }
 }
 
+// Float files nearly always hold only finite samples, so a read-only scan looks for the rare run
+// that does not, and only such a run is rewritten: the common case stores nothing.
+void clearNonFiniteRuns(float* samples, std::size_t count) {
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    const auto nonFinite = [&](const float* at) {
+        const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        return _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
+    };
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i found =
+            _mm_or_si128(_mm_or_si128(nonFinite(samples + i), nonFinite(samples + i + 4)),
+                         _mm_or_si128(nonFinite(samples + i + 8), nonFinite(samples + i + 12)));
+        if (_mm_movemask_epi8(found) != 0) {
+            for (std::size_t k = i; k < i + 16; k += 4) {
+                _mm_storeu_ps(samples + k, finiteOrZero(_mm_loadu_ps(samples + k)));
+            }
+        }
+    }
+    clearNonFinite(samples + i, count - i);
+}
+
 // PCM only: float samples are read straight into place.
 void decodeSamples(const WavFormat& format, const std::uint8_t* bytes, float* out,
                    std::size_t count) {
@@ -197,7 +220,7 @@ void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat
             fail("Truncated WAV chunk");
         }
         if (direct) {
-            clearNonFinite(target, count);
+            clearNonFiniteRuns(target, count);
         } else {
             decodeSamples(format, raw.get(), target, count);
         }
