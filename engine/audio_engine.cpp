@@ -140,16 +140,17 @@ void AudioEngine::takePendingGraph() noexcept {
 }
 
 void AudioEngine::applyControls() noexcept {
-    const std::uint32_t write = controlWrite_.load(std::memory_order_acquire);
-    std::uint32_t read = controlRead_.load(std::memory_order_relaxed);
-    // Taken after the write index: a drop asked for before the messages seen here were queued
-    // is seen too, so the read index never moves back over them. Most blocks find no drop: a
-    // plain load keeps the locked exchange off their path.
+    // Most blocks find no drop: a plain load keeps the locked exchange off their path.
     const std::uint32_t dropUntil =
         controlDropUntil_.load(std::memory_order_relaxed) == kNoDrop
             ? kNoDrop
             : controlDropUntil_.exchange(kNoDrop, std::memory_order_acquire);
-    if (dropUntil != kNoDrop) {
+    // Read after the drop, the write index is never behind it.
+    const std::uint32_t write = controlWrite_.load(std::memory_order_acquire);
+    std::uint32_t read = controlRead_.load(std::memory_order_relaxed);
+    // A drop whose messages were already applied must not move the read index back over them.
+    if (dropUntil != kNoDrop &&
+        ((dropUntil - read) & kControlMask) <= ((write - read) & kControlMask)) {
         read = dropUntil;
         controlRead_.store(read, std::memory_order_release);
     }
