@@ -66,4 +66,44 @@ describe('audio devices', () => {
       await rack.close();
     }
   });
+  it('restarts only for new settings, and shows a failed device in the top bar with a working Restart', async () => {
+    const rack = await startRack();
+    try {
+      const { page } = await openRackPage(browser, rack);
+      const panel = page.locator('#device-section');
+      await panel.getByRole('button', { name: 'Find devices' }).click();
+      const outputName = await panel.getByLabel('Output').locator('option:checked').textContent();
+      await panel.getByRole('button', { name: 'Start audio' }).click();
+      await panel.locator('.device-status dd', { hasText: 'Running' }).waitFor();
+
+      const requests = recordRequests(page);
+      const audioRequests = () => requests.filter((request) => request.method === 'start' || request.method === 'stop');
+      // The same settings again send nothing; other settings stop and start with them.
+      await panel.getByRole('button', { name: 'Start audio' }).click();
+      await panel.getByLabel('Block size').selectOption('256');
+      await panel.getByRole('button', { name: 'Start audio' }).click();
+      await panel.locator('.form-notice', { hasText: 'Audio restarted with the new settings.' }).waitFor();
+      assert.deepEqual(audioRequests().map((request) => [request.method, request.params && request.params.blockFrames]), [['stop', undefined], ['start', 256]]);
+
+      // The device fails while the rack still runs: the top bar and the panel say so in the same words.
+      const sentence = `The audio device stopped: ${outputName} (HRESULT 0x800705b4)`;
+      await page.route('**/bridge', async (route) => {
+        if (JSON.parse(route.request().postData()).method !== 'status') return route.continue();
+        const response = await route.fetch();
+        const reply = await response.json();
+        reply.result.device = { ...reply.result.device, running: false, error: 'HRESULT 0x800705b4' };
+        return route.fulfill({ response, json: reply });
+      });
+      await page.locator('[data-readout="audio"]', { hasText: sentence }).waitFor();
+      await panel.locator('.device-status dd', { hasText: sentence }).waitFor();
+      await page.unroute('**/bridge');
+      requests.length = 0;
+      await page.getByRole('button', { name: 'Restart audio' }).click();
+      await page.locator('[data-readout="audio"]', { hasText: 'Audio running' }).waitFor();
+      assert.deepEqual(audioRequests().map((request) => [request.method, request.params && request.params.blockFrames]), [['stop', undefined], ['start', 256]]);
+      assert.equal(await page.getByRole('button', { name: 'Restart audio' }).isHidden(), true);
+    } finally {
+      await rack.close();
+    }
+  });
 });

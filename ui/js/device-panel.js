@@ -3,6 +3,7 @@
 
 import { callRack } from './bridge.js';
 import { element, formatNumber, labelled } from './html.js';
+import { deviceFailure } from './patch-model.js';
 
 const blockSizes = [16, 32, 64, 128, 256, 512, 1024, 2048, 4096];
 const sampleRates = [0, 44100, 48000, 88200, 96000, 176400, 192000];
@@ -21,6 +22,7 @@ export class DevicePanel {
     this.rateSelect = element('select', {}, sampleRates.map((rate) => element('option', { value: rate }, rate === 0 ? 'Automatic' : `${rate} Hz`)));
     this.exclusive = element('input', { type: 'checkbox' });
     this.message = element('p', { className: 'form-error', role: 'alert', hidden: true });
+    this.notice = element('p', { className: 'form-notice', role: 'status', hidden: true });
     this.deviceStatus = element('dl', { className: 'device-status' });
     this.hostNote = element('p', { className: 'host-note', hidden: true }, 'Your DAW controls audio. Rack uses the DAW ports.');
     // Hidden until the rack says it is the standalone program, so the plug-in never offers them.
@@ -37,6 +39,7 @@ export class DevicePanel {
         element('button', { type: 'button', className: 'primary', onclick: () => this.start() }, 'Start audio'),
         element('button', { type: 'button', onclick: () => this.stop() }, 'Stop audio')),
       this.message,
+      this.notice,
       this.deviceStatus,
     );
     container.append(this.hostNote, this.controls);
@@ -71,14 +74,17 @@ export class DevicePanel {
 
   async start() {
     this.showError('');
+    this.showNotice('');
+    const output = this.outputSelect.selectedOptions[0];
     try {
-      await this.model.startAudio({
+      const outcome = await this.model.startAudio({
         inputId: this.inputSelect.value,
         outputId: this.outputSelect.value,
         blockFrames: Number(this.blockSelect.value),
         sampleRate: Number(this.rateSelect.value),
         exclusive: this.exclusive.checked,
-      });
+      }, output ? output.textContent : '');
+      if (outcome === 'restarted') this.showNotice('Audio restarted with the new settings.');
     } catch (error) {
       this.showError(error.message);
     }
@@ -91,6 +97,11 @@ export class DevicePanel {
     } catch (error) {
       this.showError(error.message);
     }
+  }
+
+  showNotice(text) {
+    this.notice.textContent = text;
+    this.notice.hidden = text === '';
   }
 
   showError(text) {
@@ -115,7 +126,9 @@ export class DevicePanel {
       ['Longest callback', `${formatNumber(Number(device.maxCallbackMs) || 0, 2)} ms`],
       ['Queue', `${formatNumber(Number(device.queueMs) || 0)} ms`],
     ];
-    if (device.error) rows.push(['Device error', device.error]);
+    const failure = deviceFailure(device, this.model.audioDeviceName);
+    if (failure) rows.push(['Device error', failure]);
+    else if (device.error) rows.push(['Device error', device.error]);
     this.deviceStatus.replaceChildren(...rows.flatMap(([term, value]) => [element('dt', {}, term), element('dd', { className: term === 'Device error' ? 'alarm' : '' }, value)]));
   }
 }

@@ -21,6 +21,19 @@ function isObject(value) {
   return value !== null && typeof value === 'object' && !Array.isArray(value);
 }
 
+const audioSettingKeys = ['inputId', 'outputId', 'blockFrames', 'sampleRate', 'exclusive'];
+
+function sameAudioSettings(left, right) {
+  return audioSettingKeys.every((key) => left[key] === right[key]);
+}
+
+// The device's own state in words: null while it runs or was stopped on purpose, else the
+// sentence that says it failed.
+export function deviceFailure(device, deviceName) {
+  if (!isObject(device) || device.running === true || typeof device.error !== 'string' || device.error === '') return null;
+  return `The audio device stopped: ${deviceName || 'the output device'} (${device.error})`;
+}
+
 export class PatchModel extends EventTarget {
   constructor() {
     super();
@@ -36,6 +49,9 @@ export class PatchModel extends EventTarget {
     this.parameterFlight = null;
     this.pollTimer = null;
     this.polling = false;
+    // The last "start" settings this page sent, and the name of their output device.
+    this.audioSettings = null;
+    this.audioDeviceName = '';
   }
 
   // --- what the rack reported ---------------------------------------------------------------
@@ -329,8 +345,25 @@ export class PatchModel extends EventTarget {
     await this.refresh();
   }
 
-  async startAudio(settings) {
+  // Starts audio, or restarts it when it runs with other settings than the page last sent (the
+  // rack itself keeps running unchanged on a second "start"). Answers "started", "restarted" or
+  // "unchanged".
+  async startAudio(settings, deviceName) {
+    const running = isObject(this.status) && isObject(this.status.device) && this.status.device.running === true;
+    if (running && this.audioSettings !== null && sameAudioSettings(this.audioSettings, settings)) return 'unchanged';
+    if (running) await callRack('stop');
     this.applyStatus(await callRack('start', settings));
+    this.audioSettings = { ...settings };
+    this.audioDeviceName = deviceName;
+    await this.refresh();
+    return running ? 'restarted' : 'started';
+  }
+
+  // Stop, then start again with the last settings: the way back from a failed device.
+  async restartAudio() {
+    if (this.audioSettings === null) throw new Error('Choose the audio devices and press Start audio first.');
+    await callRack('stop');
+    this.applyStatus(await callRack('start', this.audioSettings));
     await this.refresh();
   }
 

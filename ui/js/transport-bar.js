@@ -1,6 +1,7 @@
 // Play, stop and record, and the rack's own readouts: latency, sample rate, callbacks, errors.
 
 import { element, formatNumber } from './html.js';
+import { deviceFailure } from './patch-model.js';
 
 export class TransportBar {
   constructor(container, model) {
@@ -14,11 +15,12 @@ export class TransportBar {
       rate: element('span', { className: 'readout', 'data-readout': 'rate' }),
       callbacks: element('span', { className: 'readout', 'data-readout': 'callbacks' }),
     };
+    this.restartButton = element('button', { type: 'button', className: 'restart', hidden: true, onclick: () => this.run(() => this.model.restartAudio()) }, 'Restart audio');
     this.connection = element('span', { className: 'connection', role: 'status', hidden: true }, 'Rack not answering – retrying');
     this.error = element('p', { className: 'rack-error', role: 'alert', hidden: true });
     container.append(
       element('div', { className: 'transport-buttons' }, this.playButton, this.stopButton, this.recordButton),
-      element('div', { className: 'readouts' }, ...Object.values(this.readouts)),
+      element('div', { className: 'readouts' }, ...Object.values(this.readouts), this.restartButton),
       this.connection,
       this.error,
     );
@@ -65,8 +67,14 @@ export class TransportBar {
     this.recordButton.classList.toggle('active', status.recordingRequested === true);
     this.recordButton.classList.toggle('capturing', status.recording === true);
     this.recordButton.setAttribute('aria-pressed', status.recordingRequested === true ? 'true' : 'false');
-    this.readouts.audio.textContent = status.running === true ? 'Audio running' : 'Audio stopped';
-    this.readouts.audio.classList.toggle('on', status.running === true);
+    // The standalone program shows its device's own state; in a DAW the rack runs with the host.
+    const device = status.device;
+    const running = device && typeof device === 'object' ? device.running === true : status.running === true;
+    const failure = deviceFailure(device, this.model.audioDeviceName);
+    this.readouts.audio.textContent = failure || (running ? 'Audio running' : 'Audio stopped');
+    this.readouts.audio.classList.toggle('on', running);
+    this.readouts.audio.classList.toggle('failed', failure !== null);
+    this.restartButton.hidden = failure === null;
     this.readouts.latency.textContent = `Latency ${latency} frames${rate > 0 ? ` (${formatNumber((latency * 1000) / rate)} ms)` : ''}`;
     this.readouts.rate.textContent = `${rate} Hz`;
     this.readouts.callbacks.textContent = `${Number(status.callbacks) || 0} callbacks`;
