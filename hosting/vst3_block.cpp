@@ -1,5 +1,6 @@
 #include "hosting/vst3_block.hpp"
 
+#include "engine/note_velocity.hpp"
 #include "hosting/block_audio.hpp"
 
 #include <algorithm>
@@ -172,13 +173,13 @@ void copyOutputs(Host& host, BlockContext& context) {
 }
 
 RackEvent noteOut(RackEventKind kind, std::uint8_t status, int16 channel, int16 pitch,
-                  float velocity, std::uint32_t offset) {
+                  std::uint8_t velocity, std::uint32_t offset) {
     RackEvent event;
     event.kind = kind;
     event.sampleOffset = offset;
     event.status = static_cast<std::uint8_t>(status | (channel & 0x0F));
     event.data1 = static_cast<std::uint8_t>(pitch & 0x7F);
-    event.data2 = static_cast<std::uint8_t>(std::clamp(velocity, 0.0f, 1.0f) * 127.0f);
+    event.data2 = velocity;
     return event;
 }
 
@@ -202,11 +203,16 @@ void passOutputEvents(const VstEvents& list, BlockContext& context) {
         RackEvent rack;
         rack.sampleOffset = offset;
         if (event.type == Event::kNoteOnEvent) {
+            // A note-on whose velocity is NaN is dropped: at 0 it would play as a note-off.
+            const auto velocity = noteOnVelocity(event.noteOn.velocity);
+            if (!velocity) {
+                continue;
+            }
             rack = noteOut(RackEventKind::NoteOn, 0x90, event.noteOn.channel, event.noteOn.pitch,
-                           event.noteOn.velocity, offset);
+                           *velocity, offset);
         } else if (event.type == Event::kNoteOffEvent) {
             rack = noteOut(RackEventKind::NoteOff, 0x80, event.noteOff.channel, event.noteOff.pitch,
-                           event.noteOff.velocity, offset);
+                           noteOffVelocity(event.noteOff.velocity), offset);
         } else if (event.type == Event::kDataEvent && isTransportSysEx(event.data, 1)) {
             rack.kind = RackEventKind::Start;
         } else if (event.type == Event::kDataEvent && isTransportSysEx(event.data, 2)) {

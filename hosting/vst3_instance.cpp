@@ -246,7 +246,7 @@ void readVstBuses(Host& host) {
 void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock) {
     if (!std::isfinite(sampleRate) || sampleRate < 8000.0 || sampleRate > 384000.0 ||
         maxBlock < 1 || maxBlock > kMaximumBlock) {
-        fail("Invalid processing setup.");
+        fail("Invalid processing specification.");
     }
     host.sampleRate = sampleRate;
     host.maxBlockSize = maxBlock;
@@ -268,7 +268,10 @@ void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock
         fail("Plugin activation failed.");
     }
     host.active = true;
-    if (host.processor->setProcessing(1) != kResultOk) {
+    // Plug-ins built on the SDK's effect base class answer kNotImplemented unless they override
+    // setProcessing; that is not a refusal.
+    const tresult processing = host.processor->setProcessing(1);
+    if (processing != kResultOk && processing != kNotImplemented) {
         fail("Plugin processing failed.");
     }
     host.processing = true;

@@ -1,6 +1,7 @@
 #include "plugin/rack_processor.hpp"
 
 #include "abi/vst3/text.hpp"
+#include "engine/note_velocity.hpp"
 #include "plugin/rack_plugin_state.hpp"
 #include "plugin/rack_view.hpp"
 
@@ -22,14 +23,6 @@ struct BypassPoint {
     std::uint32_t offset = 0;
     bool value = false;
 };
-
-// Audio thread. A NaN velocity counts as 0.
-std::uint8_t velocityByte(float velocity) {
-    if (!(velocity > 0.0f)) {
-        return 0;
-    }
-    return static_cast<std::uint8_t>(std::min(velocity, 1.0f) * 127.0f);
-}
 
 vst3::BusInfo busInfo(vst3::MediaType media, vst3::BusDirection direction, std::int32_t channels,
                       const std::string& name, vst3::BusType type, std::uint32_t flags) {
@@ -439,15 +432,17 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data
             }
             const auto offset = static_cast<std::uint32_t>(event.sampleOffset);
             if (event.type == vst3::Event::kNoteOnEvent) {
-                events.push({RackEventKind::NoteOn, offset,
-                             static_cast<std::uint8_t>(0x90 | (event.noteOn.channel & 0x0F)),
-                             static_cast<std::uint8_t>(event.noteOn.pitch & 0x7F),
-                             velocityByte(event.noteOn.velocity)});
+                // A note-on whose velocity is NaN is dropped: at 0 it would play as a note-off.
+                if (const auto velocity = noteOnVelocity(event.noteOn.velocity)) {
+                    events.push({RackEventKind::NoteOn, offset,
+                                 static_cast<std::uint8_t>(0x90 | (event.noteOn.channel & 0x0F)),
+                                 static_cast<std::uint8_t>(event.noteOn.pitch & 0x7F), *velocity});
+                }
             } else if (event.type == vst3::Event::kNoteOffEvent) {
                 events.push({RackEventKind::NoteOff, offset,
                              static_cast<std::uint8_t>(0x80 | (event.noteOff.channel & 0x0F)),
                              static_cast<std::uint8_t>(event.noteOff.pitch & 0x7F),
-                             velocityByte(event.noteOff.velocity)});
+                             noteOffVelocity(event.noteOff.velocity)});
             }
         }
     }

@@ -125,6 +125,16 @@ INSTANTIATE_TEST_SUITE_P(
             InjectedFailure{Vst3TestStep::SetProcessing, "Plugin processing failed."}),
         ::testing::Bool()));
 
+TEST(VstModuleLifecycle, APluginThatLeavesSetProcessingUnimplementedRuns) {
+    HeldVstPlugin plugin;
+    plugin.probe().processingNotImplemented = true;
+    auto module = preparedVstModule(vstConfiguration(Vst3TestClass::Gain));
+    HostedBlock block({2}, {2}, 8);
+    block.input(0, 0)[3] = 0.25f;
+    module->process(block.context);
+    EXPECT_FLOAT_EQ(block.output(0, 0)[3], 0.25f);
+}
+
 TEST(VstModuleConfiguration, TheClassIdMustBeExactly32HexDigitsAndIsCheckedBeforeLoading) {
     Vst3CallLog log;
     json configuration = vstConfiguration(Vst3TestClass::Gain);
@@ -451,7 +461,37 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     module->process(block.context);
     EXPECT_EQ(block.outputEvents.count, 0u);
 
+    // NaN and values below 0 never reach an unsigned cast; a NaN note-on is dropped, since at 0
+    // it would play as a note-off.
+    struct Case {
+        vst3::Event::EventTypes type;
+        float velocity;
+        std::uint32_t count;
+        std::uint8_t data2;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (const Case& test :
+         {Case{vst3::Event::kNoteOnEvent, 0.5f, 1, 63},
+          Case{vst3::Event::kNoteOnEvent, -0.5f, 1, 0}, Case{vst3::Event::kNoteOnEvent, nan, 0, 0},
+          Case{vst3::Event::kNoteOffEvent, nan, 1, 0},
+          Case{vst3::Event::kNoteOffEvent, 1.5f, 1, 127}}) {
+        block.outputEvents.clear();
+        plugin.probe().outputEvent.type = test.type;
+        plugin.probe().outputEvent.sampleOffset = 1;
+        if (test.type == vst3::Event::kNoteOnEvent) {
+            plugin.probe().outputEvent.noteOn = {0, 60, 0.0f, test.velocity, 0, -1};
+        } else {
+            plugin.probe().outputEvent.noteOff = {0, 60, test.velocity, -1, 0.0f};
+        }
+        module->process(block.context);
+        ASSERT_EQ(block.outputEvents.count, test.count) << test.velocity;
+        if (test.count == 1) {
+            EXPECT_EQ(block.outputEvents.events[0].data2, test.data2) << test.velocity;
+        }
+    }
+
     // Without an output list nothing is written.
+    block.outputEvents.clear();
     block.context.outputEvents = nullptr;
     plugin.probe().outputEvent.sampleOffset = 0;
     module->process(block.context);

@@ -330,7 +330,7 @@ tresult TestPluginObject::setProcessing(TBool state) {
     }
     writePluginLog(std::string(state ? "processing on " : "processing off ") +
                    roleName(role_, behaviour_));
-    return kResultOk;
+    return testProbe().processingNotImplemented.load() ? kNotImplemented : kResultOk;
 }
 
 void TestPluginObject::applyParameterChanges(IParameterChanges* changes) {

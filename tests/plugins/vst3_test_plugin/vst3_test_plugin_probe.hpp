@@ -105,6 +105,8 @@ struct Vst3TestProbe {
 
     std::atomic<Vst3TestStep> failAt{Vst3TestStep::None};
     std::atomic<bool> throwOnFailure{false};
+    // setProcessing answers kNotImplemented, as the SDK's effect base class does by default.
+    std::atomic<bool> processingNotImplemented{false};
     // The latency every class reports when not 0.
     std::atomic<std::uint32_t> latencyOverride{0};
     Vst3TestBlock lastBlock{};
