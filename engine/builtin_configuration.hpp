@@ -3,6 +3,7 @@
 // Reading a built-in module's configuration: counts, offsets, the matrix mapping and fader
 // entries, each with its own message.
 
+#include "engine/graph_limits.hpp"
 #include "engine/module.hpp"
 
 #include <nlohmann/json.hpp>
@@ -13,7 +14,6 @@
 
 namespace velkaphon::rack {
 
-inline constexpr std::uint32_t kMaxPortChannels = 64;
 inline constexpr std::uint32_t kMaxHostChannelOffset = 4096;
 inline constexpr float kMinFaderGainDb = -80.0F;
 inline constexpr float kMaxFaderGainDb = 12.0F;
