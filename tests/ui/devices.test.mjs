@@ -87,8 +87,13 @@ describe('audio devices', () => {
 
       // The device fails while the rack still runs: the top bar and the panel say so in the same words.
       const sentence = `The audio device stopped: ${outputName} (HRESULT 0x800705b4)`;
+      // The failure stays in every status reply until the page stops or starts audio, so a poll cannot
+      // hide the Restart button before it is pressed.
+      let deviceFailed = true;
       await page.route('**/bridge', async (route) => {
-        if (JSON.parse(route.request().postData()).method !== 'status') return route.continue();
+        const method = JSON.parse(route.request().postData()).method;
+        if (method === 'stop' || method === 'start') deviceFailed = false;
+        if (method !== 'status' || !deviceFailed) return route.continue();
         const response = await route.fetch();
         const reply = await response.json();
         reply.result.device = { ...reply.result.device, running: false, error: 'HRESULT 0x800705b4' };
@@ -96,12 +101,12 @@ describe('audio devices', () => {
       });
       await page.locator('[data-readout="audio"]', { hasText: sentence }).waitFor();
       await panel.locator('.device-status dd', { hasText: sentence }).waitFor();
-      await page.unroute('**/bridge');
       requests.length = 0;
       await page.getByRole('button', { name: 'Restart audio' }).click();
       await page.locator('[data-readout="audio"]', { hasText: 'Audio running' }).waitFor();
+      await page.unroute('**/bridge');
       assert.deepEqual(audioRequests().map((request) => [request.method, request.params && request.params.blockFrames]), [['stop', undefined], ['start', 256]]);
-      assert.equal(await page.getByRole('button', { name: 'Restart audio' }).isHidden(), true);
+      await page.getByRole('button', { name: 'Restart audio' }).waitFor({ state: 'hidden' });
     } finally {
       await rack.close();
     }
