@@ -18,6 +18,8 @@ inline constexpr std::int32_t kRackStateLimit = 8 * 1024 * 1024;
 struct RackPluginState {
     nlohmann::json project;
     bool bypass = false;
+
+    bool operator==(const RackPluginState&) const = default;
 };
 
 // kResultOk when both writes were complete, kResultFalse otherwise (a text over the limit writes

@@ -1,8 +1,7 @@
 #include "plugin/rack_processor.hpp"
 
 #include "abi/vst3/text.hpp"
-#include "engine/note_velocity.hpp"
-#include "plugin/rack_plugin_state.hpp"
+#include "engine/graph_limits.hpp"
 #include "plugin/rack_view.hpp"
 
 #include <algorithm>
@@ -14,15 +13,6 @@
 namespace velkaphon::rack {
 
 namespace {
-
-constexpr std::int32_t kMaximumEventsLooked = 4096;
-constexpr std::int32_t kMaximumQueuesLooked = 4096;
-constexpr std::uint32_t kMaximumBypassPoints = 256;
-
-struct BypassPoint {
-    std::uint32_t offset = 0;
-    bool value = false;
-};
 
 vst3::BusInfo busInfo(vst3::MediaType media, vst3::BusDirection direction, std::int32_t channels,
                       const std::string& name, vst3::BusType type, std::uint32_t flags) {
@@ -295,20 +285,22 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setupProcessing(vst3::ProcessSe
     const bool rateValid = std::isfinite(setup.sampleRate) && setup.sampleRate >= 8000.0 &&
                            setup.sampleRate <= 384000.0;
     if (processing != 0 || !rateValid || setup.maxSamplesPerBlock < 1 ||
-        setup.maxSamplesPerBlock > 4096 ||
         (setup.symbolicSampleSize != vst3::kSample32 &&
          setup.symbolicSampleSize != vst3::kSample64)) {
         return vst3::kInvalidArgument;
     }
     return guarded([&] {
+        // Larger host blocks are rendered in slices of the rack's largest block.
         const auto frames = static_cast<std::uint32_t>(setup.maxSamplesPerBlock);
-        // The buffers come first, so that blockFrames never exceeds them.
-        std::vector<float> inputs(static_cast<std::size_t>(frames) * kRackChannelLimit, 0.0f);
-        std::vector<float> outputs(static_cast<std::size_t>(frames) * kRackChannelLimit, 0.0f);
-        app.configure({setup.sampleRate, frames});
+        const std::uint32_t slice = std::min(frames, kMaxBlockFrames);
+        // The buffers come first, so that sliceFrames never exceeds them.
+        std::vector<float> inputs(static_cast<std::size_t>(slice) * kRackChannelLimit, 0.0f);
+        std::vector<float> outputs(static_cast<std::size_t>(slice) * kRackChannelLimit, 0.0f);
+        app.configure({setup.sampleRate, slice});
         inputScratch = std::move(inputs);
         outputScratch = std::move(outputs);
         blockFrames = frames;
+        sliceFrames = slice;
         samplePosition = 0;
         lastProjectTime = 0;
         lastBlockFrames = 0;
@@ -329,241 +321,20 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setProcessing(vst3::TBool state
     return vst3::kResultOk;
 }
 
-TransportInfo RackProcessor::blockTransport(const vst3::ProcessContext* context,
-                                            std::uint32_t frames) {
-    TransportInfo transport;
-    if (context != nullptr) {
-        transport.playing = (context->state & vst3::ProcessContext::kPlaying) != 0;
-        transport.recording = (context->state & vst3::ProcessContext::kRecording) != 0;
-        if ((context->state & vst3::ProcessContext::kTempoValid) != 0 &&
-            std::isfinite(context->tempo) && context->tempo > 0.0) {
-            transport.tempo = context->tempo;
-        }
-        if ((context->state & vst3::ProcessContext::kContTimeValid) != 0) {
-            samplePosition = context->continousTimeSamples;
-        } else if (transport.playing &&
-                   (wasPlaying == 0 ||
-                    context->projectTimeSamples !=
-                        lastProjectTime + static_cast<std::int64_t>(lastBlockFrames))) {
-            samplePosition = context->projectTimeSamples;
-        }
-        lastProjectTime = context->projectTimeSamples;
-    }
-    transport.samplePosition = samplePosition;
-    samplePosition += frames;
-    lastBlockFrames = frames;
-    wasPlaying = transport.playing ? 1 : 0;
-    return transport;
-}
-
-vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data) {
-    const bool wide = data.symbolicSampleSize == vst3::kSample64;
-    if (data.numSamples < 0 || blockFrames == 0 ||
-        static_cast<std::uint32_t>(data.numSamples) > blockFrames ||
-        static_cast<std::uint32_t>(data.numInputs) > kRackBusCount ||
-        static_cast<std::uint32_t>(data.numOutputs) > kRackBusCount ||
-        (data.inputs == nullptr && data.numInputs > 0) ||
-        (data.outputs == nullptr && data.numOutputs > 0) ||
-        (data.symbolicSampleSize != vst3::kSample32 && !wide)) {
-        return vst3::kInvalidArgument;
-    }
-    const auto frames = static_cast<std::uint32_t>(data.numSamples);
-    inputChannels.fill(nullptr);
-    outputChannels.fill(nullptr);
-
-    std::uint32_t base = 0;
-    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numInputs); ++b) {
-        const vst3::AudioBusBuffers& bus = data.inputs[b];
-        if (bus.numChannels < 0 ||
-            static_cast<std::uint32_t>(bus.numChannels) > inputChannelCounts[b]) {
-            return vst3::kInvalidArgument;
-        }
-        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
-            float* row = inputScratch.data() + static_cast<std::size_t>(base + c) * blockFrames;
-            inputChannels[base + c] = row;
-            const bool silent = ((bus.silenceFlags >> c) & 1u) != 0;
-            const void* given = bus.channelBuffers32 == nullptr ? nullptr
-                                : wide ? static_cast<const void*>(bus.channelBuffers64[c])
-                                       : static_cast<const void*>(bus.channelBuffers32[c]);
-            if (silent || given == nullptr) {
-                std::fill_n(row, frames, 0.0f);
-            } else if (wide) {
-                const auto* samples = static_cast<const double*>(given);
-                std::transform(samples, samples + frames, row,
-                               [](double sample) { return static_cast<float>(sample); });
-            } else {
-                std::copy_n(static_cast<const float*>(given), frames, row);
-            }
-        }
-        base += inputChannelCounts[b];
-    }
-
-    base = 0;
-    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
-        const vst3::AudioBusBuffers& bus = data.outputs[b];
-        if (bus.numChannels < 0 ||
-            static_cast<std::uint32_t>(bus.numChannels) > outputChannelCounts[b]) {
-            return vst3::kInvalidArgument;
-        }
-        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
-            if (wide) {
-                outputChannels[base + c] =
-                    outputScratch.data() + static_cast<std::size_t>(base + c) * blockFrames;
-            } else {
-                outputChannels[base + c] =
-                    bus.channelBuffers32 == nullptr ? nullptr : bus.channelBuffers32[c];
-            }
-        }
-        base += outputChannelCounts[b];
-    }
-
-    const TransportInfo transport = blockTransport(data.processContext, frames);
-
-    EventList events;
-    if (data.inputEvents != nullptr) {
-        for (std::int32_t i = 0;
-             i < kMaximumEventsLooked && i < data.inputEvents->getEventCount() &&
-             events.count < EventList::kCapacity;
-             ++i) {
-            vst3::Event event{};
-            if (data.inputEvents->getEvent(i, event) != vst3::kResultOk || event.sampleOffset < 0 ||
-                event.sampleOffset >= data.numSamples) {
-                continue;
-            }
-            const auto offset = static_cast<std::uint32_t>(event.sampleOffset);
-            if (event.type == vst3::Event::kNoteOnEvent) {
-                // A note-on whose velocity is NaN is dropped: at 0 it would play as a note-off.
-                if (const auto velocity = noteOnVelocity(event.noteOn.velocity)) {
-                    events.push({RackEventKind::NoteOn, offset,
-                                 static_cast<std::uint8_t>(0x90 | (event.noteOn.channel & 0x0F)),
-                                 static_cast<std::uint8_t>(event.noteOn.pitch & 0x7F), *velocity});
-                }
-            } else if (event.type == vst3::Event::kNoteOffEvent) {
-                events.push({RackEventKind::NoteOff, offset,
-                             static_cast<std::uint8_t>(0x80 | (event.noteOff.channel & 0x0F)),
-                             static_cast<std::uint8_t>(event.noteOff.pitch & 0x7F),
-                             noteOffVelocity(event.noteOff.velocity)});
-            }
-        }
-    }
-
-    std::array<BypassPoint, kMaximumBypassPoints> points{};
-    std::uint32_t pointCount = 0;
-    if (vst3::IParameterChanges* changes = data.inputParameterChanges) {
-        for (std::int32_t i = 0; i < changes->getParameterCount() && i < kMaximumQueuesLooked;
-             ++i) {
-            vst3::IParamValueQueue* queue = changes->getParameterData(i);
-            if (queue == nullptr || queue->getParameterId() != kBypassParameter) {
-                continue;
-            }
-            for (std::int32_t p = 0; p < queue->getPointCount() && pointCount < points.size();
-                 ++p) {
-                std::int32_t offset = 0;
-                vst3::ParamValue value = 0.0;
-                if (queue->getPoint(p, offset, value) == vst3::kResultOk && offset >= 0 &&
-                    offset <= data.numSamples && std::isfinite(value)) {
-                    points[pointCount++] = {static_cast<std::uint32_t>(offset), value >= 0.5};
-                }
-            }
-        }
-    }
-    // Insertion sort: stable, and nothing to allocate.
-    for (std::uint32_t i = 1; i < pointCount; ++i) {
-        const BypassPoint point = points[i];
-        std::uint32_t j = i;
-        for (; j > 0 && points[j - 1].offset > point.offset; --j) {
-            points[j] = points[j - 1];
-        }
-        points[j] = point;
-    }
-
-    std::uint32_t position = 0;
-    for (std::uint32_t i = 0; i < pointCount; ++i) {
-        if (points[i].offset > position) {
-            renderSlice(position, points[i].offset - position, transport, events);
-        }
-        position = points[i].offset;
-        bypass = points[i].value ? 1 : 0;
-    }
-    if (position < frames) {
-        renderSlice(position, frames - position, transport, events);
-    }
-
-    base = 0;
-    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
-        vst3::AudioBusBuffers& bus = data.outputs[b];
-        const auto channels = static_cast<std::uint32_t>(bus.numChannels);
-        std::uint64_t silence = channels >= 64 ? ~0ull : (1ull << channels) - 1;
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            const float* entry = outputChannels[base + c];
-            double* target =
-                wide && bus.channelBuffers64 != nullptr ? bus.channelBuffers64[c] : nullptr;
-            bool sounding = false;
-            for (std::uint32_t s = 0; s < frames; ++s) {
-                const float value = entry != nullptr ? entry[s] : 0.0f;
-                sounding = sounding || value != 0.0f;
-                if (target != nullptr) {
-                    target[s] = value;
-                }
-            }
-            if (sounding) {
-                silence &= ~(1ull << c);
-            }
-        }
-        bus.silenceFlags = silence;
-        base += outputChannelCounts[b];
-    }
-    return vst3::kResultOk;
-}
-
-void RackProcessor::renderSlice(std::uint32_t offset, std::uint32_t frames,
-                                const TransportInfo& transport, const EventList& events) {
-    std::array<float*, kRackChannelLimit> inputs{};
-    std::array<float*, kRackChannelLimit> outputs{};
-    for (std::uint32_t i = 0; i < inputChannelTotal; ++i) {
-        inputs[i] = inputChannels[i] != nullptr ? inputChannels[i] + offset : nullptr;
-    }
-    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
-        outputs[i] = outputChannels[i] != nullptr ? outputChannels[i] + offset : nullptr;
-    }
-    if (bypass == 0) {
-        EventList slice;
-        for (std::uint32_t i = 0; i < events.count; ++i) {
-            RackEvent event = events.events[i];
-            if (event.sampleOffset >= offset && event.sampleOffset < offset + frames) {
-                event.sampleOffset -= offset;
-                slice.push(event);
-            }
-        }
-        TransportInfo sliceTransport = transport;
-        sliceTransport.samplePosition += offset;
-        app.processHostBlock(frames, {inputs.data(), inputChannelTotal},
-                             {outputs.data(), outputChannelTotal}, sliceTransport,
-                             slice.events.data(), slice.count);
-        return;
-    }
-    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
-        if (outputs[i] == nullptr) {
-            continue;
-        }
-        if (i < inputChannelCounts[0] && i < outputChannelCounts[0] && inputs[i] != nullptr) {
-            std::copy_n(inputs[i], frames, outputs[i]);
-        } else {
-            std::fill_n(outputs[i], frames, 0.0f);
-        }
-    }
-}
-
 vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::getTailSamples() {
     return vst3::kInfiniteTail;
 }
 
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setComponentState(vst3::IBStream* state) {
-    return readState(state);
+    return applyState(state, true);
 }
 
 vst3::tresult RackProcessor::readState(vst3::IBStream* state) {
-    if (state == nullptr || processing != 0) {
+    return applyState(state, false);
+}
+
+vst3::tresult RackProcessor::applyState(vst3::IBStream* state, bool controllerSide) {
+    if (state == nullptr) {
         return vst3::kResultFalse;
     }
     return guarded([&] {
@@ -571,10 +342,20 @@ vst3::tresult RackProcessor::readState(vst3::IBStream* state) {
         if (!blob) {
             return vst3::kResultFalse;
         }
-        app.restoreProject(blob->project);
-        bypass = blob->bypass ? 1 : 0;
+        // Hosts hand the component's blob to the controller as well; it is in place already.
+        const bool applied = controllerSide && appliedState_ == blob;
+        appliedState_.reset();
+        if (!applied) {
+            // As the page's restore while audio runs: the new graph is handed over, and a
+            // recording in progress refuses.
+            app.restoreProject(blob->project);
+            bypass = blob->bypass ? 1 : 0;
+        }
         bypassNormalized_ = blob->bypass ? 1.0 : 0.0;
         reportLatencyChange();
+        if (!controllerSide) {
+            appliedState_ = std::move(blob);
+        }
         return vst3::kResultOk;
     });
 }

@@ -9,10 +9,12 @@
 #include "abi/vst3/processor.hpp"
 #include "app/rack_application.hpp"
 #include "engine/event_list.hpp"
+#include "plugin/rack_plugin_state.hpp"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -20,6 +22,12 @@ namespace velkaphon::rack {
 inline constexpr std::uint32_t kRackBusCount = 8;
 inline constexpr std::uint32_t kRackChannelLimit = 128;
 inline constexpr vst3::ParamID kBypassParameter = 0;
+
+// A change of the "Bypass" parameter inside a block.
+struct BypassPoint {
+    std::uint32_t offset = 0;
+    bool value = false;
+};
 
 // The component's and the controller's state calls share one signature; each side gets its own
 // body through these.
@@ -142,11 +150,20 @@ private:
 
     vst3::tresult readState(vst3::IBStream* state) override;
     vst3::tresult writeState(vst3::IBStream* state) override;
+    // Host's control thread, processing or not. The controller's copy of the blob the component
+    // side has just applied restores nothing a second time.
+    vst3::tresult applyState(vst3::IBStream* state, bool controllerSide);
 
-    // Audio thread.
+    // Audio thread: the steps of process.
+    // The host's buses into the channel tables; false for a bus with more channels than declared.
+    bool bindBuses(const vst3::ProcessData& data);
+    TransportInfo blockTransport(const vst3::ProcessContext* context, std::uint32_t frames);
+    // The block cut at every bypass point and into slices the rack's block size holds.
+    void renderSlices(std::uint32_t frames, const TransportInfo& transport, const EventList& events,
+                      const BypassPoint* points, std::uint32_t pointCount);
     void renderSlice(std::uint32_t offset, std::uint32_t frames, const TransportInfo& transport,
                      const EventList& events);
-    TransportInfo blockTransport(const vst3::ProcessContext* context, std::uint32_t frames);
+    void writeOutputs(vst3::ProcessData& data);
 
     struct Bus {
         vst3::BusInfo info{};
@@ -163,6 +180,8 @@ private:
     std::vector<float> inputScratch;
     std::vector<float> outputScratch;
     std::uint32_t blockFrames = 0;
+    // The rack's block size and the scratch rows' length: blockFrames, at most kMaxBlockFrames.
+    std::uint32_t sliceFrames = 0;
     std::uint32_t inputChannelTotal = 0;
     std::uint32_t outputChannelTotal = 0;
     std::atomic<std::uint8_t> processing{0};
@@ -172,6 +191,14 @@ private:
     std::int64_t lastProjectTime = 0;
     std::uint32_t lastBlockFrames = 0;
     std::uint8_t wasPlaying = 0;
+    // Per block, flattened like the tables: the host's rows (null where the host passes none, and
+    // for silenced inputs) and whether an output channel has sounded so far.
+    bool wideSamples = false;
+    std::array<const void*, kRackChannelLimit> hostInputs{};
+    std::array<double*, kRackChannelLimit> hostWideOutputs{};
+    std::array<bool, kRackChannelLimit> sounding{};
+    // The blob setState applied last, until the controller side is given it too.
+    std::optional<RackPluginState> appliedState_;
 
     // What the SDK's base would hold.
     bool initialized_ = false;

@@ -1,6 +1,7 @@
 #include "tests/plugin/rack_plugin_host.hpp"
 
 #include "plugin/plugin_factory.hpp"
+#include "tests/hosting/vst_module_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,20 @@ std::vector<std::uint8_t> blobOf(const std::string& text) {
 
 std::string textOf(const std::vector<std::uint8_t>& blob) {
     return blob.size() < 4 ? std::string() : std::string(blob.begin() + 4, blob.end());
+}
+
+nlohmann::json projectThrough(const nlohmann::json& project, Vst3TestClass audioClass) {
+    nlohmann::json changed = project;
+    changed["graph"] = {
+        {"schema", 1},
+        {"nodes",
+         {{{"id", "input"}, {"type", "input"}, {"configuration", {{"channels", 2}}}},
+          {{"id", "fx"}, {"type", "vst3"}, {"configuration", vstConfiguration(audioClass)}},
+          {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 2}}}}}},
+        {"cables",
+         {{{"from", "input"}, {"output", "out"}, {"to", "fx"}, {"input", "0"}},
+          {{"from", "fx"}, {"output", "0"}, {"to", "output"}, {"input", "in"}}}}};
+    return changed;
 }
 
 } // namespace velkaphon::rack::testing

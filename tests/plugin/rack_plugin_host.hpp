@@ -10,6 +10,9 @@
 #include "abi/vst3/uncounted_object.hpp"
 #include "hosting/vst3_library.hpp"
 #include "hosting/vst3_memory_stream.hpp"
+#include "tests/plugins/vst3_test_plugin/vst3_test_plugin_probe.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -59,5 +62,8 @@ struct RackInstance {
 // The blob the rack writes: the length in four little-endian bytes, then the text.
 std::vector<std::uint8_t> blobOf(const std::string& text);
 std::string textOf(const std::vector<std::uint8_t>& blob);
+
+// The project with a class of the test plug-in between the rack's input and output.
+nlohmann::json projectThrough(const nlohmann::json& project, Vst3TestClass audioClass);
 
 } // namespace velkaphon::rack::testing

@@ -1,6 +1,8 @@
 #include "abi/vst3/text.hpp"
 #include "hosting/vst3_block_objects.hpp"
 #include "plugin/plugin_factory.hpp"
+#include "plugin/rack_processor.hpp"
+#include "tests/hosting/vst_module_test_support.hpp"
 #include "tests/plugin/rack_plugin_host.hpp"
 #include "tests/support/allocation_counter.hpp"
 
@@ -9,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 namespace velkaphon::rack {
@@ -20,14 +23,18 @@ using testing::rackPluginModule;
 
 constexpr std::int32_t kFrames = 256;
 
-// Host buffers for the main bus and one aux bus on each side, 32- or 64-bit.
+// Host buffers for the main bus and one aux bus on each side, 32- or 64-bit. A block of 0 frames
+// passes no buses, as a host's parameter flush does.
 template <class Sample>
 struct HostBlock {
-    explicit HostBlock(bool inPlace = false) {
+    explicit HostBlock(std::int32_t frames = kFrames, bool inPlace = false) {
         for (std::int32_t channel = 0; channel < 4; ++channel) {
-            for (std::int32_t frame = 0; frame < kFrames; ++frame) {
-                input[channel][frame] =
-                    static_cast<Sample>(0.001 * (frame + 1) * (channel + 1) + 0.1 / 3.0);
+            input[channel].resize(static_cast<std::size_t>(frames));
+            output[channel].resize(static_cast<std::size_t>(frames));
+            for (std::int32_t frame = 0; frame < frames; ++frame) {
+                // No period that divides a slice, so that a misplaced slice shows.
+                input[channel][static_cast<std::size_t>(frame)] =
+                    static_cast<Sample>(0.001 * (frame % 1000 + 1) * (channel + 1) + 0.1 / 3.0);
             }
             inputRows[channel] = input[channel].data();
             outputRows[channel] = inPlace ? input[channel].data() : output[channel].data();
@@ -40,12 +47,14 @@ struct HostBlock {
         }
         original = input;
         data.symbolicSampleSize = sizeof(Sample) == 8 ? vst3::kSample64 : vst3::kSample32;
-        data.numSamples = kFrames;
-        data.numInputs = 2;
-        data.numOutputs = 2;
-        data.inputs = inputs.data();
-        data.outputs = outputs.data();
+        data.numSamples = frames;
+        data.numInputs = frames > 0 ? 2 : 0;
+        data.numOutputs = frames > 0 ? 2 : 0;
+        data.inputs = frames > 0 ? inputs.data() : nullptr;
+        data.outputs = frames > 0 ? outputs.data() : nullptr;
     }
+    HostBlock(const HostBlock&) = delete;
+    HostBlock& operator=(const HostBlock&) = delete;
 
     static void setRows(vst3::AudioBusBuffers& bus, Sample** rows) {
         if constexpr (sizeof(Sample) == 8) {
@@ -55,9 +64,9 @@ struct HostBlock {
         }
     }
 
-    std::array<std::array<Sample, kFrames>, 4> input{};
-    std::array<std::array<Sample, kFrames>, 4> original{};
-    std::array<std::array<Sample, kFrames>, 4> output{};
+    std::array<std::vector<Sample>, 4> input;
+    std::array<std::vector<Sample>, 4> original;
+    std::array<std::vector<Sample>, 4> output;
     std::array<Sample*, 4> inputRows{};
     std::array<Sample*, 4> outputRows{};
     std::array<vst3::AudioBusBuffers, 2> inputs{};
@@ -128,10 +137,10 @@ TEST(RackProcessor, SetupProcessingRefusesEachBadSetting) {
     EXPECT_EQ(setup(0, 512, 384000.5), vst3::kInvalidArgument);
     EXPECT_EQ(setup(0, 512, std::numeric_limits<double>::quiet_NaN()), vst3::kInvalidArgument);
     EXPECT_EQ(setup(0, 0, 48000.0), vst3::kInvalidArgument);
-    EXPECT_EQ(setup(0, 4097, 48000.0), vst3::kInvalidArgument);
     EXPECT_EQ(setup(2, 512, 48000.0), vst3::kInvalidArgument);
     EXPECT_EQ(setup(1, 4096, 384000.0), vst3::kResultOk);
     EXPECT_EQ(setup(0, 1, 8000.0), vst3::kResultOk);
+    EXPECT_EQ(setup(0, 4097, 48000.0), vst3::kResultOk);
     ASSERT_EQ(rack.processor->setProcessing(true), vst3::kResultOk);
     EXPECT_EQ(setup(0, 512, 48000.0), vst3::kInvalidArgument);
     EXPECT_EQ(rack.processor->setProcessing(false), vst3::kResultOk);
@@ -185,7 +194,7 @@ TEST(RackProcessor, DefaultPatchPassesAudioOutOfPlaceAndInPlace) {
     EXPECT_EQ(outOfPlace.outputs[0].silenceFlags, 0u);
     EXPECT_EQ(outOfPlace.outputs[1].silenceFlags, 3u);
 
-    HostBlock<float> inPlace(true);
+    HostBlock<float> inPlace(kFrames, true);
     ASSERT_EQ(rack.processor->process(inPlace.data), vst3::kResultOk);
     EXPECT_EQ(inPlace.input[0], inPlace.original[0]);
     EXPECT_EQ(inPlace.input[1], inPlace.original[1]);
@@ -284,6 +293,218 @@ TEST(RackProcessor, EmptyBlockStillTakesABypassPointAtZero) {
     rack.finish();
 }
 
+// One call of the host: its frames (0: a flush without buses) and a "Bypass" point, if any.
+struct HostCall {
+    std::int32_t frames;
+    std::int32_t pointOffset; // -1: none
+    double pointValue;
+};
+
+constexpr std::int32_t kLargestHostBlock = 8192;
+
+// As the SDK's test host calls: full, odd, single-frame and empty blocks of a maximum of 8192,
+// with points inside a slice, on a slice's edge and at a block's end.
+constexpr std::array<HostCall, 8> kHostCalls = {{
+    {8192, 5000, 1.0},
+    {6037, 4096, 0.0},
+    {1, -1, 0.0},
+    {0, 0, 1.0},
+    {8192, -1, 0.0},
+    {0, 0, 0.0},
+    {8192, 8192, 1.0},
+    {6037, -1, 0.0},
+}};
+
+// Every frame of the main output is the input through the faders at -20 dB, or the input itself
+// where bypassed; the aux output is silent.
+template <class Sample>
+void runHostCalls(RackInstance& rack, bool& bypassed) {
+    Changes changes;
+    for (std::size_t i = 0; i < kHostCalls.size(); ++i) {
+        SCOPED_TRACE(i);
+        const HostCall& call = kHostCalls[i];
+        HostBlock<Sample> block(call.frames);
+        changes.queues[0].set(kBypassParameter, call.pointValue, call.pointOffset);
+        changes.count = call.pointOffset >= 0 ? 1 : 0;
+        block.data.inputParameterChanges = &changes;
+        ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+        for (std::int32_t frame = 0; frame < call.frames; ++frame) {
+            bypassed = frame == call.pointOffset ? call.pointValue >= 0.5 : bypassed;
+            for (std::size_t c = 0; c < 2; ++c) {
+                const auto in = static_cast<float>(block.input[c][frame]);
+                ASSERT_NEAR(static_cast<float>(block.output[c][frame]), bypassed ? in : in * 0.1f,
+                            1e-6f)
+                    << frame;
+            }
+        }
+        bypassed = call.frames == call.pointOffset ? call.pointValue >= 0.5 : bypassed;
+        EXPECT_THAT(block.output[2], ::testing::Each(Sample(0)));
+        EXPECT_EQ(block.outputs[0].silenceFlags, 0u);
+        EXPECT_EQ(block.outputs[1].silenceFlags, call.frames > 0 ? 3u : 0u);
+    }
+}
+
+TEST(RackProcessor, HostBlocksOfAnySizeUpToTheMaximumAreRenderedWhole) {
+    for (const std::int32_t size : {vst3::kSample32, vst3::kSample64}) {
+        SCOPED_TRACE(size);
+        RackInstance rack(*rackPluginModule()->factory);
+        ASSERT_EQ(rack.restore(withFaderGain(rack, -20.0)), vst3::kResultOk);
+        rack.start(size, kLargestHostBlock);
+        bool bypassed = false;
+        const auto run = [&] {
+            size == vst3::kSample64 ? runHostCalls<double>(rack, bypassed)
+                                    : runHostCalls<float>(rack, bypassed);
+        };
+        run();
+        // Suspended and resumed, the bypass state kept.
+        ASSERT_EQ(rack.processor->setProcessing(false), vst3::kResultOk);
+        ASSERT_EQ(rack.component->setActive(false), vst3::kResultOk);
+        ASSERT_EQ(rack.component->setActive(true), vst3::kResultOk);
+        ASSERT_EQ(rack.processor->setProcessing(true), vst3::kResultOk);
+        run();
+        rack.finish();
+    }
+}
+
+TEST(RackProcessor, NotesAndPositionsAreRebasedToEachSlice) {
+    testing::HeldVstPlugin plugin;
+    RackInstance rack(*rackPluginModule()->factory);
+    json blob = json::parse(testing::textOf(rack.state()));
+    blob["project"] = testing::projectThrough(blob["project"], testing::Vst3TestClass::EventEcho);
+    ASSERT_EQ(rack.restore(testing::blobOf(blob.dump())), vst3::kResultOk);
+    rack.start(vst3::kSample32, kLargestHostBlock);
+    HostBlock<float> block(kLargestHostBlock);
+    VstEvents events;
+    events.count = 1;
+    events.events[0].type = vst3::Event::kNoteOnEvent;
+    events.events[0].sampleOffset = 5000;
+    events.events[0].noteOn.pitch = 60;
+    events.events[0].noteOn.velocity = 0.5f;
+    block.data.inputEvents = &events;
+    vst3::ProcessContext context{};
+    context.state = vst3::ProcessContext::kPlaying;
+    context.projectTimeSamples = 48000;
+    block.data.processContext = &context;
+    ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+
+    // The plug-in's last call was the second slice.
+    const testing::Vst3TestBlock& seen = plugin.probe().lastBlock;
+    EXPECT_EQ(seen.frames, 4096);
+    EXPECT_EQ(seen.context.projectTimeSamples, 48000 + 4096);
+    ASSERT_EQ(seen.eventCount, 1);
+    EXPECT_EQ(seen.events[0].type, vst3::Event::kNoteOnEvent);
+    EXPECT_EQ(seen.events[0].sampleOffset, 5000 - 4096);
+    EXPECT_EQ(seen.events[0].noteOn.pitch, 60);
+    EXPECT_EQ(block.output[0], block.input[0]);
+    rack.finish();
+}
+
+// As hosts load presets during playback: each blob goes to the component, then to the
+// controller, between two blocks, and the next block plays it.
+TEST(RackProcessor, StateGivenWhileProcessingPlaysFromTheNextBlock) {
+    testing::Vst3CallLog log;
+    RackInstance rack(*rackPluginModule()->factory);
+    const json quiet = json::parse(testing::textOf(withFaderGain(rack, -20.0)));
+    json latent = quiet;
+    latent["project"] = testing::projectThrough(quiet["project"], testing::Vst3TestClass::Latency);
+    json bypassed = quiet;
+    bypassed["bypass"] = true;
+    struct Row {
+        json blob;
+        float gain;
+        int pluginsMade;
+        std::size_t latencyReports;
+    };
+    const std::array<Row, 4> rows = {{
+        {quiet, 0.1f, 0, 0},
+        {latent, 1.0f, 1, 1},
+        {bypassed, 1.0f, 1, 2},
+        {quiet, 0.1f, 1, 2},
+    }};
+    rack.start(vst3::kSample32, kLargestHostBlock);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<std::uint8_t> blob = testing::blobOf(rows[i].blob.dump());
+        ASSERT_EQ(rack.restore(blob), vst3::kResultOk);
+        MemoryStream stream(blob);
+        ASSERT_EQ(rack.controller->setComponentState(&stream), vst3::kResultOk);
+        EXPECT_EQ(rack.controller->getParamNormalized(kBypassParameter),
+                  rows[i].blob["bypass"].get<bool>() ? 1.0 : 0.0);
+        // The controller's copy of the blob is not restored a second time.
+        EXPECT_EQ(log.count("create Test Latency"), rows[i].pluginsMade);
+        EXPECT_EQ(rack.handler.restarts.size(), rows[i].latencyReports);
+        HostBlock<float> block(kLargestHostBlock);
+        ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+        for (std::size_t frame = 0; frame < block.input[0].size(); ++frame) {
+            ASSERT_NEAR(block.output[0][frame], block.input[0][frame] * rows[i].gain, 1e-6f)
+                << frame;
+        }
+    }
+
+    // The host's own bypass is in the state another instance takes.
+    HostBlock<float> bypassing;
+    Changes changes;
+    changes.queues[0].set(kBypassParameter, 1.0, 0);
+    changes.count = 1;
+    bypassing.data.inputParameterChanges = &changes;
+    ASSERT_EQ(rack.processor->process(bypassing.data), vst3::kResultOk);
+    const std::vector<std::uint8_t> saved = rack.state();
+    RackInstance other(*rackPluginModule()->factory);
+    other.start(vst3::kSample64, kFrames);
+    ASSERT_EQ(other.restore(saved), vst3::kResultOk);
+    MemoryStream stream(saved);
+    ASSERT_EQ(other.controller->setComponentState(&stream), vst3::kResultOk);
+    EXPECT_EQ(other.controller->getParamNormalized(kBypassParameter), 1.0);
+    HostBlock<double> block;
+    ASSERT_EQ(other.processor->process(block.data), vst3::kResultOk);
+    EXPECT_EQ(block.output[1][7], static_cast<double>(static_cast<float>(block.input[1][7])));
+    other.finish();
+    rack.finish();
+}
+
+// The page's restore is refused while a take is recorded, and so is the host's state.
+TEST(RackProcessor, ATakeInProgressRefusesTheState) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / "velkaphon-plugin-take";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    {
+        auto factory = vst3::InterfacePtr<vst3::IPluginFactory>::adopt(rackPluginFactory());
+        RackInstance rack(*factory.get());
+        const std::vector<std::uint8_t> quiet = withFaderGain(rack, -20.0);
+        json recorded = json::parse(testing::textOf(quiet));
+        recorded["project"]["graph"] = {
+            {"schema", 1},
+            {"nodes",
+             {{{"id", "input"}, {"type", "input"}, {"configuration", {{"channels", 2}}}},
+              {{"id", "rec"},
+               {"type", "recorder"},
+               {"configuration", {{"channels", 2}, {"path", (folder / "take.wav").string()}}}},
+              {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 2}}}}}},
+            {"cables",
+             {{{"from", "input"}, {"output", "out"}, {"to", "rec"}, {"input", "in"}},
+              {{"from", "rec"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
+        ASSERT_EQ(rack.restore(testing::blobOf(recorded.dump())), vst3::kResultOk);
+        rack.start(vst3::kSample32, kFrames);
+        HostBlock<float> first;
+        ASSERT_EQ(rack.processor->process(first.data), vst3::kResultOk);
+        static_cast<RackProcessor*>(rack.component.get())
+            ->application()
+            .handleCommand({{"id", 1}, {"method", "record"}});
+        HostBlock<float> recording;
+        ASSERT_EQ(rack.processor->process(recording.data), vst3::kResultOk);
+
+        EXPECT_EQ(rack.restore(quiet), vst3::kResultFalse);
+        MemoryStream stream(quiet);
+        EXPECT_EQ(rack.controller->setComponentState(&stream), vst3::kResultFalse);
+        HostBlock<float> after;
+        ASSERT_EQ(rack.processor->process(after.data), vst3::kResultOk);
+        EXPECT_EQ(after.output[0], after.input[0]);
+        rack.finish();
+    }
+    std::filesystem::remove_all(folder);
+}
+
 TEST(RackProcessor, BypassParameterIsCheckedAndClamped) {
     RackInstance rack(*rackPluginModule()->factory);
     EXPECT_EQ(rack.controller->setParamNormalized(1, 1.0), vst3::kInvalidArgument);
@@ -304,7 +525,7 @@ TEST(RackProcessor, BadBusLeavesTheHostOutputAsItWas) {
     RackInstance rack(*rackPluginModule()->factory);
     rack.start(vst3::kSample32, kFrames);
     HostBlock<float> block;
-    block.output[0].fill(0.25f);
+    std::fill(block.output[0].begin(), block.output[0].end(), 0.25f);
     block.outputs[1].numChannels = 3;
     EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
     EXPECT_THAT(block.output[0], ::testing::Each(0.25f));

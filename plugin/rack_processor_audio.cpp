@@ -1,0 +1,299 @@
+// RackProcessor's audio path: everything process does on the host's audio thread.
+
+#include "engine/graph_limits.hpp"
+#include "engine/note_velocity.hpp"
+#include "plugin/rack_processor.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velkaphon::rack {
+
+namespace {
+
+constexpr std::int32_t kMaximumEventsLooked = 4096;
+constexpr std::int32_t kMaximumQueuesLooked = 4096;
+constexpr std::uint32_t kMaximumBypassPoints = 256;
+
+using BypassPoints = std::array<BypassPoint, kMaximumBypassPoints>;
+
+// Audio thread. The host's note-ons and note-offs inside the block, in offset order.
+EventList readNotes(const vst3::ProcessData& data) {
+    EventList events;
+    if (data.inputEvents == nullptr) {
+        return events;
+    }
+    for (std::int32_t i = 0; i < kMaximumEventsLooked && i < data.inputEvents->getEventCount() &&
+                             events.count < EventList::kCapacity;
+         ++i) {
+        vst3::Event event{};
+        if (data.inputEvents->getEvent(i, event) != vst3::kResultOk || event.sampleOffset < 0 ||
+            event.sampleOffset >= data.numSamples) {
+            continue;
+        }
+        const auto offset = static_cast<std::uint32_t>(event.sampleOffset);
+        if (event.type == vst3::Event::kNoteOnEvent) {
+            // A note-on whose velocity is NaN is dropped: at 0 it would play as a note-off.
+            if (const auto velocity = noteOnVelocity(event.noteOn.velocity)) {
+                events.push({RackEventKind::NoteOn, offset,
+                             static_cast<std::uint8_t>(0x90 | (event.noteOn.channel & 0x0F)),
+                             static_cast<std::uint8_t>(event.noteOn.pitch & 0x7F), *velocity});
+            }
+        } else if (event.type == vst3::Event::kNoteOffEvent) {
+            events.push({RackEventKind::NoteOff, offset,
+                         static_cast<std::uint8_t>(0x80 | (event.noteOff.channel & 0x0F)),
+                         static_cast<std::uint8_t>(event.noteOff.pitch & 0x7F),
+                         noteOffVelocity(event.noteOff.velocity)});
+        }
+    }
+    return events;
+}
+
+// Audio thread. The "Bypass" points inside the block (its end included), sorted by offset;
+// returns how many there are.
+std::uint32_t readBypassPoints(const vst3::ProcessData& data, BypassPoints& points) {
+    std::uint32_t count = 0;
+    vst3::IParameterChanges* changes = data.inputParameterChanges;
+    if (changes == nullptr) {
+        return 0;
+    }
+    for (std::int32_t i = 0; i < changes->getParameterCount() && i < kMaximumQueuesLooked; ++i) {
+        vst3::IParamValueQueue* queue = changes->getParameterData(i);
+        if (queue == nullptr || queue->getParameterId() != kBypassParameter) {
+            continue;
+        }
+        for (std::int32_t p = 0; p < queue->getPointCount() && count < points.size(); ++p) {
+            std::int32_t offset = 0;
+            vst3::ParamValue value = 0.0;
+            if (queue->getPoint(p, offset, value) == vst3::kResultOk && offset >= 0 &&
+                offset <= data.numSamples && std::isfinite(value)) {
+                points[count++] = {static_cast<std::uint32_t>(offset), value >= 0.5};
+            }
+        }
+    }
+    // Insertion sort: stable, and nothing to allocate.
+    for (std::uint32_t i = 1; i < count; ++i) {
+        const BypassPoint point = points[i];
+        std::uint32_t j = i;
+        for (; j > 0 && points[j - 1].offset > point.offset; --j) {
+            points[j] = points[j - 1];
+        }
+        points[j] = point;
+    }
+    return count;
+}
+
+} // namespace
+
+vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data) {
+    const bool wide = data.symbolicSampleSize == vst3::kSample64;
+    if (data.numSamples < 0 || blockFrames == 0 ||
+        static_cast<std::uint32_t>(data.numSamples) > blockFrames ||
+        static_cast<std::uint32_t>(data.numInputs) > kRackBusCount ||
+        static_cast<std::uint32_t>(data.numOutputs) > kRackBusCount ||
+        (data.inputs == nullptr && data.numInputs > 0) ||
+        (data.outputs == nullptr && data.numOutputs > 0) ||
+        (data.symbolicSampleSize != vst3::kSample32 && !wide)) {
+        return vst3::kInvalidArgument;
+    }
+    if (!bindBuses(data)) {
+        return vst3::kInvalidArgument;
+    }
+    const auto frames = static_cast<std::uint32_t>(data.numSamples);
+    const TransportInfo transport = blockTransport(data.processContext, frames);
+    const EventList events = readNotes(data);
+    BypassPoints points{};
+    const std::uint32_t pointCount = readBypassPoints(data, points);
+    renderSlices(frames, transport, events, points.data(), pointCount);
+    writeOutputs(data);
+    return vst3::kResultOk;
+}
+
+bool RackProcessor::bindBuses(const vst3::ProcessData& data) {
+    wideSamples = data.symbolicSampleSize == vst3::kSample64;
+    inputChannels.fill(nullptr);
+    outputChannels.fill(nullptr);
+    hostInputs.fill(nullptr);
+    hostWideOutputs.fill(nullptr);
+    sounding.fill(false);
+
+    std::uint32_t base = 0;
+    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numInputs); ++b) {
+        const vst3::AudioBusBuffers& bus = data.inputs[b];
+        if (bus.numChannels < 0 ||
+            static_cast<std::uint32_t>(bus.numChannels) > inputChannelCounts[b]) {
+            return false;
+        }
+        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
+            inputChannels[base + c] =
+                inputScratch.data() + static_cast<std::size_t>(base + c) * sliceFrames;
+            const bool silent = ((bus.silenceFlags >> c) & 1u) != 0;
+            if (!silent && bus.channelBuffers32 != nullptr) {
+                hostInputs[base + c] = wideSamples
+                                           ? static_cast<const void*>(bus.channelBuffers64[c])
+                                           : static_cast<const void*>(bus.channelBuffers32[c]);
+            }
+        }
+        base += inputChannelCounts[b];
+    }
+
+    base = 0;
+    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
+        const vst3::AudioBusBuffers& bus = data.outputs[b];
+        if (bus.numChannels < 0 ||
+            static_cast<std::uint32_t>(bus.numChannels) > outputChannelCounts[b]) {
+            return false;
+        }
+        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
+            if (wideSamples) {
+                outputChannels[base + c] =
+                    outputScratch.data() + static_cast<std::size_t>(base + c) * sliceFrames;
+                hostWideOutputs[base + c] =
+                    bus.channelBuffers64 != nullptr ? bus.channelBuffers64[c] : nullptr;
+            } else {
+                outputChannels[base + c] =
+                    bus.channelBuffers32 == nullptr ? nullptr : bus.channelBuffers32[c];
+            }
+        }
+        base += outputChannelCounts[b];
+    }
+    return true;
+}
+
+TransportInfo RackProcessor::blockTransport(const vst3::ProcessContext* context,
+                                            std::uint32_t frames) {
+    TransportInfo transport;
+    if (context != nullptr) {
+        transport.playing = (context->state & vst3::ProcessContext::kPlaying) != 0;
+        transport.recording = (context->state & vst3::ProcessContext::kRecording) != 0;
+        if ((context->state & vst3::ProcessContext::kTempoValid) != 0 &&
+            std::isfinite(context->tempo) && context->tempo > 0.0) {
+            transport.tempo = context->tempo;
+        }
+        if ((context->state & vst3::ProcessContext::kContTimeValid) != 0) {
+            samplePosition = context->continousTimeSamples;
+        } else if (transport.playing &&
+                   (wasPlaying == 0 ||
+                    context->projectTimeSamples !=
+                        lastProjectTime + static_cast<std::int64_t>(lastBlockFrames))) {
+            samplePosition = context->projectTimeSamples;
+        }
+        lastProjectTime = context->projectTimeSamples;
+    }
+    transport.samplePosition = samplePosition;
+    samplePosition += frames;
+    lastBlockFrames = frames;
+    wasPlaying = transport.playing ? 1 : 0;
+    return transport;
+}
+
+void RackProcessor::renderSlices(std::uint32_t frames, const TransportInfo& transport,
+                                 const EventList& events, const BypassPoint* points,
+                                 std::uint32_t pointCount) {
+    std::uint32_t position = 0;
+    std::uint32_t next = 0;
+    for (;;) {
+        // A point takes effect from its offset; one at the block's end, for the next block.
+        for (; next < pointCount && points[next].offset <= position; ++next) {
+            bypass = points[next].value ? 1 : 0;
+        }
+        if (position >= frames) {
+            return;
+        }
+        std::uint32_t end = std::min(frames, position + sliceFrames);
+        if (next < pointCount) {
+            end = std::min(end, points[next].offset);
+        }
+        renderSlice(position, end - position, transport, events);
+        position = end;
+    }
+}
+
+void RackProcessor::renderSlice(std::uint32_t offset, std::uint32_t frames,
+                                const TransportInfo& transport, const EventList& events) {
+    // The host's input is copied first, so that a host rendering in place keeps it.
+    for (std::uint32_t i = 0; i < inputChannelTotal; ++i) {
+        float* row = inputChannels[i];
+        if (row == nullptr) {
+            continue;
+        }
+        if (hostInputs[i] == nullptr) {
+            std::fill_n(row, frames, 0.0f);
+        } else if (wideSamples) {
+            const double* samples = static_cast<const double*>(hostInputs[i]) + offset;
+            std::transform(samples, samples + frames, row,
+                           [](double sample) { return static_cast<float>(sample); });
+        } else {
+            std::copy_n(static_cast<const float*>(hostInputs[i]) + offset, frames, row);
+        }
+    }
+    // 32-bit hosts are rendered in place into their rows; 64-bit ones into the scratch rows.
+    std::array<float*, kRackChannelLimit> outputs{};
+    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
+        outputs[i] = outputChannels[i] == nullptr ? nullptr
+                     : wideSamples                ? outputChannels[i]
+                                                  : outputChannels[i] + offset;
+    }
+
+    if (bypass == 0) {
+        EventList slice;
+        for (std::uint32_t i = 0; i < events.count; ++i) {
+            RackEvent event = events.events[i];
+            if (event.sampleOffset >= offset && event.sampleOffset < offset + frames) {
+                event.sampleOffset -= offset;
+                slice.push(event);
+            }
+        }
+        TransportInfo sliceTransport = transport;
+        sliceTransport.samplePosition += offset;
+        app.processHostBlock(frames, {inputChannels.data(), inputChannelTotal},
+                             {outputs.data(), outputChannelTotal}, sliceTransport,
+                             slice.events.data(), slice.count);
+    } else {
+        for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
+            if (outputs[i] == nullptr) {
+                continue;
+            }
+            if (i < inputChannelCounts[0] && i < outputChannelCounts[0] &&
+                inputChannels[i] != nullptr) {
+                std::copy_n(inputChannels[i], frames, outputs[i]);
+            } else {
+                std::fill_n(outputs[i], frames, 0.0f);
+            }
+        }
+    }
+
+    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
+        const float* rendered = outputs[i];
+        if (rendered == nullptr) {
+            continue;
+        }
+        double* target = hostWideOutputs[i] != nullptr ? hostWideOutputs[i] + offset : nullptr;
+        bool heard = false;
+        for (std::uint32_t s = 0; s < frames; ++s) {
+            heard = heard || rendered[s] != 0.0f;
+            if (target != nullptr) {
+                target[s] = rendered[s];
+            }
+        }
+        sounding[i] = sounding[i] || heard;
+    }
+}
+
+void RackProcessor::writeOutputs(vst3::ProcessData& data) {
+    std::uint32_t base = 0;
+    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
+        vst3::AudioBusBuffers& bus = data.outputs[b];
+        const auto channels = static_cast<std::uint32_t>(bus.numChannels);
+        std::uint64_t silence = channels >= 64 ? ~0ull : (1ull << channels) - 1;
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            if (sounding[base + c]) {
+                silence &= ~(1ull << c);
+            }
+        }
+        bus.silenceFlags = silence;
+        base += outputChannelCounts[b];
+    }
+}
+
+} // namespace velkaphon::rack
