@@ -161,6 +161,8 @@ private:
     // The block cut at every bypass point and into slices the rack's block size holds.
     void renderSlices(std::uint32_t frames, const TransportInfo& transport, const EventList& events,
                       const BypassPoint* points, std::uint32_t pointCount);
+    // One slice at offset in the block: the host's input copied in, the rack run (or bypassed),
+    // 64-bit output copied out.
     void renderSlice(std::uint32_t offset, std::uint32_t frames, const TransportInfo& transport,
                      const EventList& events);
     void writeOutputs(vst3::ProcessData& data);
