@@ -170,18 +170,26 @@ TEST_F(RackStandaloneThreads, AFaultedBackEndIsStartedAgain) {
     EXPECT_GT(callbacks(), restartedAt);
 }
 
-// The device's audio thread ends each run by stopping the plug-in there; a new start starts it.
+// The device's audio thread ends each run, stopped or failed, by stopping the plug-in there; a
+// new start starts it again.
 TEST_F(RackStandaloneThreads, APluginStopsProcessingOnTheAudioThreadWhenTheDeviceStops) {
     HeldClapPlugin plugin;
     plugin.probe() = ClapTestProbe{};
     command("graph", pluginChain("clap", clapConfiguration("velkaphon.test.own-presets")));
-    for (std::uint32_t run = 1; run <= 2; ++run) {
+    for (const bool deviceFails : {false, true, false}) {
         command("start", {{"outputId", kOutputId}});
         system.advance(0.05);
+        if (deviceFails) {
+            const int buffers = system.callCount(kOutputId, SimulatedCall::GetBuffer);
+            system.failCall(kOutputId, SimulatedCall::GetBuffer, buffers + 1, kHresultFail);
+            system.advance(0.05);
+            ASSERT_EQ(command("status")["device"]["running"], false);
+        }
+        // Joins the audio thread, so that its last calls can be read.
         command("stop");
-        EXPECT_EQ(plugin.probe().startProcessingCalls, run);
-        EXPECT_EQ(plugin.probe().stopProcessingCalls, run);
+        EXPECT_EQ(plugin.probe().stopProcessingCalls, plugin.probe().startProcessingCalls);
     }
+    EXPECT_EQ(plugin.probe().startProcessingCalls, 3u);
     EXPECT_GT(plugin.probe().processCalls, 2u);
     EXPECT_EQ(plugin.probe().stopProcessingOffAudioThread, 0u);
 }
