@@ -143,6 +143,7 @@ void AudioEngine::takePendingGraph() noexcept {
     }
     PreparedGraph* previous = currentGraph_.exchange(taken, std::memory_order_acq_rel);
     if (previous != nullptr) {
+        // A run of audio that ended has finished them already.
         if (!runFinished_.load(std::memory_order_relaxed)) {
             finishGraph(*previous);
         }
