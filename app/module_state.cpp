@@ -122,7 +122,7 @@ GraphDefinition withLiveHostedState(GraphDefinition next, const GraphDefinition&
         if (!status.is_object()) {
             continue;
         }
-        for (const char* key : {"componentState", "state"}) {
+        for (const char* key : {"componentState", "controllerState", "state"}) {
             if (status.contains(key)) {
                 node.configuration[key] = status[key];
             }

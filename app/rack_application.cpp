@@ -142,12 +142,17 @@ void RackApplication::processDeviceBlock(void* context, const float* const* inpu
     rack.blockCounter_.fetch_add(1, std::memory_order_relaxed);
 }
 
+void RackApplication::finishDeviceBlocks(void* context) {
+    static_cast<RackApplication*>(context)->engine_.finishProcessing();
+}
+
 void RackApplication::processHostBlock(std::uint32_t frames, const BusSpan& inputs,
                                        const BusSpan& outputs, const TransportInfo& transport,
                                        const RackEvent* events, std::uint64_t eventCount) {
     if (pluginMode_) {
         running_.store(true, std::memory_order_relaxed);
     }
+    hostBlockThread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
     engine_.process(frames, inputs, outputs, transport, events, eventCount);
     blockCounter_.fetch_add(1, std::memory_order_relaxed);
 }
@@ -174,6 +179,9 @@ void RackApplication::requestStop() noexcept {
     playing_ = false;
     recording_ = false;
     stopRequested_ = true;
+    if (hostBlockThread_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+        engine_.finishProcessing();
+    }
 }
 
 void RackApplication::onControlTick() {

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace velkaphon::rack {
 
@@ -55,6 +56,10 @@ public:
                                    std::uint32_t outputCount, std::uint32_t frames,
                                    double sampleRate);
 
+    // Audio thread (the master endpoint's worker), as it ends after its last block: the modules
+    // finish processing there.
+    static void finishDeviceBlocks(void* context);
+
     // Audio thread (the host's process thread). Never allocates, locks or throws.
     void processHostBlock(std::uint32_t frames, const BusSpan& inputs, const BusSpan& outputs,
                           const TransportInfo& transport, const RackEvent* events,
@@ -64,7 +69,8 @@ public:
     // recorder, and disarms every recorder of the patch.
     void stop();
     // Any thread, the host's audio thread included: only atomics. The transport stops at once;
-    // the rest of stop runs at the next control tick, or at stop itself.
+    // the rest of stop runs at the next control tick, or at stop itself. On the thread that ran
+    // the last host block, the modules also finish processing there.
     void requestStop() noexcept;
 
     // Any thread. The latency of the last published graph, in frames.
@@ -143,6 +149,8 @@ private:
     std::atomic<std::uint32_t> latency_{0};
     std::atomic<std::uint64_t> frameCounter_{0};
     std::atomic<std::uint64_t> blockCounter_{0};
+    // The thread of the last host block: a stop requested there ends its run of audio.
+    std::atomic<std::thread::id> hostBlockThread_{};
     std::string lastError_;
     ControlWindow controlWindow_;
 };

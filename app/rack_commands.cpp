@@ -180,7 +180,7 @@ void RackApplication::start(const json& params) {
     recording_ = false;
     engine_.dropQueuedControls();
     if (!AudioDeviceHost::start(backend_, settings, &RackApplication::processDeviceBlock, this,
-                                lastError_)) {
+                                lastError_, &RackApplication::finishDeviceBlocks)) {
         throw std::runtime_error(lastError_);
     }
     running_ = true;

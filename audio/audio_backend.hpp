@@ -24,6 +24,10 @@ using AudioCallback = void (*)(void* context, const float* const* inputRows,
                                std::uint32_t outputChannels, std::uint32_t frames,
                                double sampleRate);
 
+// Audio thread (the master endpoint's worker), once, after its last callback of a run, as the
+// worker ends: the stream is stopping or has failed. Must neither block nor throw.
+using AudioEndCallback = void (*)(void* context);
+
 // Frames of one planar row: every device period and block fits.
 constexpr std::uint32_t kMaximumRowFrames = 4096;
 // Channels of the aggregate in each direction.
@@ -123,6 +127,7 @@ struct AudioBackend {
     std::uint8_t lowLatencyShared = 1;
     std::uint8_t preferExclusive = 0;
     AudioCallback callback = nullptr;
+    AudioEndCallback ended = nullptr;
     void* context = nullptr;
     std::uint32_t inputChannels = 0;
     std::uint32_t outputChannels = 0;

@@ -104,7 +104,7 @@ bool checkSettings(const AudioDeviceSettings& settings, const std::vector<AudioD
 }
 
 bool start(std::unique_ptr<AudioBackend>& backend, const AudioDeviceSettings& settings,
-           AudioCallback callback, void* context, std::string& error) {
+           AudioCallback callback, void* context, std::string& error, AudioEndCallback ended) {
     if (callback == nullptr) {
         error = "An audio processing callback is required.";
         return false;
@@ -126,7 +126,7 @@ bool start(std::unique_ptr<AudioBackend>& backend, const AudioDeviceSettings& se
     config.deviceMode = 0;
     config.lowLatencyShared = 1;
     config.preferExclusive = settings.exclusive;
-    return configureAndStart(*backend, config, callback, context, error);
+    return configureAndStart(*backend, config, callback, context, error, ended);
 }
 
 AudioStatus status(std::unique_ptr<AudioBackend>& backend) {

@@ -42,9 +42,11 @@ std::vector<AudioDevice>& listDevices(std::unique_ptr<AudioBackend>& backend,
 bool checkSettings(const AudioDeviceSettings& settings, const std::vector<AudioDevice>& devices,
                    std::string& error);
 
-// Lists the devices, checks the settings and starts the aggregate with the output as master.
+// Lists the devices, checks the settings and starts the aggregate with the output as master;
+// `ended`, when given, runs on the audio thread as it ends.
 bool start(std::unique_ptr<AudioBackend>& backend, const AudioDeviceSettings& settings,
-           AudioCallback callback, void* context, std::string& error);
+           AudioCallback callback, void* context, std::string& error,
+           AudioEndCallback ended = nullptr);
 
 AudioStatus status(std::unique_ptr<AudioBackend>& backend);
 

@@ -56,7 +56,7 @@ const std::string& masterIdOf(const AudioBackendConfig& config) {
 }
 
 void copyConfiguration(AudioBackend& backend, const AudioBackendConfig& config,
-                       AudioCallback callback, void* context) {
+                       AudioCallback callback, AudioEndCallback ended, void* context) {
     backend.inputs = config.inputs;
     backend.outputs = config.outputs;
     backend.masterId = masterIdOf(config);
@@ -66,6 +66,7 @@ void copyConfiguration(AudioBackend& backend, const AudioBackendConfig& config,
     backend.lowLatencyShared = config.lowLatencyShared;
     backend.preferExclusive = config.preferExclusive;
     backend.callback = callback;
+    backend.ended = ended;
     backend.context = context;
     backend.cycles = 0;
     backend.xruns = 0;
@@ -285,7 +286,8 @@ void destroyAudioBackend(std::unique_ptr<AudioBackend>& backend) {
 }
 
 bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
-                       AudioCallback callback, void* context, std::string& error) {
+                       AudioCallback callback, void* context, std::string& error,
+                       AudioEndCallback ended) {
     std::lock_guard lock(backend.mutex);
     error.clear();
     if (backend.running.load() != 0) {
@@ -316,7 +318,7 @@ bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
     stopBackendWorkers(backend);
     destroyWorkers(backend);
     backend.stop = 0;
-    copyConfiguration(backend, config, callback, context);
+    copyConfiguration(backend, config, callback, ended, context);
 
     closeEvent(*backend.system, backend.activationEvent);
     backend.activationEvent = backend.system->createEvent(true);

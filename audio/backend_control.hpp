@@ -77,8 +77,10 @@ void destroyAudioBackend(std::unique_ptr<AudioBackend>& backend);
 // Control thread. Checks the configuration against a fresh catalogue, starts one worker per
 // endpoint, waits until each is prepared (up to 10 s each, the mutex held throughout), lays out
 // the aggregate and releases the workers at once. False with one sentence in error otherwise.
+// `ended`, when given, runs with the same context at the end of the master's worker.
 bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
-                       AudioCallback callback, void* context, std::string& error);
+                       AudioCallback callback, void* context, std::string& error,
+                       AudioEndCallback ended = nullptr);
 
 // Control thread. Stops and joins the workers; they stay listed for the status.
 void stopAudioBackend(AudioBackend& backend);

@@ -85,12 +85,17 @@ public:
         {
             EndpointExitGuard guard(system_, worker_);
             guard_ = &guard;
+            bool streamed = false;
             try {
                 if (setUp() && awaitActivation() && startStreaming()) {
+                    streamed = true;
                     stream();
                 }
             } catch (...) {
                 failEndpoint(backend_, worker_, kHresultOutOfMemory);
+            }
+            if (streamed && worker_.isMaster != 0 && backend_.ended != nullptr) {
+                backend_.ended(backend_.context);
             }
             guard_ = nullptr;
         }

@@ -101,6 +101,7 @@ void AudioEngine::process(std::uint32_t frames, const BusSpan& hostInput, const 
                           std::uint64_t hostEventCount) noexcept {
     const DenormalFlushScope flush;
     takePendingGraph();
+    runFinished_.store(false, std::memory_order_relaxed);
     applyControls();
     PreparedGraph* graph = currentGraph_.load(std::memory_order_relaxed);
     if (graph == nullptr) {
@@ -109,6 +110,20 @@ void AudioEngine::process(std::uint32_t frames, const BusSpan& hostInput, const 
     }
     runGraph(*graph, frames, hostInput, hostOutput, transport, hostEvents, hostEventCount);
     recordPeaks();
+}
+
+void AudioEngine::finishProcessing() noexcept {
+    // A host may end a run on another thread than the one that ran its blocks.
+    PreparedGraph* graph = currentGraph_.load(std::memory_order_acquire);
+    if (graph != nullptr && !runFinished_.exchange(true, std::memory_order_acq_rel)) {
+        finishGraph(*graph);
+    }
+}
+
+void AudioEngine::finishGraph(PreparedGraph& graph) noexcept {
+    for (PreparedNode& node : graph.state().nodes) {
+        node.module->finishProcessing();
+    }
 }
 
 void AudioEngine::takePendingGraph() noexcept {
@@ -128,8 +143,9 @@ void AudioEngine::takePendingGraph() noexcept {
     }
     PreparedGraph* previous = currentGraph_.exchange(taken, std::memory_order_acq_rel);
     if (previous != nullptr) {
-        for (PreparedNode& node : previous->state().nodes) {
-            node.module->finishProcessing();
+        // A run of audio that ended has finished them already.
+        if (!runFinished_.load(std::memory_order_relaxed)) {
+            finishGraph(*previous);
         }
         retired_[write] = previous;
         retiredWrite_.store(next, std::memory_order_release);

@@ -58,6 +58,11 @@ public:
                  const TransportInfo& transport, const RackEvent* hostEvents,
                  std::uint64_t hostEventCount) noexcept;
 
+    // Audio thread, after the last block of a run of audio, with no block running at the same
+    // time: every module of the current graph finishes processing, once, and starts again in the
+    // next block. Never allocates, frees, locks or throws.
+    void finishProcessing() noexcept;
+
 private:
     // Lets a test fill the retired ring, which publishGraph's own draining never allows.
     friend struct AudioEngineTestAccess;
@@ -66,6 +71,7 @@ private:
     void offerGraph(std::unique_ptr<PreparedGraph> graph);
     static constexpr std::uint32_t kNoDrop = 0xFFFFFFFFu;
 
+    static void finishGraph(PreparedGraph& graph) noexcept;
     void takePendingGraph() noexcept;
     void applyControls() noexcept;
     void recordPeaks() noexcept;
@@ -82,6 +88,9 @@ private:
     // Where the audio thread's next block moves controlRead to, or kNoDrop.
     std::atomic<std::uint32_t> controlDropUntil_{kNoDrop};
     std::array<std::atomic<float>, kPeakSlots> peakLevels_{};
+    // The current graph's modules have finished since its last block. Audio side only; atomic
+    // because a host may end a run on another thread than the one that ran its blocks.
+    std::atomic<bool> runFinished_{false};
 };
 
 } // namespace velkaphon::rack

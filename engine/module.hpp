@@ -96,7 +96,8 @@ public:
     // Audio and control thread, possibly at once: no allocation, lock or throw.
     virtual void setControl(std::uint32_t index, double value) = 0;
 
-    // Audio thread, after the module's last block: its graph is being replaced.
+    // Audio thread, after the module's last block of a run: its graph is being replaced, or
+    // audio stops. A later block starts processing again.
     virtual void finishProcessing() noexcept {}
 
     // Control thread: configuration and run-time state.

@@ -66,7 +66,8 @@ public:
         if (plugin_ == nullptr) {
             return;
         }
-        if (processing_) {
+        // Only when no audio thread ended the run, as a host that never stops processing leaves it.
+        if (processing_.load()) {
             state_.audioThreadId.store(currentThreadId());
             callIgnoringFailure([this] { plugin_->stop_processing(plugin_); });
             state_.audioThreadId.store(0);
@@ -105,14 +106,15 @@ public:
         state_.audioThreadId.store(previous);
     }
 
-    // Audio thread: stop_processing belongs here, not in teardown on the control thread.
+    // Audio thread: stop_processing belongs here, in the last block of a graph or of a run of
+    // audio, not in teardown on the control thread.
     void finishProcessing() noexcept override {
-        if (!processing_) {
+        if (!processing_.load(std::memory_order_relaxed)) {
             return;
         }
         const std::uint32_t previous = state_.audioThreadId.exchange(currentThreadId());
         callIgnoringFailure([this] { plugin_->stop_processing(plugin_); });
-        processing_ = false;
+        processing_.store(false);
         state_.audioThreadId.store(previous);
     }
 
@@ -399,12 +401,12 @@ private:
 
     // Audio thread.
     void runBlock(BlockContext& context) {
-        if (!processing_) {
+        if (!processing_.load(std::memory_order_relaxed)) {
             if (!plugin_->start_processing(plugin_)) {
                 clearOutputBuses(context);
                 return;
             }
-            processing_ = true;
+            processing_.store(true);
         }
         if (!processClapBlock(block_, context)) {
             fault_.record("process returned CLAP_PROCESS_ERROR");
@@ -427,7 +429,8 @@ private:
     std::uint32_t latency_ = 0;
     // Read by idle on the UI thread.
     std::atomic<bool> activated_{false};
-    bool processing_ = false;
+    // Written on the audio thread, read by the teardown.
+    std::atomic<bool> processing_{false};
     bool editorOpen_ = false;
 };
 

@@ -51,6 +51,12 @@ void restoreState(Host& host, const nlohmann::json& configuration) {
     if (host.controller) {
         host.controller->setComponentState(&stream);
     }
+    if (host.separateController && configuration.contains("controllerState")) {
+        MemoryStream own(
+            pluginStateBytes(configuration.at("controllerState"), "Plugin state too large."));
+        // The component state is the one that must hold: a controller refusing its own goes on.
+        callIgnoringFailure([&] { host.controller->setState(&own); });
+    }
 }
 
 bool prefers64Bit(const nlohmann::json& configuration) {
@@ -191,16 +197,31 @@ public:
 
 private:
     void addCapturedState(nlohmann::json& result) const {
+        result.erase("controllerState");
         MemoryStream stream;
         const tresult captured = host_->component->getState(&stream);
         if (captured == kResultOk && !stream.failed()) {
             result["componentState"] = stream.bytes();
             result["stateCaptureAvailable"] = true;
+            addControllerState(result);
         } else if ((captured == kNotImplemented || captured == kResultFalse) && !stream.failed()) {
             result.erase("componentState");
             result["stateCaptureAvailable"] = false;
         } else {
             throw std::runtime_error("Cannot capture plugin state.");
+        }
+    }
+
+    // A separate controller's own state, kept only when it was written whole.
+    void addControllerState(nlohmann::json& result) const {
+        if (!host_->separateController) {
+            return;
+        }
+        MemoryStream stream;
+        tresult saved = kResultFalse;
+        callIgnoringFailure([&] { saved = host_->controller->getState(&stream); });
+        if (saved == kResultOk && !stream.failed()) {
+            result["controllerState"] = stream.bytes();
         }
     }
 

@@ -9,7 +9,8 @@
 namespace velkaphon::rack {
 
 // UI thread: a module running the configured VST3 audio class ("path", "classId",
-// "componentState", "precision", "parameters"). Raises one sentence when it cannot be made.
+// "componentState", "controllerState", "precision", "parameters"). Raises one sentence when it
+// cannot be made.
 std::unique_ptr<Module> createVstModule(const nlohmann::json& configuration);
 
 } // namespace velkaphon::rack

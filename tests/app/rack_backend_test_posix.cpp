@@ -2,6 +2,7 @@
 #include "engine/wav_file.hpp"
 #include "tests/app/rack_test_modules.hpp"
 #include "tests/audio/simulated_endpoints.hpp"
+#include "tests/hosting/clap_module_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,13 @@ namespace {
 
 using nlohmann::json;
 using testing::chain;
+using testing::clapConfiguration;
+using testing::ClapTestProbe;
 using testing::FakeModuleLog;
 using testing::fakeModules;
+using testing::HeldClapPlugin;
 using testing::kOutputId;
+using testing::pluginChain;
 using testing::refusal;
 using testing::request;
 using testing::simulatedEndpoint;
@@ -163,6 +168,30 @@ TEST_F(RackStandaloneThreads, AFaultedBackEndIsStartedAgain) {
     const std::uint64_t restartedAt = status["callbacks"].get<std::uint64_t>();
     system.advance(0.05);
     EXPECT_GT(callbacks(), restartedAt);
+}
+
+// The device's audio thread ends each run, stopped or failed, by stopping the plug-in there; a
+// new start starts it again.
+TEST_F(RackStandaloneThreads, APluginStopsProcessingOnTheAudioThreadWhenTheDeviceStops) {
+    HeldClapPlugin plugin;
+    plugin.probe() = ClapTestProbe{};
+    command("graph", pluginChain("clap", clapConfiguration("velkaphon.test.own-presets")));
+    for (const bool deviceFails : {false, true, false}) {
+        command("start", {{"outputId", kOutputId}});
+        system.advance(0.05);
+        if (deviceFails) {
+            const int buffers = system.callCount(kOutputId, SimulatedCall::GetBuffer);
+            system.failCall(kOutputId, SimulatedCall::GetBuffer, buffers + 1, kHresultFail);
+            system.advance(0.05);
+            ASSERT_EQ(command("status")["device"]["running"], false);
+        }
+        // Joins the audio thread, so that its last calls can be read.
+        command("stop");
+        EXPECT_EQ(plugin.probe().stopProcessingCalls, plugin.probe().startProcessingCalls);
+    }
+    EXPECT_EQ(plugin.probe().startProcessingCalls, 3u);
+    EXPECT_GT(plugin.probe().processCalls, 2u);
+    EXPECT_EQ(plugin.probe().stopProcessingOffAudioThread, 0u);
 }
 
 } // namespace

@@ -1,22 +1,30 @@
 #include "app/project_file.hpp"
 #include "app/rack_application.hpp"
 #include "tests/app/rack_test_modules.hpp"
+#include "tests/hosting/clap_module_test_support.hpp"
 #include "tests/hosting/vst_module_test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 namespace velkaphon::rack {
 namespace {
 
 using nlohmann::json;
+using testing::clapConfiguration;
+using testing::ClapTestProbe;
 using testing::FakeModuleLog;
 using testing::fakeModules;
+using testing::HeldClapPlugin;
 using testing::HeldVstPlugin;
+using testing::pluginChain;
 using testing::refusal;
 using testing::request;
+using testing::Vst3CallLog;
 using testing::Vst3TestBlock;
 using testing::Vst3TestClass;
 using testing::vstConfiguration;
@@ -39,6 +47,48 @@ json pluginPatch() {
               {{"from", "rec"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
 }
 
+// A control tick, then four host blocks.
+void runBlocks(RackApplication& target) {
+    target.onControlTick();
+    float samples[64] = {};
+    float* rows[] = {samples, samples};
+    for (int block = 0; block < 4; ++block) {
+        target.processHostBlock(64, {rows, 2}, {rows, 2}, {}, nullptr, 0);
+    }
+}
+
+// The status value of node fx's parameter, or -1 when it has none.
+double parameterValue(RackApplication& target, std::uint32_t id) {
+    const json status = target.status();
+    for (const json& entry : status["parameters"]["fx"]) {
+        if (entry["id"] == id) {
+            return entry["value"].get<double>();
+        }
+    }
+    return -1.0;
+}
+
+// A project written to disk and opened in a new plug-in rack with the real hosting.
+class SavedProject {
+public:
+    explicit SavedProject(RackApplication& rack)
+        : folder_(fs::temp_directory_path() / "velkaphon-rack-plugin-test") {
+        fs::create_directories(folder_);
+        writeProjectFile(file(), rack.projectDocument());
+    }
+    ~SavedProject() { fs::remove_all(folder_); }
+    fs::path file() const { return folder_ / "plugin.vkrack"; }
+    std::unique_ptr<RackApplication> reopen(ModuleFactory overrides = {}) const {
+        auto reopened =
+            std::make_unique<RackApplication>(true, platformAudioSystem(), std::move(overrides));
+        reopened->restoreProject(readProjectFile(file()));
+        return reopened;
+    }
+
+private:
+    fs::path folder_;
+};
+
 class RackPlugin : public ::testing::Test {
 protected:
     RackPlugin() {
@@ -47,23 +97,7 @@ protected:
         EXPECT_EQ(plugin.probe().performEdit(1000, 0.75), vst3::kResultOk);
         runBlocks(rack);
     }
-    static void runBlocks(RackApplication& target) {
-        target.onControlTick();
-        float samples[64] = {};
-        float* rows[] = {samples, samples};
-        for (int block = 0; block < 4; ++block) {
-            target.processHostBlock(64, {rows, 2}, {rows, 2}, {}, nullptr, 0);
-        }
-    }
-    static double editedValue(RackApplication& target) {
-        const json status = target.status();
-        for (const json& entry : status["parameters"]["fx"]) {
-            if (entry["id"] == 1000) {
-                return entry["value"].get<double>();
-            }
-        }
-        return -1.0;
-    }
+    static double editedValue(RackApplication& target) { return parameterValue(target, 1000); }
 
     HeldVstPlugin plugin;
     FakeModuleLog log;
@@ -89,20 +123,32 @@ TEST_F(RackPlugin, TheEditedStateSurvivesANewRate) {
 }
 
 TEST_F(RackPlugin, TheEditedStateSurvivesASaveAndRestore) {
-    const fs::path folder = fs::temp_directory_path() / "velkaphon-rack-plugin-test";
-    fs::create_directories(folder);
-    const fs::path file = folder / "plugin.vkrack";
-    writeProjectFile(file, rack.projectDocument());
-
+    const SavedProject project(rack);
     FakeModuleLog otherLog;
-    RackApplication reopened(
-        true, platformAudioSystem(), [&](const NodeDefinition& node) -> std::unique_ptr<Module> {
+    const auto reopened =
+        project.reopen([&](const NodeDefinition& node) -> std::unique_ptr<Module> {
             return node.type == "recorder" ? fakeModules(otherLog)(node) : nullptr;
         });
-    reopened.restoreProject(readProjectFile(file));
-    runBlocks(reopened);
-    EXPECT_DOUBLE_EQ(editedValue(reopened), 0.75);
-    fs::remove_all(folder);
+    runBlocks(*reopened);
+    EXPECT_DOUBLE_EQ(editedValue(*reopened), 0.75);
+}
+
+TEST_F(RackPlugin, ASeparateControllersOwnStateSurvivesAPatchEditAndASaveAndLoad) {
+    const json patch = pluginChain("vst3", vstConfiguration(Vst3TestClass::SeparateController));
+    rack.handleCommand(request("graph", patch));
+    plugin.probe().setViewZoom(0.25);
+    Vst3CallLog log;
+    rack.handleCommand(request("graph", patch));
+    EXPECT_EQ(log.count("setState Test Controller 0.250000"), 1);
+    const SavedProject project(rack);
+    std::ifstream file(project.file());
+    const json stored = json::parse(file)["graph"]["nodes"][1]["configuration"];
+    EXPECT_EQ(stored["controllerState"], json({86, 75, 84, 86, 0, 0, 0, 0, 0, 0, 208, 63}));
+
+    const auto reopened = project.reopen();
+    EXPECT_EQ(log.count("setState Test Controller 0.250000"), 2);
+    EXPECT_EQ(reopened->projectDocument()["graph"]["nodes"][1]["configuration"]["controllerState"],
+              stored["controllerState"]);
 }
 
 TEST_F(RackPlugin, WithAudioStoppedTheNewestValueReachesTheProcessorInTheFirstBlock) {
@@ -124,6 +170,66 @@ TEST_F(RackPlugin, WithAudioStoppedTheNewestValueReachesTheProcessorInTheFirstBl
     ASSERT_EQ(block.changeCount, 1);
     EXPECT_EQ(block.changeIds[0], 1000u);
     EXPECT_DOUBLE_EQ(block.changeValues[0], 1.0);
+}
+
+// The test CLAP plug-in loads a preset of its own (0.25 for parameter 100) from its first block.
+TEST(RackClapPlugin, APresetLoadedInsideThePluginSurvivesAPatchEditAndASaveAndLoad) {
+    HeldClapPlugin plugin;
+    plugin.probe() = ClapTestProbe{};
+    RackApplication rack(true, platformAudioSystem());
+    // The page keeps sending the plug-in's first configuration, without state or values.
+    const json patch = pluginChain("clap", clapConfiguration("velkaphon.test.own-presets"));
+    rack.handleCommand(request("graph", patch));
+    runBlocks(rack);
+    rack.onControlTick();
+    ASSERT_EQ(parameterValue(rack, 100), 0.25);
+
+    rack.handleCommand(request("graph", patch));
+    EXPECT_EQ(parameterValue(rack, 100), 0.25);
+    runBlocks(rack);
+    rack.onControlTick();
+    EXPECT_EQ(parameterValue(rack, 100), 0.25);
+
+    const SavedProject project(rack);
+    const auto reopened = project.reopen();
+    EXPECT_EQ(parameterValue(*reopened, 100), 0.25);
+    runBlocks(*reopened);
+    reopened->onControlTick();
+    EXPECT_EQ(parameterValue(*reopened, 100), 0.25);
+    EXPECT_EQ(plugin.probe().mainThreadCalls, 1u);
+}
+
+// The host's audio thread asks the rack to stop after its last block, as a VST3 host's
+// setProcessing(false) does.
+TEST(RackClapPluginThreads,
+     AStopOnTheHostsAudioThreadStopsProcessingThereAndTheNextRunStartsAgain) {
+    HeldClapPlugin plugin;
+    plugin.probe() = ClapTestProbe{};
+    {
+        RackApplication rack(true, platformAudioSystem());
+        rack.handleCommand(
+            request("graph", pluginChain("clap", clapConfiguration("velkaphon.test.own-presets"))));
+        const auto runAndStop = [&rack] {
+            std::thread host([&rack] {
+                runBlocks(rack);
+                rack.requestStop();
+            });
+            host.join();
+        };
+        runAndStop();
+        EXPECT_EQ(plugin.probe().stopProcessingCalls, 1u);
+        runAndStop();
+        EXPECT_EQ(plugin.probe().startProcessingCalls, 2u);
+        EXPECT_EQ(plugin.probe().stopProcessingCalls, 2u);
+        // A graph that never runs, and the stopped one it replaces, go without another stop.
+        rack.handleCommand(
+            request("graph", pluginChain("clap", clapConfiguration("velkaphon.test.own-presets"))));
+    }
+    const ClapTestProbe& log = plugin.probe();
+    EXPECT_EQ(log.stopProcessingCalls, 2u);
+    EXPECT_EQ(log.stopProcessingOffAudioThread, 0u);
+    EXPECT_EQ(log.activateCalls, 2u);
+    EXPECT_EQ(log.deactivateCalls, 2u);
 }
 
 TEST_F(RackPlugin, ThePortsDescriptionListsThePluginsParameters) {

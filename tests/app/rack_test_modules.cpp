@@ -205,4 +205,12 @@ json chain(const std::vector<std::pair<std::string, std::string>>& middle) {
     return {{"schema", 1}, {"nodes", nodes}, {"cables", cables}, {"eventCables", json::array()}};
 }
 
+json pluginChain(const std::string& type, const json& configuration) {
+    json patch = chain({{"fx", type}});
+    patch["nodes"][1]["configuration"] = configuration;
+    patch["cables"][0]["input"] = "0";
+    patch["cables"][1]["output"] = "0";
+    return patch;
+}
+
 } // namespace velkaphon::rack::testing

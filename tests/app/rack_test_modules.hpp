@@ -55,4 +55,7 @@ std::string refusal(RackApplication& rack, const nlohmann::json& command);
 // The patch as the page sends it: input -> the middle nodes in order -> output, two channels.
 nlohmann::json chain(const std::vector<std::pair<std::string, std::string>>& middle);
 
+// input -> a real plug-in node "fx" of that type and configuration (ports "0") -> output.
+nlohmann::json pluginChain(const std::string& type, const nlohmann::json& configuration);
+
 } // namespace velkaphon::rack::testing

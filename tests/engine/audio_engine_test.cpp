@@ -148,6 +148,26 @@ TEST(AudioEngineHandOver, TheReplacedGraphsModulesFinishOnTheAudioThreadOnce) {
     EXPECT_EQ(rig.modules.record("g2").finishes, 0);
 }
 
+TEST(AudioEngineHandOver, TheEndOfARunFinishesTheRunningGraphOnceAndTheNextBlockRunsAgain) {
+    Rig rig;
+    rig.modules.add("g1", source(1));
+    rig.modules.add("g2", source(1));
+    rig.engine->finishProcessing();
+    rig.publish({{node("g1")}, {}, {}});
+    rig.run(16);
+    // Published while audio runs, taken only by the next run.
+    rig.publish({{node("g2")}, {}, {}});
+    rig.engine->finishProcessing();
+    rig.engine->finishProcessing();
+    EXPECT_EQ(rig.modules.record("g1").finishes, 1);
+    EXPECT_EQ(rig.modules.record("g2").finishes, 0);
+    rig.run(16);
+    EXPECT_EQ(rig.modules.record("g1").finishes, 1);
+    EXPECT_EQ(rig.modules.record("g2").blocks, 1u);
+    rig.engine->finishProcessing();
+    EXPECT_EQ(rig.modules.record("g2").finishes, 1);
+}
+
 TEST(AudioEngineHandOver, AFullRetiredRingLeavesTheNewGraphPending) {
     Rig rig;
     GraphDefinition definition;

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -353,6 +354,49 @@ TEST(VstModuleState, CapturedStateRestoresTheSameBytesInANewModule) {
     auto second = preparedVstModule(saved);
     EXPECT_EQ(second->status().at("componentState"), saved.at("componentState"));
     EXPECT_DOUBLE_EQ(second->parameters()[0].value, 0.3);
+}
+
+// A separate controller's own state: saved beside the component's only when the controller writes
+// it, given back after the component's, and never what a restore depends on. A configuration
+// without it, as older projects have, loads as before.
+TEST(VstModuleState, ASeparateControllersOwnStateFollowsTheComponentsAndIsNeverRequired) {
+    struct Case {
+        Vst3TestStep failing;
+        bool keepKey;
+        bool saved;
+        bool restored;
+    };
+    for (const Case& c :
+         {Case{Vst3TestStep::None, true, true, true}, Case{Vst3TestStep::None, false, true, false},
+          Case{Vst3TestStep::GetControllerState, true, false, false},
+          Case{Vst3TestStep::SetControllerState, true, true, false}}) {
+        SCOPED_TRACE(static_cast<int>(c.failing));
+        HeldVstPlugin plugin;
+        Vst3CallLog log;
+        plugin.probe().failAt = c.failing;
+        auto first = preparedVstModule(vstConfiguration(Vst3TestClass::SeparateController));
+        plugin.probe().setViewZoom(0.25);
+        json saved = first->status();
+        first.reset();
+        ASSERT_EQ(saved.contains("controllerState"), c.saved);
+        if (c.saved) {
+            // "VKTV" and the zoom as a little-endian double.
+            EXPECT_EQ(saved["controllerState"], json({86, 75, 84, 86, 0, 0, 0, 0, 0, 0, 208, 63}));
+        }
+        if (!c.keepKey) {
+            saved.erase("controllerState");
+        }
+
+        auto second = preparedVstModule(saved);
+        const std::vector<std::string> lines = log.lines();
+        const auto component =
+            std::find(lines.begin(), lines.end(), "setComponentState Test Controller");
+        const auto own = std::find(lines.begin(), lines.end(), "setState Test Controller 0.250000");
+        ASSERT_NE(component, lines.end());
+        EXPECT_EQ(own != lines.end(), c.restored);
+        EXPECT_LT(component, own);
+        EXPECT_EQ(second->status().at("componentState"), saved.at("componentState"));
+    }
 }
 
 TEST(VstModuleState, AnEmptyStateIsGivenAsAnEmptyStream) {

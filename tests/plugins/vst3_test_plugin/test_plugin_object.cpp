@@ -14,12 +14,15 @@ namespace velkaphon::rack::testing {
 Vst3TestProbe& testProbe();
 void rememberHandler(vst3::IComponentHandler* handler);
 void rememberView(TestView* view);
+void rememberController(TestPluginObject* controller);
+void forgetController(TestPluginObject* controller);
 
 using namespace vst3;
 
 namespace {
 
 constexpr char kStateMagic[4] = {'V', 'K', 'T', 'S'};
+constexpr char kViewMagic[4] = {'V', 'K', 'T', 'V'};
 
 std::string roleName(TestPluginObject::Role role, const TestBehaviour& behaviour) {
     return role == TestPluginObject::Role::Controller ? "Test Controller" : behaviour.name;
@@ -107,10 +110,16 @@ TestPluginObject::TestPluginObject(Role role, const TestBehaviour& behaviour)
         values_[static_cast<std::size_t>(i)].store(0.5);
     }
     testProbe().liveObjects.fetch_add(1);
+    if (role_ == Role::Controller) {
+        rememberController(this);
+    }
     writePluginLog("create " + roleName(role_, behaviour_));
 }
 
 TestPluginObject::~TestPluginObject() {
+    if (role_ == Role::Controller) {
+        forgetController(this);
+    }
     writePluginLog("destroy " + roleName(role_, behaviour_));
     testProbe().liveObjects.fetch_sub(1);
 }
@@ -227,11 +236,11 @@ tresult TestPluginObject::setActive(TBool state) {
 }
 
 tresult TestPluginObject::setState(IBStream* state) {
-    if (!isComponent()) {
-        return kResultOk;
-    }
     if (state == nullptr) {
         return kInvalidArgument;
+    }
+    if (!isComponent()) {
+        return failsAt(Vst3TestStep::SetControllerState) ? kResultFalse : readViewZoom(state);
     }
     writePluginLog("setState " + roleName(role_, behaviour_));
     if (behaviour_.rejectsState || failsAt(Vst3TestStep::SetState)) {
@@ -241,11 +250,15 @@ tresult TestPluginObject::setState(IBStream* state) {
 }
 
 tresult TestPluginObject::getState(IBStream* state) {
-    if (!isComponent()) {
-        return kNotImplemented;
-    }
     if (state == nullptr) {
         return kInvalidArgument;
+    }
+    if (!isComponent()) {
+        const double zoom = viewZoom_.load();
+        return !failsAt(Vst3TestStep::GetControllerState) && writeExactly(state, kViewMagic, 4) &&
+                       writeExactly(state, &zoom, 8)
+                   ? kResultOk
+                   : kResultFalse;
     }
     if (behaviour_.stateNotImplemented) {
         return kNotImplemented;
@@ -282,6 +295,18 @@ tresult TestPluginObject::readValues(IBStream* state) {
         }
         values_[static_cast<std::size_t>(i)].store(value);
     }
+    return kResultOk;
+}
+
+tresult TestPluginObject::readViewZoom(IBStream* state) {
+    char magic[4] = {};
+    double zoom = 0.0;
+    if (!readExactly(state, magic, 4) || std::memcmp(magic, kViewMagic, 4) != 0 ||
+        !readExactly(state, &zoom, 8)) {
+        return kResultFalse;
+    }
+    viewZoom_.store(zoom);
+    writePluginLog("setState Test Controller " + std::to_string(zoom));
     return kResultOk;
 }
 

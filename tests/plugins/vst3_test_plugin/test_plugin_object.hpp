@@ -22,6 +22,9 @@ public:
     TestPluginObject(Role role, const TestBehaviour& behaviour);
     ~TestPluginObject();
 
+    // A separate controller's own view setting, as its editor would change it.
+    void setViewZoom(double zoom) { viewZoom_.store(zoom); }
+
     // FUnknown, on every side.
     vst3::tresult VELKAPHON_VST3_CALL queryInterface(const vst3::TUID iid, void** object) override;
     vst3::uint32 VELKAPHON_VST3_CALL addRef() override;
@@ -44,7 +47,7 @@ public:
                                                   vst3::BusDirection direction, vst3::int32 index,
                                                   vst3::TBool state) override;
     vst3::tresult VELKAPHON_VST3_CALL setActive(vst3::TBool state) override;
-    // The component's state; the controller's own state is empty.
+    // The component's state, or a separate controller's own view setting.
     vst3::tresult VELKAPHON_VST3_CALL setState(vst3::IBStream* state) override;
     vst3::tresult VELKAPHON_VST3_CALL getState(vst3::IBStream* state) override;
 
@@ -94,6 +97,7 @@ private:
     bool isComponent() const { return role_ == Role::Component; }
     vst3::int32 parameterIndex(vst3::ParamID id) const;
     vst3::tresult readValues(vst3::IBStream* state);
+    vst3::tresult readViewZoom(vst3::IBStream* state);
     void applyParameterChanges(vst3::IParameterChanges* changes);
     template <class Sample>
     void renderGain(vst3::ProcessData& data);
@@ -102,6 +106,7 @@ private:
     const TestBehaviour& behaviour_;
     std::atomic<vst3::uint32> references_{1};
     std::unique_ptr<std::atomic<double>[]> values_;
+    std::atomic<double> viewZoom_{1.0};
     vst3::IComponentHandler* handler_ = nullptr;
     vst3::IConnectionPoint* peer_ = nullptr;
 };

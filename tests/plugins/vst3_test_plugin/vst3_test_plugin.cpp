@@ -50,6 +50,7 @@ constexpr int32 kFirstAudioIndex = 2;
 
 std::atomic<IComponentHandler*> lastHandler{nullptr};
 std::atomic<TestView*> lastView{nullptr};
+std::atomic<TestPluginObject*> lastController{nullptr};
 
 struct ClassEntry {
     bool exists = false;
@@ -252,6 +253,12 @@ tresult resizeLastView(int32 width, int32 height) {
     return view != nullptr ? view->requestSize(width, height) : kResultFalse;
 }
 
+void setZoomOfLastController(double zoom) {
+    if (TestPluginObject* controller = lastController.load()) {
+        controller->setViewZoom(zoom);
+    }
+}
+
 tresult restartOnLastHandler(int32 flags) {
     IComponentHandler* handler = lastHandler.load();
     return handler != nullptr ? handler->restartComponent(flags) : kResultFalse;
@@ -264,6 +271,7 @@ Vst3TestProbe& testProbe() {
     probe.performEdit = performEditOnLastHandler;
     probe.restartComponent = restartOnLastHandler;
     probe.resizeView = resizeLastView;
+    probe.setViewZoom = setZoomOfLastController;
     return probe;
 }
 
@@ -273,6 +281,15 @@ void rememberHandler(IComponentHandler* handler) {
 
 void rememberView(TestView* view) {
     lastView.store(view);
+}
+
+void rememberController(TestPluginObject* controller) {
+    lastController.store(controller);
+}
+
+// Only while it is still the most recent one.
+void forgetController(TestPluginObject* controller) {
+    lastController.compare_exchange_strong(controller, nullptr);
 }
 
 } // namespace velkaphon::rack::testing

@@ -72,6 +72,8 @@ enum class Vst3TestStep : std::int32_t {
     SetActive,
     SetProcessing,
     Process,
+    GetControllerState,
+    SetControllerState,
 };
 
 // What the plug-in saw in its last process call (the first few of each kind).
@@ -102,6 +104,9 @@ struct Vst3TestProbe {
     // Make the most recent controller talk to its host's handler as a plug-in thread would.
     vst3::tresult (*performEdit)(std::uint32_t id, double value) = nullptr;
     vst3::tresult (*restartComponent)(std::int32_t flags) = nullptr;
+    // The most recent separate controller's own view setting, which only its own state keeps;
+    // its setState leaves "setState Test Controller <zoom>" in the log.
+    void (*setViewZoom)(double zoom) = nullptr;
 
     std::atomic<Vst3TestStep> failAt{Vst3TestStep::None};
     std::atomic<bool> throwOnFailure{false};
