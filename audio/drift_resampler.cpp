@@ -18,8 +18,9 @@ constexpr double kErrorLimit = 0.0005;
 constexpr double kStepLimit = 0.005;
 constexpr double kSlewPerFrame = 5e-7;
 // The fill rises by a whole packet at each arrival and falls as frames are read; the controller
-// steers on its mean over about a second, so the step does not follow that sawtooth.
-constexpr double kFillSmoothingSeconds = 1.0;
+// steers on its mean through two low-passes of a few seconds each, so the step follows neither
+// that sawtooth nor the jumps of the mean as the two devices' periods slide past each other.
+constexpr double kFillSmoothingSeconds = 2.0;
 // Frames beyond the target before a fresh read position is taken.
 constexpr double kPrimeMargin = 64.0;
 
@@ -91,7 +92,7 @@ void DriftResampler::configure(SpscRing* source, double ringRate, double consume
     target = fillTarget;
     lockFill = fillTarget + kPrimeMargin + lockReserve;
     fillSmoothing = 1.0 / (consumerRate * kFillSmoothingSeconds);
-    smoothedAhead = fillTarget;
+    smoothedAhead.fill(fillTarget);
     position = 0.0;
     primed = 0;
     everPrimed = 0;
@@ -106,7 +107,7 @@ bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
         return false;
     }
     position = static_cast<double>(read + SpscRing::kInitialFrames);
-    smoothedAhead = static_cast<double>(write) - position;
+    smoothedAhead.fill(static_cast<double>(write) - position);
     primed = 1;
     everPrimed = 1;
     return true;
@@ -118,8 +119,12 @@ bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
     if (!lock(write, read)) {
         return false;
     }
-    smoothedAhead += (static_cast<double>(write) - position - smoothedAhead) * fillSmoothing;
-    const double error = fillError(smoothedAhead, target);
+    double ahead = static_cast<double>(write) - position;
+    for (double& stage : smoothedAhead) {
+        stage += (ahead - stage) * fillSmoothing;
+        ahead = stage;
+    }
+    const double error = fillError(ahead, target);
     const double desired = std::clamp((1.0 + error) * ratio, baseRatio * (1.0 - kStepLimit),
                                       baseRatio * (1.0 + kStepLimit));
     const double slew = baseRatio * kSlewPerFrame;

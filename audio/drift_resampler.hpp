@@ -3,6 +3,7 @@
 #include "audio/sinc_kernel.hpp"
 #include "audio/spsc_ring.hpp"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -46,8 +47,9 @@ struct DriftResampler {
     double target = 0.0;
     // Ring fill at which a fresh read position is taken.
     double lockFill = 0.0;
-    // The fill ahead of the read position, low-passed, and the low-pass's weight per frame.
-    double smoothedAhead = 0.0;
+    // The fill ahead of the read position after each of two low-passes, and their weight per
+    // frame.
+    std::array<double, 2> smoothedAhead{};
     double fillSmoothing = 0.0;
     std::uint8_t primed = 0;
     std::uint8_t everPrimed = 0;
