@@ -149,10 +149,10 @@ bool DriftResampler::readAtStep(float* out, std::uint64_t write, std::uint64_t r
 
     const double scaled = (position - static_cast<double>(index)) * kPhases;
     const int phase = std::min(static_cast<int>(scaled), kPhases - 1);
-    alignas(16) std::array<float, kTaps> coefficients;
+    std::array<float, kTaps> coefficients;
     interpolateCoefficients(row(phase), row(phase + 1), static_cast<float>(scaled - phase),
                             coefficients.data());
-    alignas(16) std::array<double, 64> sums;
+    std::array<double, 64> sums;
     sumTaps(*ring, index - kTapsBehind, coefficients.data(), sums.data());
     for (int c = 0; c < ring->channels; ++c) {
         const double sum = sums[c];

@@ -18,7 +18,7 @@ double horizontalSum(__m128d values) noexcept {
     return _mm_cvtsd_f64(_mm_add_sd(values, _mm_unpackhi_pd(values, values)));
 }
 
-// One channel with the window in one piece: four taps a step, spread over four sums.
+// One channel with the window in one piece: eight taps a step, spread over four sums.
 double sumMono(const float* samples, const float* coefficients) noexcept {
     __m128d sums[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
     for (int k = 0; k < kSincTaps; k += 8) {
