@@ -17,6 +17,10 @@ constexpr double kFillGain = 0.0002;
 constexpr double kErrorLimit = 0.0005;
 constexpr double kStepLimit = 0.005;
 constexpr double kSlewPerFrame = 5e-7;
+// The fill rises by a whole packet at each arrival and falls as frames are read; the controller
+// steers on its mean through two low-passes of a few seconds each, so the step follows neither
+// that sawtooth nor the jumps of the mean as the two devices' periods slide past each other.
+constexpr double kFillSmoothingSeconds = 2.0;
 // Frames beyond the target before a fresh read position is taken.
 constexpr double kPrimeMargin = 64.0;
 
@@ -87,31 +91,55 @@ void DriftResampler::configure(SpscRing* source, double ringRate, double consume
     step = baseRatio;
     target = fillTarget;
     lockFill = fillTarget + kPrimeMargin + lockReserve;
+    fillSmoothing = 1.0 / (consumerRate * kFillSmoothingSeconds);
+    smoothedAhead.fill(fillTarget);
     position = 0.0;
     primed = 0;
     everPrimed = 0;
     buildTable(table, baseRatio);
 }
 
+bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
+    if (primed != 0) {
+        return true;
+    }
+    if (lockFill > static_cast<double>(write - read)) {
+        return false;
+    }
+    position = static_cast<double>(read + SpscRing::kInitialFrames);
+    smoothedAhead.fill(static_cast<double>(write) - position);
+    primed = 1;
+    everPrimed = 1;
+    return true;
+}
+
 bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
     const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
     const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
-    if (primed == 0) {
-        if (lockFill > static_cast<double>(write - read)) {
-            return false;
-        }
-        position = static_cast<double>(read + SpscRing::kInitialFrames);
-        primed = 1;
-        everPrimed = 1;
+    if (!lock(write, read)) {
+        return false;
     }
-
-    const double error = fillError(static_cast<double>(write) - position, target);
+    double ahead = static_cast<double>(write) - position;
+    for (double& stage : smoothedAhead) {
+        stage += (ahead - stage) * fillSmoothing;
+        ahead = stage;
+    }
+    const double error = fillError(ahead, target);
     const double desired = std::clamp((1.0 + error) * ratio, baseRatio * (1.0 - kStepLimit),
                                       baseRatio * (1.0 + kStepLimit));
     const double slew = baseRatio * kSlewPerFrame;
     step += std::clamp(desired - step, -slew, slew);
     *ppm = (step / baseRatio - 1.0) * 1e6;
+    return readAtStep(out, write, read);
+}
 
+bool DriftResampler::readFrameAtFixedStep(float* out) noexcept {
+    const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
+    const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
+    return lock(write, read) && readAtStep(out, write, read);
+}
+
+bool DriftResampler::readAtStep(float* out, std::uint64_t write, std::uint64_t read) noexcept {
     const auto index = static_cast<std::uint64_t>(position);
     if (index < read + kTapsBehind || index + kTapsAhead >= write) {
         primed = 0;
@@ -121,25 +149,12 @@ bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
 
     const double scaled = (position - static_cast<double>(index)) * kPhases;
     const int phase = std::min(static_cast<int>(scaled), kPhases - 1);
-    const auto mu = static_cast<float>(scaled - phase);
-    const float* lower = row(phase);
-    const float* upper = row(phase + 1);
     std::array<float, kTaps> coefficients;
-    for (int k = 0; k < kTaps; ++k) {
-        coefficients[k] = lower[k] + (upper[k] - lower[k]) * mu;
-    }
-
-    const int channels = ring->channels;
-    std::array<double, 64> sums{};
-    const std::uint64_t first = index - kTapsBehind;
-    for (int k = 0; k < kTaps; ++k) {
-        const float* frame = ring->frameAt(first + static_cast<std::uint64_t>(k));
-        const double coefficient = coefficients[k];
-        for (int c = 0; c < channels; ++c) {
-            sums[c] += static_cast<double>(frame[c]) * coefficient;
-        }
-    }
-    for (int c = 0; c < channels; ++c) {
+    interpolateCoefficients(row(phase), row(phase + 1), static_cast<float>(scaled - phase),
+                            coefficients.data());
+    std::array<double, 64> sums;
+    sumTaps(*ring, index - kTapsBehind, coefficients.data(), sums.data());
+    for (int c = 0; c < ring->channels; ++c) {
         const double sum = sums[c];
         out[c] =
             std::isfinite(sum) && std::fabs(sum) <= kLargestFloat ? static_cast<float>(sum) : 0.0f;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "audio/sinc_kernel.hpp"
 #include "audio/spsc_ring.hpp"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -31,7 +33,7 @@ double fillError(double framesAhead, double target) noexcept;
 // Reads a ring at the consumer's rate through a 64-tap windowed-sinc interpolator whose step
 // follows the measured rate ratio, steered slowly to hold the ring's fill at a target.
 struct DriftResampler {
-    static constexpr int kTaps = 64;
+    static constexpr int kTaps = kSincTaps;
     static constexpr int kPhases = 1024;
     // Taps behind and ahead of the interpolation point.
     static constexpr int kTapsBehind = 31;
@@ -45,6 +47,10 @@ struct DriftResampler {
     double target = 0.0;
     // Ring fill at which a fresh read position is taken.
     double lockFill = 0.0;
+    // The fill ahead of the read position after each of two low-passes, and their weight per
+    // frame.
+    std::array<double, 2> smoothedAhead{};
+    double fillSmoothing = 0.0;
     std::uint8_t primed = 0;
     std::uint8_t everPrimed = 0;
 
@@ -57,7 +63,18 @@ struct DriftResampler {
     // deviation from the base ratio into ppm; false (out untouched) when no frame is ready.
     bool readFrame(float* out, double ratio, double* ppm) noexcept;
 
+    // Consumer thread. readFrame without the controller: the step stays where it is.
+    bool readFrameAtFixedStep(float* out) noexcept;
+
     const float* row(int phase) const noexcept { return table.data() + phase * kTaps; }
+
+private:
+    // Consumer thread. Takes a fresh read position once the fill reaches lockFill; false while
+    // it has not.
+    bool lock(std::uint64_t write, std::uint64_t read) noexcept;
+    // Consumer thread. One frame at the read position, then one step on; false (and the waiting
+    // frames dropped) when the window is not wholly inside the ring.
+    bool readAtStep(float* out, std::uint64_t write, std::uint64_t read) noexcept;
 };
 
 } // namespace velkaphon::rack

@@ -1,16 +1,20 @@
 // The drift resampler against libsamplerate's medium sinc converter on the same signal, the
-// quality of both on pure tones, and the per-sample cost of the device sample converters.
+// quality of both (and of libsamplerate's best) on pure tones through a simulated device pair,
+// and the per-sample cost of the device sample converters.
 #include "audio/drift_resampler.hpp"
 #include "audio/wave_format.hpp"
+#include "ratio_reporter.hpp"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <numbers>
 #include <samplerate.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -35,9 +39,11 @@ std::vector<float> interleavedSines(std::size_t frames, int channels, double rat
 }
 
 // Ring frames per output frame for each benchmark argument.
+constexpr std::array<double, 3> kRatios = {1.0, 44100.0 / 48000.0, 2.0};
+constexpr std::array<const char*, 3> kRatioNames = {"48->48 kHz", "44.1->48 kHz", "96->48 kHz"};
+
 double ratioOf(int index) {
-    const double ratios[] = {1.0, 44100.0 / 48000.0, 2.0};
-    return ratios[index];
+    return kRatios[static_cast<std::size_t>(index)];
 }
 
 void setChannelFrameCounter(benchmark::State& state, int channels) {
@@ -211,163 +217,265 @@ BENCHMARK(decodeSamplesBench)->DenseRange(0, 5);
 BENCHMARK(encodeSamplesBench)->DenseRange(0, 5);
 BENCHMARK(plainSixteenBitBaseline);
 
-double snrDb(double signal, double noise) {
-    return 10.0 * std::log10(signal / noise);
+void printRatios(const velkaphon::rack::bench::RatioReporter& reporter) {
+    std::printf("\nResampler time per frame against libsamplerate medium\n");
+    for (std::size_t ratio = 0; ratio < kRatios.size(); ++ratio) {
+        for (const int channels : {1, 2, 8, 64}) {
+            const std::string args = "/" + std::to_string(ratio) + "/" + std::to_string(channels);
+            reporter.printRatio(std::string(kRatioNames[ratio]) + ", " + std::to_string(channels) +
+                                    " ch: drift / libsamplerate medium",
+                                "driftResampler" + args, "libsamplerateMedium" + args);
+        }
+    }
 }
 
-// Signal-to-noise of a tone at a fixed rate: a least-squares fit of the tone, and everything
-// left over counted as noise.
-double toneSnrDb(const std::vector<float>& output, double frequency, double rate) {
-    double ss = 0, sc = 0, cc = 0, sy = 0, cy = 0;
-    for (std::size_t n = 0; n < output.size(); ++n) {
-        const double phase = 2.0 * std::numbers::pi * frequency * n / rate;
-        const double s = std::sin(phase);
-        const double c = std::cos(phase);
-        ss += s * s;
-        sc += s * c;
-        cc += c * c;
-        sy += s * output[n];
-        cy += c * output[n];
-    }
-    const double determinant = ss * cc - sc * sc;
-    const double a = (sy * cc - cy * sc) / determinant;
-    const double b = (cy * ss - sy * sc) / determinant;
-    double signal = 0, noise = 0;
-    for (std::size_t n = 0; n < output.size(); ++n) {
-        const double phase = 2.0 * std::numbers::pi * frequency * n / rate;
-        const double fitted = a * std::sin(phase) + b * std::cos(phase);
-        signal += fitted * fitted;
-        noise += (output[n] - fitted) * (output[n] - fitted);
-    }
-    return snrDb(signal, noise);
+// Quality: a tone through a simulated device pair. The producer's clock hands over a 10 ms
+// packet at a time at its true rate, the consumer reads 128-frame blocks at its own, and the
+// ratio is the producer's estimated rate over the consumer's, as the master's cycle computes it.
+// The fits start settleSeconds after the lock.
+struct DevicePair {
+    const char* name;
+    double producerRate; // true
+    double producerNominal;
+    double consumerRate; // true and nominal
+    bool steered;
+    double settleSeconds;
+};
+
+constexpr std::array<DevicePair, 6> kPairs = {{
+    {"fixed step, 48->48 kHz", 48000.0, 48000.0, 48000.0, false, 10.0},
+    {"fixed step, 44.1->48 kHz", 44100.0, 44100.0, 48000.0, false, 10.0},
+    {"controller, equal clocks", 48000.0, 48000.0, 48000.0, true, 10.0},
+    {"controller, equal clocks", 48000.0, 48000.0, 48000.0, true, 360.0},
+    {"controller, 48003->48000 Hz", 48003.0, 48000.0, 48000.0, true, 10.0},
+    {"controller, 48003->48000 Hz", 48003.0, 48000.0, 48000.0, true, 360.0},
+}};
+constexpr double kFitSeconds = 4.0;
+constexpr double kWindowSeconds = 0.1;
+constexpr std::uint64_t kBlockFrames = 128;
+constexpr double kMasterPeriodFrames = 480.0;
+
+float toneSample(double frequency, double rate, std::uint64_t n) {
+    return static_cast<float>(
+        0.5 * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(n) / rate));
 }
 
-std::vector<float> tone(std::size_t frames, double frequency, double rate) {
-    std::vector<float> result(frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        result[i] =
-            static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * frequency * i / rate));
-    }
-    return result;
-}
+struct DriftRun {
+    std::vector<float> output; // from the lock on
+    double lowestPpm = 0.0;
+    double highestPpm = 0.0;
+    std::uint64_t lostFrames = 0;
+};
 
-constexpr std::size_t kSettle = 4800;
-constexpr std::size_t kMeasured = 96000;
-
-// Feeds the ring in packets of packetFrames whenever its fill drops to the target, and compares
-// every output frame with the tone at the exact read position the resampler chose, so that the
-// controller's steering is not mistaken for noise.
-double driftResamplerSnrDb(double frequency, double inputRate, double outputRate,
-                           std::size_t packetFrames) {
-    const std::vector<float> input = tone(300000, frequency, inputRate);
+DriftRun throughDriftResampler(const DevicePair& pair, double frequency) {
+    const double scale = pair.producerNominal / pair.consumerRate;
+    const auto packetFrames = static_cast<std::uint64_t>(pair.producerNominal / 100.0);
+    // Two interfaces: the block and both periods, in ring frames, and the margin.
+    const double target =
+        (kBlockFrames + kMasterPeriodFrames) * scale + static_cast<double>(packetFrames) + 64.0;
     SpscRing ring;
     ring.reset(1, 16384);
     DriftResampler resampler;
-    const double target = 128.0 + static_cast<double>(packetFrames) + 64.0;
-    resampler.configure(&ring, inputRate, outputRate, target);
-    std::size_t offset = 0;
-    std::size_t produced = 0;
-    double signal = 0.0;
-    double noise = 0.0;
-    double ppm = 0.0;
-    const double ratio = inputRate / outputRate;
-    while (produced < kSettle + kMeasured) {
-        while (static_cast<double>(ring.fill()) < target + 64.0 + 1.0) {
-            ring.push(input.data() + offset, static_cast<std::int32_t>(packetFrames));
-            offset += packetFrames;
+    resampler.configure(&ring, pair.producerNominal, pair.consumerRate, target);
+    velkaphon::rack::RateEstimator estimator;
+    double ratio = scale;
+    std::vector<float> packet(packetFrames);
+    std::uint64_t produced = 0;
+    DriftRun run;
+    const auto total =
+        static_cast<std::size_t>((pair.settleSeconds + kFitSeconds) * pair.consumerRate);
+    const auto settled = static_cast<std::size_t>(pair.settleSeconds * pair.consumerRate);
+    run.output.reserve(total);
+    for (std::uint64_t block = 0; run.output.size() < total; ++block) {
+        const double now = static_cast<double>(block * kBlockFrames) / pair.consumerRate;
+        while (static_cast<double>(produced + packetFrames) / pair.producerRate <= now) {
+            for (std::uint64_t i = 0; i < packetFrames; ++i) {
+                packet[i] = toneSample(frequency, pair.producerRate, produced + i);
+            }
+            ring.push(packet.data(), static_cast<std::int32_t>(packetFrames));
+            produced += packetFrames;
+            ratio = velkaphon::rack::estimateDeviceRate(estimator, static_cast<double>(produced),
+                                                        static_cast<double>(produced) /
+                                                            pair.producerRate * 1e7,
+                                                        pair.producerNominal) /
+                    pair.consumerRate;
         }
-        const bool wasPrimed = resampler.primed != 0;
-        const double position = resampler.position;
-        float frame = 0.0f;
-        if (!resampler.readFrame(&frame, ratio, &ppm)) {
-            continue;
-        }
-        // The tone's first sample sits just past the ring's initial silence.
-        const double inputFrame = (wasPrimed ? position : resampler.position - resampler.step) -
-                                  static_cast<double>(SpscRing::kInitialFrames);
-        const double expected =
-            0.5 * std::sin(2.0 * std::numbers::pi * frequency * inputFrame / inputRate);
-        if (produced++ >= kSettle) {
-            signal += expected * expected;
-            noise += (frame - expected) * (frame - expected);
+        for (std::uint64_t i = 0; i < kBlockFrames && run.output.size() < total; ++i) {
+            float frame = 0.0f;
+            double ppm = 0.0;
+            const bool read = pair.steered ? resampler.readFrame(&frame, ratio, &ppm)
+                                           : resampler.readFrameAtFixedStep(&frame);
+            if (resampler.everPrimed == 0) {
+                continue;
+            }
+            run.lostFrames += read ? 0 : 1;
+            if (run.output.size() == settled) {
+                run.lowestPpm = run.highestPpm = ppm;
+            }
+            run.lowestPpm = std::min(run.lowestPpm, ppm);
+            run.highestPpm = std::max(run.highestPpm, ppm);
+            run.output.push_back(frame);
         }
     }
-    return snrDb(signal, noise);
+    return run;
 }
 
-std::vector<float> throughLibsamplerate(double frequency, double inputRate, double outputRate) {
-    const std::vector<float> input = tone(300000, frequency, inputRate);
-    std::vector<float> output(kSettle + kMeasured);
+// The same tone through libsamplerate, from one second before the fitted span on: at a fixed
+// ratio it has nothing to settle.
+std::vector<float> throughLibsamplerate(const DevicePair& pair, double frequency, int converter) {
+    const auto outputFrames = static_cast<std::size_t>((1.0 + kFitSeconds) * pair.consumerRate);
+    const auto start = static_cast<std::uint64_t>((pair.settleSeconds - 1.0) * pair.producerRate);
+    std::vector<float> input(static_cast<std::size_t>((kFitSeconds + 2.0) * pair.producerRate));
+    for (std::size_t n = 0; n < input.size(); ++n) {
+        input[n] = toneSample(frequency, pair.producerRate, start + n);
+    }
+    std::vector<float> output(outputFrames);
     SRC_DATA data{};
     data.data_in = input.data();
     data.input_frames = static_cast<long>(input.size());
     data.data_out = output.data();
     data.output_frames = static_cast<long>(output.size());
-    data.src_ratio = outputRate / inputRate;
-    src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1);
-    output.erase(output.begin(), output.begin() + kSettle);
+    data.src_ratio = pair.consumerRate / pair.producerRate;
+    src_simple(&data, converter, 1);
     return output;
 }
 
-void printQuality() {
-    std::printf("\nSignal-to-noise of a tone, dB\n");
-    std::printf("%-10s %22s %22s %28s\n", "tone", "drift, 44.1->48 kHz", "libsamplerate, same",
-                "drift, equal clocks, 480s");
-    for (double frequency : {1000.0, 10000.0}) {
-        const double fixedStep = driftResamplerSnrDb(frequency, 44100.0, 48000.0, 1);
-        const double baseline =
-            toneSnrDb(throughLibsamplerate(frequency, 44100.0, 48000.0), frequency, 48000.0);
-        const double controlled = driftResamplerSnrDb(frequency, 48000.0, 48000.0, 480);
-        std::printf("%-10.0f %22.1f %22.1f %28.1f\n", frequency, fixedStep, baseline, controlled);
-    }
-}
-
-// Keeps every run so the two resamplers can be set side by side at the end.
-class SideBySideReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const auto counter = run.counters.find("perChannelFrame");
-            if (counter != run.counters.end()) {
-                record(run.benchmark_name(), counter->second.value * 1e9);
+// Solves the 4 x 4 system a x = b by elimination with partial pivoting.
+std::array<double, 4> solve(std::array<std::array<double, 5>, 4> a) {
+    for (int col = 0; col < 4; ++col) {
+        int pivot = col;
+        for (int r = col + 1; r < 4; ++r) {
+            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) {
+                pivot = r;
             }
         }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void printRatios() const {
-        std::printf("\nResampler, ns per channel-frame\n");
-        std::printf("%-8s %-9s %12s %14s %8s\n", "ratio", "channels", "drift", "libsamplerate",
-                    "ratio");
-        for (const auto& [arguments, times] : nsPerChannelFrame_) {
-            std::printf("%-8.4f %-9d %12.2f %14.2f %8.2f\n", ratioOf(arguments.first),
-                        arguments.second, times.first, times.second, times.first / times.second);
+        std::swap(a[col], a[pivot]);
+        for (int r = col + 1; r < 4; ++r) {
+            const double factor = a[r][col] / a[col][col];
+            for (int c = col; c < 5; ++c) {
+                a[r][c] -= factor * a[col][c];
+            }
         }
     }
-
-private:
-    // "name/ratio/channels"
-    void record(const std::string& name, double nanoseconds) {
-        const std::size_t first = name.find('/');
-        const std::size_t second = name.find('/', first + 1);
-        const std::pair<int, int> arguments{std::stoi(name.substr(first + 1)),
-                                            std::stoi(name.substr(second + 1))};
-        auto& times = nsPerChannelFrame_[arguments];
-        (name.rfind("driftResampler/", 0) == 0 ? times.first : times.second) = nanoseconds;
+    std::array<double, 4> x{};
+    for (int r = 3; r >= 0; --r) {
+        double sum = a[r][4];
+        for (int c = r + 1; c < 4; ++c) {
+            sum -= a[r][c] * x[c];
+        }
+        x[r] = sum / a[r][r];
     }
+    return x;
+}
 
-    // (drift, libsamplerate) by (ratio index, channels).
-    std::map<std::pair<int, int>, std::pair<double, double>> nsPerChannelFrame_;
+struct SineFit {
+    double snrDb = 0.0;
+    double cyclesPerFrame = 0.0;
 };
+
+// Least-squares fit of a sine with free amplitude, phase, offset and frequency, started at the
+// given frequency; everything it leaves over is noise.
+SineFit fitSine(const float* samples, std::size_t count, double cyclesPerFrame) {
+    const double middle = (static_cast<double>(count) - 1.0) / 2.0;
+    double omega = 2.0 * std::numbers::pi * cyclesPerFrame;
+    std::array<double, 4> p{};
+    for (int iteration = 0; iteration < 6; ++iteration) {
+        // Basis: cos, sin, 1 and the derivative by frequency (time scaled to the window).
+        std::array<std::array<double, 5>, 4> normal{};
+        for (std::size_t n = 0; n < count; ++n) {
+            const double t = static_cast<double>(n) - middle;
+            const double c = std::cos(omega * t);
+            const double s = std::sin(omega * t);
+            const std::array<double, 4> basis = {
+                c, s, 1.0, iteration == 0 ? 0.0 : t / middle * (-p[0] * s + p[1] * c)};
+            for (int i = 0; i < 4; ++i) {
+                for (int j = 0; j < 4; ++j) {
+                    normal[i][j] += basis[i] * basis[j];
+                }
+                normal[i][4] += basis[i] * samples[n];
+            }
+        }
+        if (iteration == 0) {
+            normal[3][3] = 1.0;
+        }
+        p = solve(normal);
+        omega += p[3] / middle;
+    }
+    double noise = 0.0;
+    for (std::size_t n = 0; n < count; ++n) {
+        const double t = static_cast<double>(n) - middle;
+        const double residual =
+            samples[n] - (p[0] * std::cos(omega * t) + p[1] * std::sin(omega * t) + p[2]);
+        noise += residual * residual;
+    }
+    const double signal = (p[0] * p[0] + p[1] * p[1]) / 2.0 * static_cast<double>(count);
+    return {10.0 * std::log10(signal / noise), omega / (2.0 * std::numbers::pi)};
+}
+
+struct Quality {
+    SineFit whole;
+    double frequencyPpm = 0.0; // the whole span's fitted frequency against the ideal
+    double worstWindowDb = 0.0;
+    double medianWindowDb = 0.0;
+};
+
+// The fit over kFitSeconds from settledSeconds on, and over each 0.1 s window of that span.
+Quality qualityOf(const std::vector<float>& output, double settledSeconds, const DevicePair& pair,
+                  double frequency) {
+    const auto settled = static_cast<std::size_t>(settledSeconds * pair.consumerRate);
+    const auto span = static_cast<std::size_t>(kFitSeconds * pair.consumerRate);
+    const auto window = static_cast<std::size_t>(kWindowSeconds * pair.consumerRate);
+    const double cyclesPerFrame = frequency / pair.consumerRate;
+    Quality quality;
+    std::vector<double> windows;
+    for (std::size_t start = settled; start + window <= settled + span; start += window) {
+        windows.push_back(fitSine(output.data() + start, window, cyclesPerFrame).snrDb);
+    }
+    // A steered step may be a whole frequency bin of the span off the ideal: the first window's
+    // fit, far coarser in frequency, starts the span's fit.
+    const SineFit first = fitSine(output.data() + settled, window, cyclesPerFrame);
+    quality.whole = fitSine(output.data() + settled, span, first.cyclesPerFrame);
+    quality.frequencyPpm = (quality.whole.cyclesPerFrame / cyclesPerFrame - 1.0) * 1e6;
+    std::sort(windows.begin(), windows.end());
+    quality.worstWindowDb = windows.front();
+    quality.medianWindowDb = windows[windows.size() / 2];
+    return quality;
+}
+
+void printQuality() {
+    std::printf("\nTone SNR by sine fit, dB: over %.0f s from the given second after the lock on, "
+                "and the worst and median %.1f s window of that span\n",
+                kFitSeconds, kWindowSeconds);
+    std::printf("%-28s %6s %6s | %-36s %-19s %5s | %-19s | %-19s\n", "", "", "", "drift resampler",
+                "step ppm", "lost", "libsamplerate medium", "libsamplerate best");
+    std::printf("%-28s %6s %6s | %6s %6s %6s %14s %9s %9s %5s | %6s %6s %6s | %6s %6s %6s\n",
+                "device pair", "from s", "tone", "4 s", "worst", "median", "fitted f ppm", "lowest",
+                "highest", "", "4 s", "worst", "median", "4 s", "worst", "median");
+    for (const DevicePair& pair : kPairs) {
+        for (const double frequency : {1000.0, 10000.0, 18000.0}) {
+            const DriftRun drift = throughDriftResampler(pair, frequency);
+            const Quality ours = qualityOf(drift.output, pair.settleSeconds, pair, frequency);
+            const Quality medium =
+                qualityOf(throughLibsamplerate(pair, frequency, SRC_SINC_MEDIUM_QUALITY), 1.0, pair,
+                          frequency);
+            const Quality best = qualityOf(
+                throughLibsamplerate(pair, frequency, SRC_SINC_BEST_QUALITY), 1.0, pair, frequency);
+            std::printf(
+                "%-28s %6.0f %6.0f | %6.1f %6.1f %6.1f %14.4f %9.3f %9.3f %5llu | %6.1f %6.1f "
+                "%6.1f | %6.1f %6.1f %6.1f\n",
+                pair.name, pair.settleSeconds, frequency, ours.whole.snrDb, ours.worstWindowDb,
+                ours.medianWindowDb, ours.frequencyPpm, drift.lowestPpm, drift.highestPpm,
+                static_cast<unsigned long long>(drift.lostFrames), medium.whole.snrDb,
+                medium.worstWindowDb, medium.medianWindowDb, best.whole.snrDb, best.worstWindowDb,
+                best.medianWindowDb);
+        }
+    }
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    SideBySideReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    const int result = velkaphon::rack::bench::runWithRatios(argc, argv, printRatios);
     printQuality();
-    benchmark::Shutdown();
-    return 0;
+    return result;
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -149,6 +151,80 @@ TEST(DriftResamplerController, TheStepSlewsAndStaysWithinHalfAPercent) {
     EXPECT_NEAR(ppm, 4999.5, 1e-6);
 }
 
+// A producer clock handing over a packet at a time against a consumer reading 128-frame blocks,
+// with the ratio an estimator that has settled would report. The fill the resampler sees rises by
+// a packet at each arrival and falls as it reads.
+struct ClockedPair {
+    double producerNominal;
+    double producerRate;
+    double consumerRate;
+    std::uint64_t packetFrames;
+};
+
+TEST(DriftResamplerController, SteersOnTheMeanFillAndNotOnThePacketSawtooth) {
+    const ClockedPair pairs[] = {
+        {48000.0, 48000.0, 48000.0, 480},
+        {48000.0, 48000.0 * (1.0 + 100e-6), 48000.0, 480},
+        {48000.0, 48000.0 * (1.0 - 100e-6), 48000.0, 480},
+        {44100.0, 44100.0, 48000.0, 441},
+        {48000.0, 48003.0, 48000.0, 1024},
+    };
+    for (const ClockedPair& pair : pairs) {
+        SCOPED_TRACE(pair.producerRate);
+        SpscRing ring;
+        ring.reset(1, 16384);
+        DriftResampler resampler;
+        const double scale = pair.producerNominal / pair.consumerRate;
+        const double target = 608.0 * scale + static_cast<double>(pair.packetFrames) + 64.0;
+        resampler.configure(&ring, pair.producerNominal, pair.consumerRate, target);
+        const double ratio = pair.producerRate / pair.consumerRate;
+        const double truePpm = (ratio / scale - 1.0) * 1e6;
+        std::uint64_t produced = 0;
+        std::uint64_t lost = 0;
+        std::uint64_t read = 0;
+        double ppmSum = 0.0;
+        double lastSampledPpm = 0.0;
+        double largestChange = 0.0;
+        double aheadSum = 0.0;
+        const std::uint64_t settled = 10 * 48000;
+        for (std::uint64_t block = 0; read < 2 * settled; ++block) {
+            const double now = static_cast<double>(block * 128) / pair.consumerRate;
+            while (static_cast<double>(produced + pair.packetFrames) / pair.producerRate <= now) {
+                pushConstant(ring, pair.packetFrames, 0.25f);
+                produced += pair.packetFrames;
+            }
+            for (int i = 0; i < 128; ++i) {
+                float out;
+                double ppm = 0.0;
+                const bool ok = resampler.readFrame(&out, ratio, &ppm);
+                if (resampler.everPrimed == 0) {
+                    continue;
+                }
+                lost += ok ? 0 : 1;
+                if (++read == settled) {
+                    lastSampledPpm = ppm;
+                }
+                if (read > settled && read % 1000 == 0) {
+                    largestChange = std::max(largestChange, std::fabs(ppm - lastSampledPpm));
+                    lastSampledPpm = ppm;
+                }
+                if (read > settled) {
+                    ppmSum += ppm;
+                    aheadSum += static_cast<double>(ring.writeIndex.load()) - resampler.position;
+                }
+            }
+        }
+        EXPECT_EQ(lost, 0u);
+        // Steering on the instantaneous fill swings the step by tens of ppm every packet.
+        EXPECT_LT(largestChange, 0.1);
+        // What is left of the steering is no more than a fill 15 % off the target asks for.
+        EXPECT_NEAR(ppmSum / static_cast<double>(settled), truePpm, fillError(1.15, 1.0) * 1e6);
+        const double meanAhead = aheadSum / static_cast<double>(settled);
+        EXPECT_LT(std::fabs(meanAhead - target) / target, 0.15)
+            << meanAhead << " against " << target;
+    }
+}
+
 TEST(DriftResamplerPriming, WaitsForTheTargetPlusMarginWithoutTouchingTheRing) {
     SpscRing ring;
     ring.reset(1, 8192);
@@ -248,6 +324,47 @@ TEST(DriftResamplerSignal, UnityRatioPassesASineOnTime) {
         worst = std::max({worst, std::fabs(out[0] - expected), std::fabs(out[1] + expected)});
     }
     EXPECT_LT(worst, 1e-3);
+}
+
+// The 64-tap sum for every way the channels split into vector lanes, with the window in one
+// piece and across the ring's wrap, against the filter written out tap by tap.
+TEST(DriftResamplerSignal, EveryChannelCountSumsAsTheFilterWrittenOut) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+    for (const std::int32_t channels : {1, 2, 3, 5, 6, 8, 12, 16, 23, 64}) {
+        for (const double position : {100.37, 250.8125}) {
+            SCOPED_TRACE(::testing::Message() << channels << " channels at " << position);
+            SpscRing ring;
+            ring.reset(channels, 256);
+            DriftResampler resampler;
+            resampler.configure(&ring, 44100.0, 48000.0, 100.0);
+            std::vector<float> frames(static_cast<std::size_t>(channels) * 300);
+            std::generate(frames.begin(), frames.end(), [&] { return sample(random); });
+            ring.readIndex.store(static_cast<std::uint64_t>(position) - 100);
+            ring.writeIndex.store(static_cast<std::uint64_t>(position) - 100);
+            ASSERT_TRUE(ring.push(frames.data(), 200));
+            resampler.primed = 1;
+            resampler.position = position;
+            std::vector<float> out(static_cast<std::size_t>(channels));
+            double ppm;
+            ASSERT_TRUE(resampler.readFrame(out.data(), 44100.0 / 48000.0, &ppm));
+
+            const auto index = static_cast<std::uint64_t>(position);
+            const double scaled = (position - static_cast<double>(index)) * 1024.0;
+            const int phase = static_cast<int>(scaled);
+            const auto mu = static_cast<float>(scaled - phase);
+            for (std::int32_t c = 0; c < channels; ++c) {
+                double expected = 0.0;
+                for (int k = 0; k < 64; ++k) {
+                    const float lower = resampler.row(phase)[k];
+                    const float upper = resampler.row(phase + 1)[k];
+                    const float coefficient = lower + (upper - lower) * mu;
+                    expected += static_cast<double>(ring.frameAt(index - 31 + k)[c]) * coefficient;
+                }
+                ASSERT_NEAR(out[c], expected, 1e-6) << "channel " << c;
+            }
+        }
+    }
 }
 
 TEST(DriftResamplerSignal, NonFiniteSumsComeOutAsZero) {
