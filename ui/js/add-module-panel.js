@@ -3,6 +3,7 @@
 import { configurationForm } from './config-form.js';
 import { element, labelled } from './html.js';
 import { moduleTypes, moduleType } from './module-types.js';
+import { moduleWidth } from './patch-geometry.js';
 
 function defaultConfiguration(typeEntry) {
   const configuration = {};
@@ -36,15 +37,12 @@ export function addModulePanel(container, model, view) {
       const configuration = await form.read(message);
       if (!configuration) return;
       const id = nameInput.value.trim() || model.uniqueId(type);
-      const scroller = view.scroller;
-      const position = {
-        x: (scroller.scrollLeft + scroller.clientWidth / 3) / view.zoom,
-        y: (scroller.scrollTop + scroller.clientHeight / 3) / view.zoom,
-      };
-      await model.addModule(id, type, configuration, position);
+      const centre = view.visibleCentre();
+      await model.addModule(id, type, configuration, { x: centre.x - moduleWidth / 2, y: centre.y - 100 });
       nameInput.value = '';
       nameInput.placeholder = model.uniqueId(type);
       view.select({ kind: 'module', id });
+      view.reveal(id);
     } catch (error) {
       message.textContent = error.message;
       message.hidden = false;

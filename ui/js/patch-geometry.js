@@ -50,3 +50,28 @@ export function meterFraction(peak) {
   const db = 20 * Math.log10(peak);
   return Math.min(1, Math.max(0, (db + 60) / 60));
 }
+
+// The place nearest to wanted, searched outwards on a grid, where a box of the size keeps a gap
+// to every one of boxes ({ x, y, width, height }) and stays inside the patch's top-left corner.
+export function freePlace(boxes, size, wanted, gap = 30) {
+  const step = 20;
+  const overlaps = (x, y) =>
+    boxes.some((box) => x < box.x + box.width + gap && box.x < x + size.width + gap && y < box.y + box.height + gap && box.y < y + size.height + gap);
+  const start = { x: Math.max(0, Math.round(wanted.x)), y: Math.max(0, Math.round(wanted.y)) };
+  for (let ring = 0; ring <= 400; ring += 1) {
+    let best = null;
+    for (let dx = -ring; dx <= ring; dx += 1) {
+      // Only the ring's edge: its inside was searched before.
+      const dys = Math.abs(dx) === ring ? Array.from({ length: 2 * ring + 1 }, (_, index) => index - ring) : [-ring, ring];
+      for (const dy of dys) {
+        const x = start.x + dx * step;
+        const y = start.y + dy * step;
+        const distance = Math.hypot(dx, dy);
+        if (x < 0 || y < 0 || (best && best.distance <= distance) || overlaps(x, y)) continue;
+        best = { x, y, distance };
+      }
+    }
+    if (best) return { x: best.x, y: best.y };
+  }
+  return start;
+}

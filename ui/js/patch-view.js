@@ -81,6 +81,12 @@ export class PatchView extends EventTarget {
     this.indexCables();
     this.restoreSelection();
     this.updateMeters();
+    // The first patch shown fits the window where it can still be read.
+    if (!this.fitted && this.boxes.size > 0) {
+      this.fitted = true;
+      const bounds = this.boxBounds();
+      if (bounds.x + bounds.width > this.scroller.clientWidth || bounds.y + bounds.height > this.scroller.clientHeight) this.zoomToFit(0.6);
+    }
   }
 
   moduleMarkup(node, x, y, box, ports, eventIn, eventOut) {
@@ -214,12 +220,27 @@ export class PatchView extends EventTarget {
     this.dispatchEvent(new Event('zoom'));
   }
 
-  zoomToFit() {
-    const widthShare = this.scroller.clientWidth / Math.max(1, this.contentWidth);
-    const heightShare = this.scroller.clientHeight / Math.max(1, this.contentHeight);
-    this.setZoom(Math.min(widthShare, heightShare, 1));
-    this.scroller.scrollLeft = 0;
-    this.scroller.scrollTop = 0;
+  // Where the boxes lie, with room for their jacks around them.
+  boxBounds() {
+    const margin = 30;
+    const entries = [...this.boxes.values()];
+    if (entries.length === 0) return { x: 0, y: 0, width: this.contentWidth, height: this.contentHeight };
+    const left = Math.min(...entries.map((entry) => entry.x));
+    const top = Math.min(...entries.map((entry) => entry.y));
+    const right = Math.max(...entries.map((entry) => entry.x + entry.box.width));
+    const bottom = Math.max(...entries.map((entry) => entry.y + entry.box.height));
+    return { x: Math.max(0, left - margin), y: Math.max(0, top - margin), width: right - left + 2 * margin, height: bottom - top + 2 * margin };
+  }
+
+  // Shows every box in the visible part of the patch area, at most at full size and, when
+  // smallest is given, at least at that size.
+  zoomToFit(smallest = minimumZoom) {
+    const bounds = this.boxBounds();
+    const widthShare = this.scroller.clientWidth / Math.max(1, bounds.width);
+    const heightShare = this.scroller.clientHeight / Math.max(1, bounds.height);
+    this.setZoom(Math.max(smallest, Math.min(widthShare, heightShare, 1)));
+    this.scroller.scrollLeft = bounds.x * this.zoom;
+    this.scroller.scrollTop = bounds.y * this.zoom;
   }
 
   onWheel(event) {
@@ -286,6 +307,20 @@ export class PatchView extends EventTarget {
     if (group) group.focus();
   }
 
+  // Scrolls the patch so the module's box shows whole where it can.
+  reveal(id) {
+    const group = this.moduleElement(id);
+    if (group) group.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+  }
+
+  // The middle of the patch area's visible part, in content coordinates.
+  visibleCentre() {
+    return {
+      x: (this.scroller.scrollLeft + this.scroller.clientWidth / 2) / this.zoom,
+      y: (this.scroller.scrollTop + this.scroller.clientHeight / 2) / this.zoom,
+    };
+  }
+
   // --- gestures ----------------------------------------------------------------------------
 
   onPointerDown(event) {
@@ -337,7 +372,9 @@ export class PatchView extends EventTarget {
     if (!gesture) return;
     if (gesture.kind === 'move') {
       if (gesture.moved) {
-        this.dispatchEvent(new CustomEvent('moved', { detail: { id: gesture.id } }));
+        const to = this.model.freePlace(gesture.id, this.model.position(gesture.id));
+        this.placeModule(gesture.id, to.x, to.y);
+        this.dispatchEvent(new CustomEvent('moved', { detail: { id: gesture.id, from: gesture.origin, to } }));
       } else {
         this.select({ kind: 'module', id: gesture.id });
         gesture.group.focus({ preventScroll: true });
@@ -402,13 +439,24 @@ export class PatchView extends EventTarget {
 
   // --- notices -----------------------------------------------------------------------------
 
-  // Shows a refusal beside the place of the edit, in content coordinates.
-  showNotice(text, at) {
-    const point = at || { x: 40, y: 40 };
+  // Shows a message beside the place of the edit, in content coordinates, or at the top of the
+  // visible patch; action ({ label, run }) adds a button to it.
+  showNotice(text, at, action) {
+    const point = at || { x: this.scroller.scrollLeft / this.zoom + 20, y: this.scroller.scrollTop / this.zoom + 20 };
     this.notice.querySelector('.notice-text').textContent = text;
-    this.notice.style.left = `${Math.round(point.x * this.zoom) + 12}px`;
-    this.notice.style.top = `${Math.round(point.y * this.zoom) + 12}px`;
+    const button = this.notice.querySelector('.notice-action');
+    button.hidden = !action;
+    button.textContent = action ? action.label : '';
+    button.onclick = action ? () => action.run() : null;
+    this.notice.classList.toggle('info', Boolean(action));
+    // Kept inside the visible patch area, so a message is never cut off by the panel.
+    const left = Math.round(point.x * this.zoom) + 12;
+    const top = Math.round(point.y * this.zoom) + 12;
     this.notice.hidden = false;
+    const maxLeft = this.scroller.scrollLeft + this.scroller.clientWidth - this.notice.offsetWidth - 8;
+    const maxTop = this.scroller.scrollTop + this.scroller.clientHeight - this.notice.offsetHeight - 8;
+    this.notice.style.left = `${Math.max(this.scroller.scrollLeft + 8, Math.min(left, maxLeft))}px`;
+    this.notice.style.top = `${Math.max(this.scroller.scrollTop + 8, Math.min(top, maxTop))}px`;
   }
 
   hideNotice() {
