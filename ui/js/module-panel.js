@@ -44,10 +44,11 @@ export class ModulePanel {
   }
 
   // Moves the keyboard to the first control of the selected module, opening the panel if needed.
+  // Fields come before buttons, so a second Enter never lands on one that removes something.
   focusControls() {
     const section = this.container.closest('details');
     if (section) section.open = true;
-    const first = this.container.querySelector('button:enabled, input:enabled, select:enabled');
+    const first = this.container.querySelector('input:enabled, select:enabled') || this.container.querySelector('button:enabled:not(.danger)');
     if (first) first.focus();
   }
 
@@ -99,7 +100,7 @@ export class ModulePanel {
     if (node.type === 'player') parts.push(this.playerView(node));
     if (node.type === 'recorder') parts.push(this.recorderView(node));
     if (isHosted(node.type)) parts.push(this.pluginView(node));
-    parts.push(this.connections(node), this.configurationSection(node), remove, message);
+    parts.push(this.configurationSection(node), this.connections(node), remove, message);
     return parts;
   }
 
