@@ -65,6 +65,19 @@ describe('patch editing', () => {
     });
     assert.equal(await moduleBox(page, 'split').getAttribute('transform'), `translate(${state.project.layout.split.x},${state.project.layout.split.y})`);
     assert.ok(state.project.layout.input, 'the other modules keep their places');
+
+    // A second one at the same spot lands beside the first, in view.
+    await page.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'breakout1').waitFor();
+    const scroller = await page.locator('#patch-scroller').boundingBox();
+    const boxes = await page.locator('svg.patch g.module rect.body').evaluateAll((rects) => rects.map((rect) => rect.getBoundingClientRect().toJSON()));
+    for (const [index, box] of boxes.entries()) {
+      for (const other of boxes.slice(index + 1)) {
+        assert.ok(box.right <= other.left || other.right <= box.left || box.bottom <= other.top || other.bottom <= box.top, 'no box lies on another');
+      }
+    }
+    const added = boxes.at(-1);
+    assert.ok(added.left >= scroller.x && added.right <= scroller.x + scroller.width && added.top >= scroller.y && added.bottom <= scroller.y + scroller.height, 'the new box is in view');
   });
 
   it('connects a cable by dragging from an output to an input, as one "graph" command', async () => {
@@ -153,6 +166,51 @@ describe('patch editing', () => {
     assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(480,210)');
     const path = await page.locator('svg.patch g.cable[aria-label="input out to faders in0"] path.wire').getAttribute('d');
     assert.match(path, /480\.0,2\d\d\.0$/, 'the cable follows the module');
+  });
+
+  it('removes a module and its cables without asking, and Undo in the notice brings them back; Ctrl+Shift+Z removes them again', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const before = (await callBridge(fixture.rack, 'state')).project;
+    await moduleBox(page, 'faders').focus();
+    await page.keyboard.press('Delete');
+    const notice = page.locator('#edit-notice');
+    await notice.locator('.notice-text', { hasText: 'Removed faders and 2 cables —' }).waitFor();
+    await moduleBox(page, 'faders').waitFor({ state: 'detached' });
+
+    await notice.getByRole('button', { name: 'Undo' }).click();
+    await moduleBox(page, 'faders').waitFor();
+    await page.locator('#redo:enabled').waitFor();
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project, before);
+    assert.equal(await page.locator('svg.patch g.cable').count(), 2);
+
+    await page.keyboard.press('Control+Shift+Z');
+    await moduleBox(page, 'faders').waitFor({ state: 'detached' });
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, []);
+  });
+
+  it('takes a drawn cable back with Ctrl+Z and draws it again with Redo, and a fader move with Ctrl+Z through "parameter"', async () => {
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    await callBridge(fixture.rack, 'graph', { ...graph, cables: graph.cables.slice(0, 1) });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    const added = page.locator('svg.patch g.cable[aria-label="faders out0 to output in"]');
+    await dragBetween(page, jack(page, 'faders', 'output', 'out0'), jack(page, 'output', 'input', 'in'));
+    await added.waitFor({ state: 'attached' });
+    await page.keyboard.press('Control+z');
+    await added.waitFor({ state: 'detached' });
+    await page.getByRole('button', { name: 'Redo' }).click();
+    await added.waitFor({ state: 'attached' });
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables.at(-1), { from: 'faders', output: 'out0', to: 'output', input: 'in' });
+
+    await moduleBox(page, 'faders').locator('text.title').click();
+    await page.getByLabel('Strip 1 gain').focus();
+    await page.keyboard.press('End');
+    await page.locator('#module-panel .gain-readout', { hasText: '12.0 dB' }).waitFor();
+    await page.keyboard.press('Control+z');
+    await page.locator('#module-panel .gain-readout', { hasText: '0.0 dB' }).waitFor();
+    const sent = requests.filter((request) => request.method === 'parameter' || request.method === 'graph').map((request) => [request.method, request.params.value]);
+    assert.deepEqual(sent.slice(-2), [['parameter', 12], ['parameter', 0]]);
+    assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes[1].configuration.gainsDb[0], 0);
   });
 
   it('removes a cable selected with the pointer from the patch', async () => {
