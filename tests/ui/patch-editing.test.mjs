@@ -213,6 +213,48 @@ describe('patch editing', () => {
     assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes[1].configuration.gainsDb[0], 0);
   });
 
+  it('keeps the toolbar, the panel and every box after Fit usable from 1920×1080 down to 800×600, none under another', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    for (const [width, height] of [[1920, 1080], [1400, 900], [1024, 700], [933, 600], [800, 600]]) {
+      await page.setViewportSize({ width, height });
+      await page.getByRole('button', { name: 'Fit' }).click();
+      const measured = await page.evaluate(() => {
+        const rect = (element) => element.getBoundingClientRect().toJSON();
+        const scroller = document.getElementById('patch-scroller');
+        return {
+          patch: { ...rect(scroller), right: scroller.getBoundingClientRect().left + scroller.clientWidth, bottom: scroller.getBoundingClientRect().top + scroller.clientHeight },
+          panel: rect(document.getElementById('side-panels')),
+          controls: [...document.querySelectorAll('.patch-toolbar button, .top-bar button')].map(rect),
+          boxes: [...scroller.querySelectorAll('g.module rect.body')].map(rect),
+        };
+      });
+      const { patch, panel } = measured;
+      const size = `${width}×${height}`;
+      assert.ok(patch.right - patch.left >= 300 && patch.bottom - patch.top >= 250, `${size}: a patch area of ${patch.width}×${patch.height}`);
+      assert.ok(patch.right <= panel.left && panel.right <= width && panel.width >= 250, `${size}: the panel beside the patch`);
+      for (const control of measured.controls) assert.ok(control.right <= width && control.bottom <= height && (control.top >= patch.top ? control.right <= panel.left : true), `${size}: a button in view`);
+      for (const box of measured.boxes) assert.ok(box.left >= patch.left && box.right <= patch.right && box.top >= patch.top && box.bottom <= patch.bottom, `${size}: a box in view`);
+      await page.screenshot({ path: screenshotPath(`layout-${width}x${height}`) });
+    }
+  });
+
+  it('hides and shows the side panel, and makes it wider with the arrow keys on its edge', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await page.setViewportSize({ width: 1400, height: 900 });
+    const patchWidth = () => page.locator('#patch-scroller').evaluate((scroller) => scroller.clientWidth);
+    const panelWidth = () => page.locator('#side-panels').evaluate((panel) => panel.offsetWidth);
+    const [patch, panel] = [await patchWidth(), await panelWidth()];
+    await page.getByRole('button', { name: 'Hide panel' }).click();
+    await page.locator('#side-panels').waitFor({ state: 'hidden' });
+    assert.ok((await patchWidth()) >= patch + panel, 'the patch takes the panel\'s place');
+    await page.getByRole('button', { name: 'Show panel' }).click();
+    await page.locator('#panel-resizer').focus();
+    await page.keyboard.press('ArrowLeft');
+    await page.keyboard.press('ArrowLeft');
+    assert.equal(await panelWidth(), panel + 64);
+    assert.equal(await patchWidth(), patch - 64);
+  });
+
   it('removes a cable selected with the pointer from the patch', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const wire = page.locator('svg.patch g.cable[aria-label="faders out0 to output in"] path.hit');
