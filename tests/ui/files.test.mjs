@@ -103,6 +103,14 @@ describe('files and projects', () => {
     await form.getByLabel('Recording destination').fill(path.join(scratch.path, 'take.wav'));
     await form.getByRole('button', { name: 'Use path' }).click();
     await poll(async () => (await form.getByLabel('Recording destination').inputValue()) === path.join(scratch.path, 'take-take1.wav'));
+    // Values the rack would clamp are refused in the form, one message at a time.
+    for (const [label, value, text] of [['Tail silence (s)', '-5', 'Tail silence (s) must be between 0.01 and 10.'], ['Silence threshold (dB)', '20', 'Silence threshold (dB) must be between -120 and -6.']]) {
+      await form.getByLabel(label).fill(value);
+      await form.getByRole('button', { name: 'Add module' }).click();
+      await form.locator('.form-error', { hasText: text }).waitFor();
+      assert.equal(await form.locator('.form-error:visible').count(), 1);
+      await form.getByLabel(label).fill(label.startsWith('Tail') ? '0.5' : '-80');
+    }
     await form.getByRole('button', { name: 'Add module' }).click();
     await moduleBox(page, 'recorder1').waitFor();
     await page.locator('#module-panel .file', { hasText: 'take-take1.wav' }).waitFor();

@@ -103,6 +103,7 @@ describe('patch editing', () => {
     const song = await makeWav(path.join(scratchFolder(), 'song.wav'), 0.5);
     const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'deck', type: 'player', configuration: { path: song } }, { id: 'take', type: 'recorder', configuration: {} });
+    graph.cables.push({ from: 'deck', output: 'out', to: 'take', input: 'in' });
     await callBridge(fixture.rack, 'graph', graph);
     await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, deck: { x: 45, y: 300 }, take: { x: 400, y: 300 } });
     const { page } = await openRackPage(fixture.browser, fixture.rack);
@@ -115,7 +116,15 @@ describe('patch editing', () => {
     assert.deepEqual(edits[0].params.eventCables, [{ from: 'deck', to: 'take' }]);
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.eventCables, [{ from: 'deck', to: 'take' }]);
     assert.equal(await page.locator('svg.patch g.cable.event').getAttribute('aria-label'), 'events deck to take');
-    assert.equal(await page.locator('svg.patch g.cable.audio').count(), 2);
+    assert.equal(await page.locator('svg.patch g.cable.audio').count(), 3);
+
+    // The panel names the jacks as the boxes do, and sends no events of a module to itself.
+    await moduleBox(page, 'deck').locator('text.title').click();
+    const [output] = (await portLabels(page, 'deck')).outputs.map((label) => label.replace(/ · \d+$/, ''));
+    const [input] = (await portLabels(page, 'take')).inputs.map((label) => label.replace(/ · \d+$/, ''));
+    assert.notEqual(output, 'out');
+    await page.locator('#module-panel ul.connections li', { hasText: `deck · ${output} → take · ${input}` }).waitFor();
+    assert.deepEqual(await page.locator('#module-panel').getByLabel('Send events to').locator('option').allTextContents(), ['take']);
   });
 
   it('shows a refused edit beside the drop with the rack\'s words and keeps the patch as reported', async () => {

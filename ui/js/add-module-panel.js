@@ -1,7 +1,7 @@
 // Adds one module of any type with its configuration, as one "graph" command.
 
 import { configurationForm } from './config-form.js';
-import { element, labelled } from './html.js';
+import { element, labelled, showMessage } from './html.js';
 import { moduleTypes, moduleType } from './module-types.js';
 import { moduleWidth } from './patch-geometry.js';
 
@@ -44,8 +44,7 @@ export function addModulePanel(container, model, view) {
       view.select({ kind: 'module', id });
       view.reveal(id);
     } catch (error) {
-      message.textContent = error.message;
-      message.hidden = false;
+      showMessage(message, error.message);
     } finally {
       addButton.disabled = false;
     }

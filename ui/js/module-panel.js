@@ -82,7 +82,7 @@ export class ModulePanel {
   cableContent(selection) {
     const { cable, type } = selection;
     const message = errorLine('cable');
-    const text = type === 'audio' ? `${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}` : `Events ${cable.from} → ${cable.to}`;
+    const text = type === 'audio' ? this.cableText(cable) : `Events ${cable.from} → ${cable.to}`;
     const disconnect = () => (type === 'audio' ? this.model.disconnect(cable) : this.model.disconnectEvents(cable));
     return [
       element('h3', {}, type === 'audio' ? 'Audio cable' : 'Event cable'),
@@ -90,6 +90,11 @@ export class ModulePanel {
       element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
       message,
     ];
+  }
+
+  // Jacks by the names their boxes show.
+  cableText(cable) {
+    return `${cable.from} · ${this.model.portName(cable.from, 'outputs', cable.output)} → ${cable.to} · ${this.model.portName(cable.to, 'inputs', cable.input)}`;
   }
 
   moduleContent(node) {
@@ -278,7 +283,7 @@ export class ModulePanel {
       element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message) }, 'Disconnect'));
     for (const cable of model.graph.cables) {
       if (cable.from === node.id || cable.to === node.id) {
-        list.append(item(`${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}`, () => model.disconnect(cable)));
+        list.append(item(this.cableText(cable), () => model.disconnect(cable)));
       }
     }
     for (const cable of model.graph.eventCables) {
@@ -303,7 +308,7 @@ export class ModulePanel {
         element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message) }, 'Connect')));
     }
     if (model.hasEventOutput(node.id)) {
-      const receivers = model.graph.nodes.filter((other) => model.hasEventInput(other.id));
+      const receivers = model.graph.nodes.filter((other) => other.id !== node.id && model.hasEventInput(other.id));
       const target = element('select', { 'data-key': 'events-to' }, receivers.map((other) => element('option', { value: other.id }, other.id)));
       parts.push(element('div', { className: 'connect-row' }, labelled('Send events to', target),
         element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));

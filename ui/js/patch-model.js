@@ -119,6 +119,12 @@ export class PatchModel extends EventTarget {
     };
   }
 
+  // side: "inputs" or "outputs"; the name a port's jack shows.
+  portName(id, side, portId) {
+    const port = this.nodePorts(id)[side].find((entry) => entry.id === portId);
+    return port && port.name ? port.name : portId;
+  }
+
   // Event jacks: hosted plug-ins say whether they have them; players make and take events and
   // recorders take them. The other modules pass events on, so they show a jack only where the
   // patch already holds an event cable.
