@@ -22,7 +22,8 @@ const defaultGraph = () => ({
 const stereo = (id) => [{ id, name: id, channels: 2 }];
 const portsOf = { input: { inputs: [], outputs: stereo('out') }, 'fader-bank': { inputs: stereo('in0'), outputs: stereo('out0') }, output: { inputs: stereo('in'), outputs: [] } };
 
-// refuse: method -> error text; hold: method -> the next such request waits until release().
+// refuse: method -> error text; hold: method -> the answer to the next such request waits until
+// release().
 function standInRack() {
   const rack = {
     graph: defaultGraph(),
@@ -52,17 +53,21 @@ function standInRack() {
       const node = rack.graph.nodes.find((entry) => entry.id === params.node);
       node.configuration.gainsDb = [params.value];
     }
-    return method === 'status' ? {} : state();
+    if (method === 'play') rack.playing = params.playing;
+    if (method === 'status' || method === 'play') return { playing: rack.playing === true };
+    return state();
   };
+  // A held reply is made at once and delivered late, as a reply held up on its way.
   rack.call = async (method, params) => {
     rack.calls.push(method);
+    const reply = answer(method, params);
     if (rack.hold === method) {
       rack.hold = null;
       await new Promise((resolve) => {
         rack.release = resolve;
       });
     }
-    return answer(method, params);
+    return reply;
   };
   return rack;
 }
@@ -177,6 +182,16 @@ describe('patch model edit queue', () => {
     assert.deepEqual(rack.calls.slice(1), ['graph', 'loadProject', 'graph']);
     assert.deepEqual(rack.graph.nodes.map((node) => node.id), ['loaded']);
     assert.deepEqual([model.done.length, model.unsavedEdits], [1, true]);
+  });
+
+  it('drops a poll answer sent before a transport command and answered after it', async () => {
+    const { rack, model } = await loadedModel();
+    rack.hold = 'status';
+    const poll = model.poll();
+    await model.play(true);
+    rack.release();
+    await poll;
+    assert.equal(model.status.playing, true);
   });
 
   it('says an opened file that does not parse is not a rack project, with the rack\'s words after it', async () => {

@@ -58,6 +58,7 @@ export class PatchModel extends EventTarget {
     this.parameterFlight = null;
     this.pollTimer = null;
     this.polling = false;
+    this.transportCommands = 0;
     // The last "start" settings this page sent, and the name of their output device.
     this.audioSettings = null;
     this.audioDeviceName = '';
@@ -505,16 +506,19 @@ export class PatchModel extends EventTarget {
   // --- transport and devices ---------------------------------------------------------------
 
   async play(playing) {
+    this.transportCommands += 1;
     this.applyStatus(await this.call('play', { playing }));
   }
 
   // Arming recompiles the patch and stopping disarms the recorders: both change the patch.
   async record(recording) {
+    this.transportCommands += 1;
     this.applyStatus(await this.call('record', { recording }));
     await this.refresh();
   }
 
   async stopAudio() {
+    this.transportCommands += 1;
     this.applyStatus(await this.call('stop'));
     await this.refresh();
   }
@@ -523,6 +527,7 @@ export class PatchModel extends EventTarget {
   // rack itself keeps running unchanged on a second "start"). Answers "started", "restarted" or
   // "unchanged".
   async startAudio(settings, deviceName) {
+    this.transportCommands += 1;
     const running = isObject(this.status) && isObject(this.status.device) && this.status.device.running === true;
     if (running && this.audioSettings !== null && sameAudioSettings(this.audioSettings, settings)) return 'unchanged';
     if (running) await this.call('stop');
@@ -536,6 +541,7 @@ export class PatchModel extends EventTarget {
   // Stop, then start again with the last settings: the way back from a failed device.
   async restartAudio() {
     if (this.audioSettings === null) throw new Error('Choose the audio devices and press Start audio first.');
+    this.transportCommands += 1;
     await this.call('stop');
     this.applyStatus(await this.call('start', this.audioSettings));
     await this.refresh();
@@ -560,6 +566,9 @@ export class PatchModel extends EventTarget {
     if (this.polling) return;
     this.polling = true;
     try {
+      // A poll sent before a transport command may be answered after it: its older state would
+      // undo the command on screen, and the next toggle would read it.
+      const commands = this.transportCommands;
       const status = await this.call('status');
       const recovered = this.failedPolls > 0 || !this.loaded;
       this.failedPolls = 0;
@@ -567,7 +576,7 @@ export class PatchModel extends EventTarget {
       if (recovered) {
         await this.refresh();
       } else {
-        this.applyStatus(status);
+        if (commands === this.transportCommands) this.applyStatus(status);
       }
     } catch {
       this.failedPolls += 1;

@@ -3,7 +3,7 @@
 // A status update only touches the meters; the whole drawing is rebuilt only when the patch changes.
 
 import { escapeHtml } from './html.js';
-import { cablePath, meterFraction, moduleBox, moduleWidth, portLabel, portY } from './patch-geometry.js';
+import { PeakHold, cablePath, dbFraction, meterFraction, meterMarks, moduleBox, moduleWidth, peakText, portLabel, portY } from './patch-geometry.js';
 import { typeLabel } from './module-types.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
@@ -21,6 +21,7 @@ export class PatchView extends EventTarget {
     this.selection = null;
     this.boxes = new Map();
     this.cablesByNode = new Map();
+    this.holds = new Map();
     this.gesture = null;
 
     this.svg = document.createElementNS(svgNamespace, 'svg');
@@ -102,9 +103,17 @@ export class PatchView extends EventTarget {
     ports.outputs.forEach((port, index) => parts.push(this.portMarkup('output', port, box.width, portY(index + box.outputOffset))));
     if (eventIn) parts.push(this.eventJackMarkup('event-input', 0, box.eventY));
     if (eventOut) parts.push(this.eventJackMarkup('event-output', box.width, box.eventY));
+    const span = box.width - 28;
+    const scaleY = box.meterY + box.meterHeight;
+    const marks = meterMarks.map((db) => {
+      const x = (14 + span * dbFraction(db)).toFixed(1);
+      return `<path class="meter-mark" d="M${x},${scaleY} v5"></path><text class="meter-scale" x="${x}" y="${scaleY + 20}" text-anchor="${db === 0 ? 'end' : 'middle'}">${db === 0 ? '0' : `−${-db}`}</text>`;
+    });
     parts.push(
-      `<rect class="meter-back" x="14" y="${box.meterY}" width="${box.width - 28}" height="${box.meterHeight}" rx="3"></rect>`,
-      `<rect class="meter" x="14" y="${box.meterY}" width="0" height="${box.meterHeight}" rx="3"></rect>`,
+      `<rect class="meter-back" x="14" y="${box.meterY}" width="${span}" height="${box.meterHeight}" rx="3"></rect>`,
+      `<rect class="meter" x="14" y="${box.meterY}" width="0" height="${box.meterHeight}" rx="3"><title></title></rect>`,
+      `<rect class="peak-hold" x="14" y="${box.meterY}" width="3" height="${box.meterHeight}"></rect>`,
+      ...marks,
       '</g>',
     );
     return parts.join('');
@@ -195,12 +204,22 @@ export class PatchView extends EventTarget {
     return null;
   }
 
+  // Each box's bar follows its node's peak; the hold mark keeps the highest of the last updates.
   updateMeters() {
+    const span = moduleWidth - 28;
     for (const group of this.svg.querySelectorAll('g.module')) {
-      const peak = this.model.peak(group.dataset.node);
+      const id = group.dataset.node;
+      const peak = this.model.peak(id);
+      if (!this.holds.has(id)) this.holds.set(id, new PeakHold());
+      const held = this.holds.get(id).update(peak);
       const meter = group.querySelector('rect.meter');
-      meter.setAttribute('width', ((moduleWidth - 28) * meterFraction(peak)).toFixed(1));
+      meter.setAttribute('width', (span * meterFraction(peak)).toFixed(1));
       meter.classList.toggle('clipping', peak >= 1);
+      meter.firstChild.textContent = `Level ${peakText(peak)}`;
+      const hold = group.querySelector('rect.peak-hold');
+      hold.setAttribute('x', (14 + Math.max(0, span * meterFraction(held) - 3)).toFixed(1));
+      hold.classList.toggle('lit', held > 0);
+      hold.classList.toggle('clipping', held >= 1);
     }
   }
 
