@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import path from 'node:path';
 import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, screenshotPath } from './harness.mjs';
-import { dragBetween, jack, moduleBox, portLabels } from './page-helpers.mjs';
+import { dragBetween, dragModule, jack, moduleBox, portLabels } from './page-helpers.mjs';
 
 // Answers every request for the method as the rack answers a refusal; the rest reach the rack.
 function refuse(page, method, error) {
@@ -139,9 +139,13 @@ describe('patch editing', () => {
 
     const notice = page.locator('#edit-notice');
     await notice.waitFor({ state: 'visible' });
-    assert.equal(await notice.locator('.notice-text').textContent(), 'Cable channel widths differ; use a Breakout/Matrix module');
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Not connected. Cable channel widths differ; use a Breakout/Matrix module');
     const box = await notice.boundingBox();
     assert.ok(distance(box, drop) < 80, 'the message sits beside the drop');
+    assert.ok(box.width > 250, 'the message is not squeezed to a word a line');
+    // A drop on a jack of the wrong kind says so in place of the last message.
+    await dragBetween(page, jack(page, 'faders', 'output', 'out0'), jack(page, 'input', 'output', 'out'));
+    await notice.locator('.notice-detail', { hasText: 'A cable joins an output to an input' }).waitFor();
 
     const state = await callBridge(fixture.rack, 'state');
     assert.equal(state.project.graph.cables.length, 2);
@@ -156,25 +160,32 @@ describe('patch editing', () => {
     const start = await title.boundingBox();
     await page.mouse.move(start.x + 5, start.y + 5);
     await page.mouse.down();
-    await page.mouse.move(start.x + 55, start.y + 80, { steps: 5 });
-    await page.mouse.move(start.x + 105, start.y + 155, { steps: 5 });
+    await page.mouse.move(start.x + 55, start.y + 90, { steps: 5 });
+    await page.mouse.move(start.x + 105, start.y + 180, { steps: 5 });
     await page.mouse.up();
 
     const layoutRequest = await poll(() => requests.find((request) => request.method === 'layout'));
-    assert.deepEqual(layoutRequest.params.faders, { x: 480, y: 210 });
+    assert.deepEqual(layoutRequest.params.faders, { x: 480, y: 235 });
     assert.deepEqual(layoutRequest.params.input, { x: 45, y: 60 });
     assert.equal(requests.filter((request) => request.method === 'graph').length, 0, 'moving is no patch edit');
     const state = await poll(async () => {
       const answer = await callBridge(fixture.rack, 'state');
       return answer.project.layout.faders.x === 480 ? answer : null;
     });
-    assert.deepEqual(state.project.layout.faders, { x: 480, y: 210 });
+    assert.deepEqual(state.project.layout.faders, { x: 480, y: 235 });
 
     await page.reload();
     await moduleBox(page, 'faders').waitFor();
-    assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(480,210)');
+    assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(480,235)');
     const path = await page.locator('svg.patch g.cable[aria-label="input out to faders in0"] path.wire').getAttribute('d');
-    assert.match(path, /480\.0,2\d\d\.0$/, 'the cable follows the module');
+    assert.match(path, /480\.0,308\.0$/, 'the cable follows the module');
+
+    // A box dropped on another moves aside to the nearest free place.
+    await dragModule(page, 'output', -690, 0);
+    await poll(async () => (await callBridge(fixture.rack, 'state')).project.layout.output.x !== 735);
+    const [input, output] = await Promise.all(['input', 'output'].map((id) => moduleBox(page, id).locator('rect.body').boundingBox()));
+    const apart = input.x + input.width <= output.x || output.x + output.width <= input.x || input.y + input.height <= output.y || output.y + output.height <= input.y;
+    assert.ok(apart, 'the dropped box lies on no other');
   });
 
   it('removes a module and its cables without asking, and Undo in the notice brings them back; Ctrl+Shift+Z removes them again', async () => {
@@ -183,7 +194,7 @@ describe('patch editing', () => {
     await moduleBox(page, 'faders').focus();
     await page.keyboard.press('Delete');
     const notice = page.locator('#edit-notice');
-    await notice.locator('.notice-text', { hasText: 'Removed faders and 2 cables —' }).waitFor();
+    await notice.locator('.notice-lead', { hasText: 'Removed faders and 2 cables —' }).waitFor();
     await moduleBox(page, 'faders').waitFor({ state: 'detached' });
 
     await notice.getByRole('button', { name: 'Undo' }).click();
@@ -288,7 +299,7 @@ describe('patch editing', () => {
 
     const notice = page.locator('#edit-notice');
     await notice.waitFor({ state: 'visible' });
-    assert.equal(await notice.locator('.notice-text').textContent(), 'Invalid rack layout.');
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Not moved. Invalid rack layout.');
     const box = await notice.boundingBox();
     assert.ok(distance(box, drop) < 80, 'the message sits where the module was dropped');
     await poll(async () => (await moduleBox(page, 'faders').getAttribute('transform')) === 'translate(380,60)');
@@ -305,7 +316,7 @@ describe('patch editing', () => {
 
     const notice = page.locator('#edit-notice');
     await notice.waitFor({ state: 'visible' });
-    assert.equal(await notice.locator('.notice-text').textContent(), 'Stop recording before changing cables or modules.');
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Not disconnected. Stop recording before changing cables or modules.');
     const box = await notice.boundingBox();
     assert.ok(distance(box, middle) < 80, 'the message sits beside the cable');
     assert.equal(await page.locator('svg.patch g.cable').count(), 2);

@@ -28,17 +28,18 @@ panelLayout(
 
 notice.querySelector('.notice-dismiss').addEventListener('click', () => view.hideNotice());
 
-async function attemptEdit(action, at) {
+// lead: what did not happen, in plain words, said before the rack's own text.
+async function attemptEdit(action, at, lead) {
   view.hideNotice();
   try {
     await action();
   } catch (error) {
-    view.showNotice(error.message, at);
+    view.showNotice(lead, error.message, at);
   }
 }
 
 function travel(direction) {
-  attemptEdit(() => (direction === 'undo' ? model.undo() : model.redo()));
+  attemptEdit(() => (direction === 'undo' ? model.undo() : model.redo()), null, direction === 'undo' ? 'Not undone.' : 'Not redone.');
 }
 
 const undoButton = document.getElementById('undo');
@@ -54,19 +55,19 @@ model.addEventListener('history', () => {
 model.addEventListener('removed', (event) => {
   const { ids, cables, at } = event.detail;
   const cableWords = cables === 0 ? '' : ` and ${cables} cable${cables === 1 ? '' : 's'}`;
-  view.showNotice(`Removed ${ids.join(', ')}${cableWords} —`, at, { label: 'Undo', run: () => travel('undo') });
+  view.showNotice(`Removed ${ids.join(', ')}${cableWords} —`, '', at, { label: 'Undo', run: () => travel('undo') });
 });
 
 view.addEventListener('wire', (event) => {
   const wire = event.detail;
-  attemptEdit(() => (wire.kind === 'audio' ? model.connect(wire.from, wire.output, wire.to, wire.input) : model.connectEvents(wire.from, wire.to)), wire.at);
+  attemptEdit(() => (wire.kind === 'audio' ? model.connect(wire.from, wire.output, wire.to, wire.input) : model.connectEvents(wire.from, wire.to)), wire.at, 'Not connected.');
 });
 
 view.addEventListener('open', () => modulePanel.focusControls());
 
 view.addEventListener('moved', (event) => {
   const { id, from, to } = event.detail;
-  attemptEdit(() => model.commitMove(id, from, to), to);
+  attemptEdit(() => model.commitMove(id, from, to), to, 'Not moved.');
 });
 
 function deleteSelection() {
@@ -74,11 +75,11 @@ function deleteSelection() {
   if (!selection) return;
   const at = selection.kind === 'module' ? model.position(selection.id) : view.cableMiddle(selection.type, selection.cable);
   if (selection.kind === 'module') {
-    attemptEdit(() => model.removeModules([selection.id]), at);
+    attemptEdit(() => model.removeModules([selection.id]), at, 'Not removed.');
   } else if (selection.type === 'audio') {
-    attemptEdit(() => model.disconnect(selection.cable), at);
+    attemptEdit(() => model.disconnect(selection.cable), at, 'Not disconnected.');
   } else {
-    attemptEdit(() => model.disconnectEvents(selection.cable), at);
+    attemptEdit(() => model.disconnectEvents(selection.cable), at, 'Not disconnected.');
   }
 }
 

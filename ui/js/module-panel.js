@@ -16,6 +16,8 @@ export class ModulePanel {
     this.updaters = [];
     this.refusal = null;
     this.playStarted = new Map();
+    // Recorders whose written take the page has read the patch for.
+    this.writtenTakes = new Set();
     view.addEventListener('select', () => this.render());
     model.addEventListener('patch', () => this.render());
     model.addEventListener('status', () => this.update());
@@ -187,6 +189,7 @@ export class ModulePanel {
     const configuration = node.configuration || {};
     const channels = Number.isInteger(configuration.channels) ? configuration.channels : 2;
     const take = element('p', { className: 'take' });
+    const takeFile = element('p', { className: 'file take-file', hidden: true });
     const flags = element('p', { className: 'recorder-state' });
     const meters = element('div', { className: 'input-meters' });
     const bars = [];
@@ -210,6 +213,17 @@ export class ModulePanel {
       flags.textContent = words.join(' · ');
       flags.classList.toggle('alarm', media.failed === true || media.clip === true);
       take.textContent = `Take: ${formatNumber(Number(media.seconds) || 0)} s · ${Number(media.frames) || 0} frames written`;
+      // The rack stores the file each take really went to, which may differ from the one chosen.
+      const written = media.finalized === true && media.hasDestination === true;
+      if (written && !this.writtenTakes.has(node.id)) {
+        this.writtenTakes.add(node.id);
+        this.model.refresh().catch(() => {});
+      } else if (!written) {
+        this.writtenTakes.delete(node.id);
+      }
+      const current = this.model.node(node.id);
+      takeFile.textContent = `Take written: ${current && current.configuration ? current.configuration.path : ''}`;
+      takeFile.hidden = !written;
       const peaks = Array.isArray(media.inputPeaks) ? media.inputPeaks : [];
       const clips = Array.isArray(media.inputClips) ? media.inputClips : [];
       bars.forEach(({ bar, clip }, channel) => {
@@ -224,7 +238,7 @@ export class ModulePanel {
       'Recorder',
       element('p', { className: 'armed' }, configuration.armed === true ? 'Armed' : 'Not armed'),
       element('p', { className: 'file' }, `Destination: ${configuration.path || 'none chosen'}`),
-      flags, take, meters, counters,
+      flags, take, takeFile, meters, counters,
     );
   }
 

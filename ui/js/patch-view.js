@@ -408,6 +408,9 @@ export class PatchView extends EventTarget {
     const request = wireRequest(gesture, { node: module.dataset.node, jack: port.dataset.kind, port: port.dataset.port });
     if (request) {
       this.dispatchEvent(new CustomEvent('wire', { detail: { ...request, at: this.contentPoint(event) } }));
+    } else {
+      this.hideNotice();
+      this.showNotice('Not connected.', 'A cable joins an output to an input: audio jacks to audio jacks, event jacks to event jacks.', this.contentPoint(event));
     }
   }
 
@@ -459,10 +462,12 @@ export class PatchView extends EventTarget {
   // --- notices -----------------------------------------------------------------------------
 
   // Shows a message beside the place of the edit, in content coordinates, or at the top of the
-  // visible patch; action ({ label, run }) adds a button to it.
-  showNotice(text, at, action) {
+  // visible patch: lead in plain words, then detail (the rack's own text); action
+  // ({ label, run }) adds a button to it.
+  showNotice(lead, detail, at, action) {
     const point = at || { x: this.scroller.scrollLeft / this.zoom + 20, y: this.scroller.scrollTop / this.zoom + 20 };
-    this.notice.querySelector('.notice-text').textContent = text;
+    this.notice.querySelector('.notice-lead').textContent = lead;
+    this.notice.querySelector('.notice-detail').textContent = detail;
     const button = this.notice.querySelector('.notice-action');
     button.hidden = !action;
     button.textContent = action ? action.label : '';
