@@ -307,6 +307,8 @@ export class PatchModel extends EventTarget {
       const step = from.at(-1);
       if (!step) return null;
       if (step.kind === 'parameter') {
+        // After every value of the gesture, or a late one would land over the undone value.
+        while (this.parameterFlight) await this.parameterFlight.catch(() => {});
         await this.call('parameter', { node: step.node, parameter: step.parameter, value: step[side] });
         await this.refresh();
       } else {
