@@ -189,7 +189,7 @@ export class ModulePanel {
     const configuration = node.configuration || {};
     const channels = Number.isInteger(configuration.channels) ? configuration.channels : 2;
     const take = element('p', { className: 'take' });
-    const takeFile = element('p', { className: 'file take-file', hidden: true });
+    const takeFile = element('p', { className: 'take-file', hidden: true });
     const flags = element('p', { className: 'recorder-state' });
     const meters = element('div', { className: 'input-meters' });
     const bars = [];
