@@ -103,6 +103,14 @@ describe('files and projects', () => {
     await form.getByLabel('Recording destination').fill(path.join(scratch.path, 'take.wav'));
     await form.getByRole('button', { name: 'Use path' }).click();
     await poll(async () => (await form.getByLabel('Recording destination').inputValue()) === path.join(scratch.path, 'take-take1.wav'));
+    // Values the rack would clamp are refused in the form, one message at a time.
+    for (const [label, value, text] of [['Tail silence (s)', '-5', 'Tail silence (s) must be between 0.01 and 10.'], ['Silence threshold (dB)', '20', 'Silence threshold (dB) must be between -120 and -6.']]) {
+      await form.getByLabel(label).fill(value);
+      await form.getByRole('button', { name: 'Add module' }).click();
+      await form.locator('.form-error', { hasText: text }).waitFor();
+      assert.equal(await form.locator('.form-error:visible').count(), 1);
+      await form.getByLabel(label).fill(label.startsWith('Tail') ? '0.5' : '-80');
+    }
     await form.getByRole('button', { name: 'Add module' }).click();
     await moduleBox(page, 'recorder1').waitFor();
     await page.locator('#module-panel .file', { hasText: 'take-take1.wav' }).waitFor();
@@ -125,7 +133,11 @@ describe('files and projects', () => {
     await moduleBox(page, 'summing1').waitFor();
     await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 500 }, faders: { x: 380, y: 500 }, output: { x: 735, y: 500 }, summing1: { x: 10, y: 10 } });
 
+    const asked = new Promise((resolve) => {
+      page.once('dialog', (dialog) => resolve(dialog.accept().then(() => dialog.message())));
+    });
     await panel.getByRole('button', { name: 'Open project' }).click();
+    assert.equal(await asked, 'Open another project? The changes to this patch since it was last saved will be lost.');
     await moduleBox(page, 'summing1').waitFor({ state: 'detached' });
     assert.deepEqual(await page.locator('svg.patch g.module').evaluateAll((groups) => groups.map((group) => group.dataset.node)), ['input', 'faders', 'output']);
     assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(380,60)');
@@ -133,12 +145,22 @@ describe('files and projects', () => {
     assert.deepEqual(state.project.layout, saved.layout);
   });
 
-  it('shows a refused project file and keeps the patch', async () => {
+  it('shows a refused project file in plain words, one message at a time, and keeps the patch', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const panel = page.locator('#project-section');
-    await panel.getByLabel('Project file').fill(path.join(scratch.path, 'missing.vkrack'));
-    await panel.getByRole('button', { name: 'Open project' }).click();
-    await panel.locator('.form-error', { hasText: 'The selected file does not exist.' }).waitFor();
+    const garbage = path.join(scratch.path, 'notes.vkrack');
+    fs.writeFileSync(garbage, 'not json');
+    const refusals = [
+      [path.join(scratch.path, 'missing.vkrack'), /^The selected file does not exist\.$/],
+      [garbage, /^This file is not a rack project \(.*parse_error.*\)$/],
+      ['', /^Type the project file's path first\.$/, 'Save project'],
+    ];
+    for (const [file, text, button = 'Open project'] of refusals) {
+      await panel.getByLabel('Project file').fill(file);
+      await panel.getByRole('button', { name: button }).click();
+      await panel.locator('.form-error', { hasText: text }).waitFor();
+      assert.equal(await panel.locator('.form-error:visible').count(), 1);
+    }
     assert.equal(await page.locator('svg.patch g.module').count(), 3);
   });
 

@@ -72,12 +72,12 @@ describe('keyboard', () => {
     assert.equal(await page.locator('svg.patch g.cable').count(), 1);
   });
 
-  it('removes a selected cable with Delete', async () => {
+  it('removes a selected cable with Backspace, as a laptop has no Delete key', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const wire = page.locator('svg.patch g.cable[aria-label="input out to faders in0"] path.hit');
     const box = await wire.boundingBox();
     await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
-    await page.keyboard.press('Delete');
+    await page.keyboard.press('Backspace');
     await poll(async () => (await page.locator('svg.patch g.cable').count()) === 1);
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, [{ from: 'faders', output: 'out0', to: 'output', input: 'in' }]);
   });
@@ -93,6 +93,12 @@ describe('keyboard', () => {
     await page.keyboard.press('Home');
     await poll(() => requests.some((request) => request.method === 'parameter'));
     assert.deepEqual(requests.find((request) => request.method === 'parameter').params, { node: 'faders', parameter: 0, value: -80 });
+
+    // The output's panel holds Disconnect buttons: Enter lands on its first field instead.
+    await moduleBox(page, 'output').focus();
+    await page.keyboard.press('Enter');
+    await page.locator('#module-panel h3', { hasText: 'output' }).waitFor();
+    assert.equal(await page.evaluate(() => document.activeElement.labels[0].textContent), 'Channels');
   });
 
   it('keeps the keyboard on the control that made an edit when the panel is drawn again', async () => {
@@ -120,20 +126,35 @@ describe('keyboard', () => {
     assert.equal(await focusedControl(), 'Strips=2');
   });
 
-  it('toggles play with space, but not while typing in a field', async () => {
+  it('toggles play with space wherever the focus is, but not while typing in a field', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await tabTo(page, 'module:faders');
     await page.keyboard.press(' ');
     await page.locator('button.transport.play[aria-pressed="true"]').waitFor();
     assert.equal((await callBridge(fixture.rack, 'status')).playing, true);
+    // On a pressed button space plays too, and never presses the button again.
+    await page.getByRole('button', { name: 'Record', exact: true }).click();
+    await page.locator('.rack-error', { hasText: 'Add a Recorder' }).waitFor();
+    await page.keyboard.press(' ');
+    await page.locator('button.transport.play[aria-pressed="false"]').waitFor();
+    assert.equal(requests.filter((request) => request.method === 'record').length, 1);
+    // On a checkbox space plays and Enter ticks it.
+    await moduleBox(page, 'faders').locator('text.title').click();
+    const mute = page.getByLabel('Strip 1 mute');
+    await mute.focus();
+    await page.keyboard.press(' ');
+    await page.locator('button.transport.play[aria-pressed="true"]').waitFor();
+    assert.equal(await mute.isChecked(), false);
+    await page.keyboard.press('Enter');
+    assert.equal(await mute.isChecked(), true);
     await page.keyboard.press(' ');
     await page.locator('button.transport.play[aria-pressed="false"]').waitFor();
 
     await page.getByLabel('Name', { exact: true }).focus();
     await page.keyboard.type('a b');
     assert.equal(await page.getByLabel('Name', { exact: true }).inputValue(), 'a b');
-    assert.deepEqual(requests.filter((request) => request.method === 'play').map((request) => request.params), [{ playing: true }, { playing: false }]);
+    assert.deepEqual(requests.filter((request) => request.method === 'play').map((request) => request.params), [true, false, true, false].map((playing) => ({ playing })));
     assert.equal(await moduleBox(page, 'faders').count(), 1);
   });
 

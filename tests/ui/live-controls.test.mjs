@@ -113,11 +113,12 @@ describe('live controls', () => {
     await page.locator('.connection').waitFor({ state: 'hidden' });
   });
 
-  it('lights the meters from the status peaks while a player plays', async () => {
+  it('lights the box meters, their hold marks and the master meter from the status peaks while a player plays', async () => {
     const folder = scratchFolder();
     const song = await makeWav(path.join(folder, 'song.wav'), 3);
     const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'player', type: 'player', configuration: { path: song } });
+    graph.cables[1] = { from: 'player', output: 'out', to: 'output', input: 'in' };
     await callBridge(fixture.rack, 'graph', graph);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     await startSimulatedAudio(page);
@@ -128,6 +129,17 @@ describe('live controls', () => {
 
     const meter = moduleBox(page, 'player').locator('rect.meter');
     await poll(async () => Number(await meter.getAttribute('width')) > 0);
+    assert.deepEqual(await moduleBox(page, 'player').locator('text.meter-scale').allTextContents(), ['−40', '−20', '−10', '0']);
+    const [bar, hold] = await moduleBox(page, 'player').evaluate((group) => {
+      const end = (selector) => {
+        const box = group.querySelector(selector).getBBox();
+        return { x: box.x, width: box.width };
+      };
+      return [end('rect.meter'), end('rect.peak-hold')];
+    });
+    assert.ok(hold.x + hold.width >= bar.x + bar.width - 0.5, 'the hold mark stands at the highest level or above');
+    await page.waitForFunction(() => Number(document.querySelector('.master-meter').getAttribute('aria-valuenow')) > -60);
+    assert.match(await page.locator('.master-readout').textContent(), /^-?\d+\.\d dBFS$/);
     await selectModule(page, 'player');
     await page.locator('#module-panel .player-state', { hasText: 'Playing' }).waitFor();
     const status = await callBridge(fixture.rack, 'status');
@@ -146,7 +158,7 @@ describe('live controls', () => {
     const status = await callBridge(fixture.rack, 'status');
     assert.ok(shown <= status.callbacks, `${shown} callbacks shown, ${status.callbacks} counted`);
     assert.equal(await readout('rate'), `${status.sampleRate} Hz`);
-    assert.equal(await readout('latency'), `Latency ${status.latencyFrames} frames (${((status.latencyFrames * 1000) / status.sampleRate).toFixed(1)} ms)`);
+    assert.equal(await readout('latency'), `Patch latency ${status.latencyFrames} frames (${((status.latencyFrames * 1000) / status.sampleRate).toFixed(1)} ms)`);
   });
 
   it('sends play, stop and record, and shows a refused record in the rack\'s words', async () => {

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import path from 'node:path';
 import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, screenshotPath } from './harness.mjs';
-import { dragBetween, jack, moduleBox, portLabels } from './page-helpers.mjs';
+import { dragBetween, dragModule, jack, moduleBox, portLabels } from './page-helpers.mjs';
 
 // Answers every request for the method as the rack answers a refusal; the rest reach the rack.
 function refuse(page, method, error) {
@@ -14,6 +14,13 @@ function refuse(page, method, error) {
     if (request.method !== method) return route.continue();
     return route.fulfill({ status: 200, contentType: 'application/json', body: JSON.stringify({ id: request.id, ok: false, error }) });
   });
+}
+
+// How far a point lies from a box on the page (0 inside it).
+function distance(box, point) {
+  const dx = Math.max(box.x - point.x, 0, point.x - (box.x + box.width));
+  const dy = Math.max(box.y - point.y, 0, point.y - (box.y + box.height));
+  return Math.hypot(dx, dy);
 }
 
 describe('patch editing', () => {
@@ -58,6 +65,19 @@ describe('patch editing', () => {
     });
     assert.equal(await moduleBox(page, 'split').getAttribute('transform'), `translate(${state.project.layout.split.x},${state.project.layout.split.y})`);
     assert.ok(state.project.layout.input, 'the other modules keep their places');
+
+    // A second one at the same spot lands beside the first, in view.
+    await page.getByRole('button', { name: 'Add module' }).click();
+    await moduleBox(page, 'breakout1').waitFor();
+    const scroller = await page.locator('#patch-scroller').boundingBox();
+    const boxes = await page.locator('svg.patch g.module rect.body').evaluateAll((rects) => rects.map((rect) => rect.getBoundingClientRect().toJSON()));
+    for (const [index, box] of boxes.entries()) {
+      for (const other of boxes.slice(index + 1)) {
+        assert.ok(box.right <= other.left || other.right <= box.left || box.bottom <= other.top || other.bottom <= box.top, 'no box lies on another');
+      }
+    }
+    const added = boxes.at(-1);
+    assert.ok(added.left >= scroller.x && added.right <= scroller.x + scroller.width && added.top >= scroller.y && added.bottom <= scroller.y + scroller.height, 'the new box is in view');
   });
 
   it('connects a cable by dragging from an output to an input, as one "graph" command', async () => {
@@ -83,6 +103,7 @@ describe('patch editing', () => {
     const song = await makeWav(path.join(scratchFolder(), 'song.wav'), 0.5);
     const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'deck', type: 'player', configuration: { path: song } }, { id: 'take', type: 'recorder', configuration: {} });
+    graph.cables.push({ from: 'deck', output: 'out', to: 'take', input: 'in' });
     await callBridge(fixture.rack, 'graph', graph);
     await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, deck: { x: 45, y: 300 }, take: { x: 400, y: 300 } });
     const { page } = await openRackPage(fixture.browser, fixture.rack);
@@ -95,7 +116,15 @@ describe('patch editing', () => {
     assert.deepEqual(edits[0].params.eventCables, [{ from: 'deck', to: 'take' }]);
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.eventCables, [{ from: 'deck', to: 'take' }]);
     assert.equal(await page.locator('svg.patch g.cable.event').getAttribute('aria-label'), 'events deck to take');
-    assert.equal(await page.locator('svg.patch g.cable.audio').count(), 2);
+    assert.equal(await page.locator('svg.patch g.cable.audio').count(), 3);
+
+    // The panel names the jacks as the boxes do, and sends no events of a module to itself.
+    await moduleBox(page, 'deck').locator('text.title').click();
+    const [output] = (await portLabels(page, 'deck')).outputs.map((label) => label.replace(/ · \d+$/, ''));
+    const [input] = (await portLabels(page, 'take')).inputs.map((label) => label.replace(/ · \d+$/, ''));
+    assert.notEqual(output, 'out');
+    await page.locator('#module-panel ul.connections li', { hasText: `deck · ${output} → take · ${input}` }).waitFor();
+    assert.deepEqual(await page.locator('#module-panel').getByLabel('Send events to').locator('option').allTextContents(), ['take']);
   });
 
   it('shows a refused edit beside the drop with the rack\'s words and keeps the patch as reported', async () => {
@@ -110,9 +139,13 @@ describe('patch editing', () => {
 
     const notice = page.locator('#edit-notice');
     await notice.waitFor({ state: 'visible' });
-    assert.equal(await notice.locator('.notice-text').textContent(), 'Cable channel widths differ; use a Breakout/Matrix module');
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Not connected. Cable channel widths differ; use a Breakout/Matrix module');
     const box = await notice.boundingBox();
-    assert.ok(Math.abs(box.x - drop.x) < 80 && Math.abs(box.y - drop.y) < 80, 'the message sits beside the drop');
+    assert.ok(distance(box, drop) < 80, 'the message sits beside the drop');
+    assert.ok(box.width > 250, 'the message is not squeezed to a word a line');
+    // A drop on a jack of the wrong kind says so in place of the last message.
+    await dragBetween(page, jack(page, 'faders', 'output', 'out0'), jack(page, 'input', 'output', 'out'));
+    await notice.locator('.notice-detail', { hasText: 'A cable joins an output to an input' }).waitFor();
 
     const state = await callBridge(fixture.rack, 'state');
     assert.equal(state.project.graph.cables.length, 2);
@@ -127,25 +160,119 @@ describe('patch editing', () => {
     const start = await title.boundingBox();
     await page.mouse.move(start.x + 5, start.y + 5);
     await page.mouse.down();
-    await page.mouse.move(start.x + 55, start.y + 80, { steps: 5 });
-    await page.mouse.move(start.x + 105, start.y + 155, { steps: 5 });
+    await page.mouse.move(start.x + 55, start.y + 90, { steps: 5 });
+    await page.mouse.move(start.x + 105, start.y + 180, { steps: 5 });
     await page.mouse.up();
 
     const layoutRequest = await poll(() => requests.find((request) => request.method === 'layout'));
-    assert.deepEqual(layoutRequest.params.faders, { x: 480, y: 210 });
+    assert.deepEqual(layoutRequest.params.faders, { x: 480, y: 235 });
     assert.deepEqual(layoutRequest.params.input, { x: 45, y: 60 });
     assert.equal(requests.filter((request) => request.method === 'graph').length, 0, 'moving is no patch edit');
     const state = await poll(async () => {
       const answer = await callBridge(fixture.rack, 'state');
       return answer.project.layout.faders.x === 480 ? answer : null;
     });
-    assert.deepEqual(state.project.layout.faders, { x: 480, y: 210 });
+    assert.deepEqual(state.project.layout.faders, { x: 480, y: 235 });
 
     await page.reload();
     await moduleBox(page, 'faders').waitFor();
-    assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(480,210)');
+    assert.equal(await moduleBox(page, 'faders').getAttribute('transform'), 'translate(480,235)');
     const path = await page.locator('svg.patch g.cable[aria-label="input out to faders in0"] path.wire').getAttribute('d');
-    assert.match(path, /480\.0,2\d\d\.0$/, 'the cable follows the module');
+    assert.match(path, /480\.0,308\.0$/, 'the cable follows the module');
+
+    // A box dropped on another moves aside to the nearest free place.
+    await dragModule(page, 'output', -690, 0);
+    await poll(async () => (await callBridge(fixture.rack, 'state')).project.layout.output.x !== 735);
+    const [input, output] = await Promise.all(['input', 'output'].map((id) => moduleBox(page, id).locator('rect.body').boundingBox()));
+    const apart = input.x + input.width <= output.x || output.x + output.width <= input.x || input.y + input.height <= output.y || output.y + output.height <= input.y;
+    assert.ok(apart, 'the dropped box lies on no other');
+  });
+
+  it('removes a module and its cables without asking, and Undo in the notice brings them back; Ctrl+Shift+Z removes them again', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const before = (await callBridge(fixture.rack, 'state')).project;
+    await moduleBox(page, 'faders').focus();
+    await page.keyboard.press('Delete');
+    const notice = page.locator('#edit-notice');
+    await notice.locator('.notice-lead', { hasText: 'Removed faders and 2 cables —' }).waitFor();
+    await moduleBox(page, 'faders').waitFor({ state: 'detached' });
+
+    await notice.getByRole('button', { name: 'Undo' }).click();
+    await moduleBox(page, 'faders').waitFor();
+    await page.locator('#redo:enabled').waitFor();
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project, before);
+    assert.equal(await page.locator('svg.patch g.cable').count(), 2);
+
+    await page.keyboard.press('Control+Shift+Z');
+    await moduleBox(page, 'faders').waitFor({ state: 'detached' });
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, []);
+  });
+
+  it('takes a drawn cable back with Ctrl+Z and draws it again with Redo, and a fader move with Ctrl+Z through "parameter"', async () => {
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    await callBridge(fixture.rack, 'graph', { ...graph, cables: graph.cables.slice(0, 1) });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    const added = page.locator('svg.patch g.cable[aria-label="faders out0 to output in"]');
+    await dragBetween(page, jack(page, 'faders', 'output', 'out0'), jack(page, 'output', 'input', 'in'));
+    await added.waitFor({ state: 'attached' });
+    await page.keyboard.press('Control+z');
+    await added.waitFor({ state: 'detached' });
+    await page.getByRole('button', { name: 'Redo' }).click();
+    await added.waitFor({ state: 'attached' });
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables.at(-1), { from: 'faders', output: 'out0', to: 'output', input: 'in' });
+
+    await moduleBox(page, 'faders').locator('text.title').click();
+    await page.getByLabel('Strip 1 gain').focus();
+    await page.keyboard.press('End');
+    await page.locator('#module-panel .gain-readout', { hasText: '12.0 dB' }).waitFor();
+    await page.keyboard.press('Control+z');
+    await page.locator('#module-panel .gain-readout', { hasText: '0.0 dB' }).waitFor();
+    const sent = requests.filter((request) => request.method === 'parameter' || request.method === 'graph').map((request) => [request.method, request.params.value]);
+    assert.deepEqual(sent.slice(-2), [['parameter', 12], ['parameter', 0]]);
+    assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes[1].configuration.gainsDb[0], 0);
+  });
+
+  it('keeps the toolbar, the panel and every box after Fit usable from 1920×1080 down to 800×600, none under another', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    for (const [width, height] of [[1920, 1080], [1400, 900], [1024, 700], [933, 600], [800, 600]]) {
+      await page.setViewportSize({ width, height });
+      await page.getByRole('button', { name: 'Fit' }).click();
+      const measured = await page.evaluate(() => {
+        const rect = (element) => element.getBoundingClientRect().toJSON();
+        const scroller = document.getElementById('patch-scroller');
+        return {
+          patch: { ...rect(scroller), right: scroller.getBoundingClientRect().left + scroller.clientWidth, bottom: scroller.getBoundingClientRect().top + scroller.clientHeight },
+          panel: rect(document.getElementById('side-panels')),
+          controls: [...document.querySelectorAll('.patch-toolbar button, .top-bar button')].map(rect),
+          boxes: [...scroller.querySelectorAll('g.module rect.body')].map(rect),
+        };
+      });
+      const { patch, panel } = measured;
+      const size = `${width}×${height}`;
+      assert.ok(patch.right - patch.left >= 300 && patch.bottom - patch.top >= 250, `${size}: a patch area of ${patch.width}×${patch.height}`);
+      assert.ok(patch.right <= panel.left && panel.right <= width && panel.width >= 250, `${size}: the panel beside the patch`);
+      for (const control of measured.controls) assert.ok(control.right <= width && control.bottom <= height && (control.top >= patch.top ? control.right <= panel.left : true), `${size}: a button in view`);
+      for (const box of measured.boxes) assert.ok(box.left >= patch.left && box.right <= patch.right && box.top >= patch.top && box.bottom <= patch.bottom, `${size}: a box in view`);
+      await page.screenshot({ path: screenshotPath(`layout-${width}x${height}`) });
+    }
+  });
+
+  it('hides and shows the side panel, and makes it wider with the arrow keys on its edge', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    await page.setViewportSize({ width: 1400, height: 900 });
+    const patchWidth = () => page.locator('#patch-scroller').evaluate((scroller) => scroller.clientWidth);
+    const panelWidth = () => page.locator('#side-panels').evaluate((panel) => panel.offsetWidth);
+    const [patch, panel] = [await patchWidth(), await panelWidth()];
+    await page.getByRole('button', { name: 'Hide panel' }).click();
+    await page.locator('#side-panels').waitFor({ state: 'hidden' });
+    assert.ok((await patchWidth()) >= patch + panel, 'the patch takes the panel\'s place');
+    await page.getByRole('button', { name: 'Show panel' }).click();
+    await page.locator('#panel-resizer').focus();
+    await page.keyboard.press('ArrowLeft');
+    await page.keyboard.press('ArrowLeft');
+    assert.equal(await panelWidth(), panel + 64);
+    assert.equal(await patchWidth(), patch - 64);
   });
 
   it('removes a cable selected with the pointer from the patch', async () => {
@@ -172,9 +299,9 @@ describe('patch editing', () => {
 
     const notice = page.locator('#edit-notice');
     await notice.waitFor({ state: 'visible' });
-    assert.equal(await notice.locator('.notice-text').textContent(), 'Invalid rack layout.');
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Not moved. Invalid rack layout.');
     const box = await notice.boundingBox();
-    assert.ok(Math.abs(box.x - drop.x) < 80 && Math.abs(box.y - drop.y) < 80, 'the message sits where the module was dropped');
+    assert.ok(distance(box, drop) < 80, 'the message sits where the module was dropped');
     await poll(async () => (await moduleBox(page, 'faders').getAttribute('transform')) === 'translate(380,60)');
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.layout.faders, { x: 380, y: 60 });
   });
@@ -189,9 +316,9 @@ describe('patch editing', () => {
 
     const notice = page.locator('#edit-notice');
     await notice.waitFor({ state: 'visible' });
-    assert.equal(await notice.locator('.notice-text').textContent(), 'Stop recording before changing cables or modules.');
+    assert.equal(await notice.locator('.notice-text').textContent(), 'Not disconnected. Stop recording before changing cables or modules.');
     const box = await notice.boundingBox();
-    assert.ok(Math.abs(box.x - middle.x) < 80 && Math.abs(box.y - middle.y) < 80, 'the message sits beside the cable');
+    assert.ok(distance(box, middle) < 80, 'the message sits beside the cable');
     assert.equal(await page.locator('svg.patch g.cable').count(), 2);
     assert.equal((await callBridge(fixture.rack, 'state')).project.graph.cables.length, 2);
   });

@@ -92,7 +92,7 @@ describe('plug-in mode', () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     await page.locator('[data-readout="rate"]', { hasText: '44100 Hz' }).waitFor();
     await page.locator('[data-readout="audio"].on', { hasText: 'Audio running' }).waitFor();
-    assert.equal(await page.locator('[data-readout="latency"]').textContent(), 'Latency 0 frames (0.0 ms)');
+    assert.equal(await page.locator('[data-readout="latency"]').textContent(), 'Patch latency 0 frames (0.0 ms)');
 
     const first = await callbacksShown(page);
     const later = await poll(async () => {

@@ -88,6 +88,7 @@ describe('hosted plug-ins', () => {
     const requests = recordRequests(page);
     await chooseType(page, 'clap');
     const form = addForm(page);
+    assert.equal(await form.getByLabel('Plug-in', { exact: true }).isHidden(), true, 'the raw id field stays hidden');
     await form.getByLabel('CLAP file').fill(testPlugins.clap);
     await form.getByRole('button', { name: 'Use path' }).click();
 
@@ -319,6 +320,7 @@ describe('hosted plug-ins', () => {
     assert.equal(await pathField.locator('.form-error').isHidden(), true);
     await form.getByRole('button', { name: 'Add module' }).click();
     await form.locator(':scope > .form-error', { hasText: /^Cannot load CLAP module; / }).waitFor();
+    assert.equal(await form.locator('.form-error:visible').count(), 1, 'one current message in the form');
 
     assert.equal(requests.filter((request) => request.method === 'graph').length, 1);
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.nodes.map((node) => node.id), ['input', 'faders', 'output']);

@@ -107,6 +107,8 @@ describe('recording', () => {
     assert.equal(status.media.tape.droppedFrames, 0);
     const take = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((node) => node.id === 'tape').configuration.path;
     assert.ok(fs.existsSync(take), `the take ${take} is on disk`);
+    await moduleBox(page, 'tape').locator('text.title').click();
+    await page.locator('#module-panel .take-file', { hasText: `Take written: ${take}` }).waitFor();
 
     const original = readWav(song);
     const recorded = readWav(take);

@@ -1,8 +1,9 @@
 // Adds one module of any type with its configuration, as one "graph" command.
 
 import { configurationForm } from './config-form.js';
-import { element, labelled } from './html.js';
+import { element, labelled, showMessage } from './html.js';
 import { moduleTypes, moduleType } from './module-types.js';
+import { moduleWidth } from './patch-geometry.js';
 
 function defaultConfiguration(typeEntry) {
   const configuration = {};
@@ -36,18 +37,14 @@ export function addModulePanel(container, model, view) {
       const configuration = await form.read(message);
       if (!configuration) return;
       const id = nameInput.value.trim() || model.uniqueId(type);
-      const scroller = view.scroller;
-      const position = {
-        x: (scroller.scrollLeft + scroller.clientWidth / 3) / view.zoom,
-        y: (scroller.scrollTop + scroller.clientHeight / 3) / view.zoom,
-      };
-      await model.addModule(id, type, configuration, position);
+      const centre = view.visibleCentre();
+      await model.addModule(id, type, configuration, { x: centre.x - moduleWidth / 2, y: centre.y - 100 });
       nameInput.value = '';
       nameInput.placeholder = model.uniqueId(type);
       view.select({ kind: 'module', id });
+      view.reveal(id);
     } catch (error) {
-      message.textContent = error.message;
-      message.hidden = false;
+      showMessage(message, error.message);
     } finally {
       addButton.disabled = false;
     }

@@ -11,7 +11,7 @@ export class RackError extends Error {
 
 let nextId = 1;
 const waiting = new Map();
-const webview = window.chrome && window.chrome.webview;
+const webview = globalThis.chrome && globalThis.chrome.webview;
 
 if (webview) {
   webview.addEventListener('message', (event) => {
@@ -36,9 +36,24 @@ function safeParse(text) {
 // Whether file choices open a native dialog; without one the page passes a typed path instead.
 export const hasNativeDialogs = Boolean(webview);
 
+// A reply lost on the way would hold every later edit; a reply that comes after this fails
+// nobody, because its id is no longer waited for. Requests that open a file dialog wait for the
+// user as long as it takes.
+const replyMilliseconds = 10000;
+const dialogMethods = new Set(['pickAudio', 'pickRecording', 'pickPlugin', 'pickPluginFolder', 'saveProject', 'loadProject']);
+
 function postThroughWebView(envelope) {
-  return new Promise((resolve) => {
-    waiting.set(envelope.id, resolve);
+  return new Promise((resolve, reject) => {
+    const timer = dialogMethods.has(envelope.method)
+      ? null
+      : setTimeout(() => {
+          waiting.delete(envelope.id);
+          reject(new RackError('The rack did not answer within 10 seconds; try again.'));
+        }, replyMilliseconds);
+    waiting.set(envelope.id, (reply) => {
+      clearTimeout(timer);
+      resolve(reply);
+    });
     webview.postMessage(envelope);
   });
 }

@@ -2,7 +2,7 @@
 // plug-in's captured state) are kept from the configuration it started from.
 
 import { callRack } from './bridge.js';
-import { element, labelled } from './html.js';
+import { element, labelled, showMessage } from './html.js';
 import { pathField } from './path-field.js';
 
 function listText(value) {
@@ -47,6 +47,8 @@ function readControl(field, control) {
     case 'number': {
       const number = Number(control.value);
       if (control.value.trim() === '' || !Number.isFinite(number)) throw new Error(`${field.label} must be a number.`);
+      // The rack would clamp a value outside its range without a word.
+      if (number < field.min || number > field.max) throw new Error(`${field.label} must be between ${field.min} and ${field.max}.`);
       return number;
     }
     case 'boolean':
@@ -82,8 +84,7 @@ function pluginClassPicker(typeEntry, pathInput, control, initial) {
         control.value = entries[0][idKey] || '';
       }
     } catch (error) {
-      message.textContent = error.message;
-      message.hidden = false;
+      showMessage(message, error.message);
     }
   }
   const button = element('button', { type: 'button', onclick: inspect }, 'Show classes');
@@ -150,8 +151,7 @@ export function configurationForm(typeEntry, configuration = {}) {
     try {
       return (await confirmPaths()) ? read() : null;
     } catch (error) {
-      message.textContent = error.message;
-      message.hidden = false;
+      showMessage(message, error.message);
       return null;
     }
   }

@@ -121,7 +121,7 @@ export class DevicePanel {
       ['Device', device.running === true ? 'Running' : 'Stopped'],
       ['Block', `${Number(device.blockFrames) || 0} frames`],
       ['Period', `${Number(device.periodFrames) || 0} frames`],
-      ['Latency', Number.isFinite(device.latencyMs) ? `${formatNumber(device.latencyMs)} ms` : '–'],
+      ['Device latency', Number.isFinite(device.latencyMs) ? `${formatNumber(device.latencyMs)} ms` : '–'],
       ['Xruns', `${Number(device.xruns) || 0}`],
       ['Longest callback', `${formatNumber(Number(device.maxCallbackMs) || 0, 2)} ms`],
       ['Queue', `${formatNumber(Number(device.queueMs) || 0)} ms`],

@@ -41,6 +41,15 @@ export function labelled(labelText, control, hint) {
   return element('div', { className: 'field' }, element('label', { for: control.id }, labelText), control, hint ? element('span', { className: 'hint' }, hint) : null);
 }
 
+// Shows text on a message line and hides the other message lines of its form: one current
+// message per form, replaced on the next try.
+export function showMessage(line, text) {
+  const form = line.closest('form');
+  if (form) for (const other of form.querySelectorAll('.form-error')) other.hidden = true;
+  line.textContent = text;
+  line.hidden = false;
+}
+
 export function formatNumber(value, digits = 1) {
   return Number.isFinite(value) ? value.toFixed(digits) : '–';
 }

@@ -4,6 +4,7 @@ import { addModulePanel } from './add-module-panel.js';
 import { DevicePanel } from './device-panel.js';
 import { ModulePanel } from './module-panel.js';
 import { PatchModel } from './patch-model.js';
+import { panelLayout } from './panel-layout.js';
 import { PatchView } from './patch-view.js';
 import { projectPanel } from './project-panel.js';
 import { TransportBar } from './transport-bar.js';
@@ -17,26 +18,56 @@ addModulePanel(document.getElementById('add-module'), model, view);
 new DevicePanel(document.getElementById('device-panel'), model);
 projectPanel(document.getElementById('project-panel'), model);
 
-notice.querySelector('button').addEventListener('click', () => view.hideNotice());
+panelLayout(
+  document.querySelector('main.workspace'),
+  document.getElementById('side-panels'),
+  document.getElementById('panel-resizer'),
+  document.getElementById('panel-toggle'),
+  () => view.hideNotice(),
+);
 
-async function attemptEdit(action, at) {
+notice.querySelector('.notice-dismiss').addEventListener('click', () => view.hideNotice());
+
+// lead: what did not happen, in plain words, said before the rack's own text.
+async function attemptEdit(action, at, lead) {
   view.hideNotice();
   try {
     await action();
   } catch (error) {
-    view.showNotice(error.message, at);
+    view.showNotice(lead, error.message, at);
   }
 }
 
+function travel(direction) {
+  attemptEdit(() => (direction === 'undo' ? model.undo() : model.redo()), null, direction === 'undo' ? 'Not undone.' : 'Not redone.');
+}
+
+const undoButton = document.getElementById('undo');
+const redoButton = document.getElementById('redo');
+undoButton.addEventListener('click', () => travel('undo'));
+redoButton.addEventListener('click', () => travel('redo'));
+model.addEventListener('history', () => {
+  undoButton.disabled = model.done.length === 0;
+  redoButton.disabled = model.undone.length === 0;
+});
+
+// A removal asks for no confirmation: the notice offers the way back.
+model.addEventListener('removed', (event) => {
+  const { ids, cables, at } = event.detail;
+  const cableWords = cables === 0 ? '' : ` and ${cables} cable${cables === 1 ? '' : 's'}`;
+  view.showNotice(`Removed ${ids.join(', ')}${cableWords} —`, '', at, { label: 'Undo', run: () => travel('undo') });
+});
+
 view.addEventListener('wire', (event) => {
   const wire = event.detail;
-  attemptEdit(() => (wire.kind === 'audio' ? model.connect(wire.from, wire.output, wire.to, wire.input) : model.connectEvents(wire.from, wire.to)), wire.at);
+  attemptEdit(() => (wire.kind === 'audio' ? model.connect(wire.from, wire.output, wire.to, wire.input) : model.connectEvents(wire.from, wire.to)), wire.at, 'Not connected.');
 });
 
 view.addEventListener('open', () => modulePanel.focusControls());
 
 view.addEventListener('moved', (event) => {
-  attemptEdit(() => model.saveLayout(), model.position(event.detail.id));
+  const { id, from, to } = event.detail;
+  attemptEdit(() => model.commitMove(id, from, to), to, 'Not moved.');
 });
 
 function deleteSelection() {
@@ -44,26 +75,43 @@ function deleteSelection() {
   if (!selection) return;
   const at = selection.kind === 'module' ? model.position(selection.id) : view.cableMiddle(selection.type, selection.cable);
   if (selection.kind === 'module') {
-    attemptEdit(() => model.removeModules([selection.id]), at);
+    attemptEdit(() => model.removeModules([selection.id]), at, 'Not removed.');
   } else if (selection.type === 'audio') {
-    attemptEdit(() => model.disconnect(selection.cable), at);
+    attemptEdit(() => model.disconnect(selection.cable), at, 'Not disconnected.');
   } else {
-    attemptEdit(() => model.disconnectEvents(selection.cable), at);
+    attemptEdit(() => model.disconnectEvents(selection.cable), at, 'Not disconnected.');
   }
 }
 
+// Fields that take typed text keep their keys; a checkbox, a slider or a button does not type.
+const untypedInputs = new Set(['checkbox', 'radio', 'range', 'button', 'submit', 'reset', 'color', 'file']);
+
 function typingInto(target) {
-  return target instanceof HTMLInputElement || target instanceof HTMLTextAreaElement || target instanceof HTMLSelectElement || (target && target.isContentEditable);
+  if (target instanceof HTMLInputElement) return !untypedInputs.has(target.type);
+  return target instanceof HTMLTextAreaElement || target instanceof HTMLSelectElement || (target instanceof HTMLElement && target.isContentEditable);
 }
 
 document.addEventListener('keydown', (event) => {
-  if (event.defaultPrevented || event.altKey || event.ctrlKey || event.metaKey || typingInto(event.target)) return;
-  if (event.key === 'Delete') {
+  if (event.defaultPrevented || event.altKey || event.metaKey || typingInto(event.target)) return;
+  const key = event.key.toLowerCase();
+  if (event.ctrlKey) {
+    if (key === 'z' || key === 'y') {
+      event.preventDefault();
+      travel(key === 'y' || event.shiftKey ? 'redo' : 'undo');
+    }
+    return;
+  }
+  if (event.key === 'Delete' || event.key === 'Backspace') {
     event.preventDefault();
     deleteSelection();
-  } else if (event.key === ' ' && !(event.target instanceof HTMLButtonElement) && !(event.target instanceof HTMLElement && event.target.tagName === 'SUMMARY')) {
+  } else if (event.key === ' ') {
+    // Also on a button: the key would press it again (a second take after Record).
     event.preventDefault();
-    transport.togglePlay();
+    if (!event.repeat) transport.togglePlay();
+  } else if (event.key === 'Enter' && event.target instanceof HTMLInputElement && event.target.type === 'checkbox') {
+    // Space plays, so Enter toggles a checkbox.
+    event.preventDefault();
+    event.target.click();
   }
 });
 

@@ -16,6 +16,8 @@ export class ModulePanel {
     this.updaters = [];
     this.refusal = null;
     this.playStarted = new Map();
+    // Recorders whose written take the page has read the patch for.
+    this.writtenTakes = new Set();
     view.addEventListener('select', () => this.render());
     model.addEventListener('patch', () => this.render());
     model.addEventListener('status', () => this.update());
@@ -44,10 +46,11 @@ export class ModulePanel {
   }
 
   // Moves the keyboard to the first control of the selected module, opening the panel if needed.
+  // Fields come before buttons, so a second Enter never lands on one that removes something.
   focusControls() {
     const section = this.container.closest('details');
     if (section) section.open = true;
-    const first = this.container.querySelector('button:enabled, input:enabled, select:enabled');
+    const first = this.container.querySelector('input:enabled, select:enabled') || this.container.querySelector('button:enabled:not(.danger)');
     if (first) first.focus();
   }
 
@@ -81,7 +84,7 @@ export class ModulePanel {
   cableContent(selection) {
     const { cable, type } = selection;
     const message = errorLine('cable');
-    const text = type === 'audio' ? `${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}` : `Events ${cable.from} → ${cable.to}`;
+    const text = type === 'audio' ? this.cableText(cable) : `Events ${cable.from} → ${cable.to}`;
     const disconnect = () => (type === 'audio' ? this.model.disconnect(cable) : this.model.disconnectEvents(cable));
     return [
       element('h3', {}, type === 'audio' ? 'Audio cable' : 'Event cable'),
@@ -89,6 +92,11 @@ export class ModulePanel {
       element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
       message,
     ];
+  }
+
+  // Jacks by the names their boxes show.
+  cableText(cable) {
+    return `${cable.from} · ${this.model.portName(cable.from, 'outputs', cable.output)} → ${cable.to} · ${this.model.portName(cable.to, 'inputs', cable.input)}`;
   }
 
   moduleContent(node) {
@@ -99,7 +107,7 @@ export class ModulePanel {
     if (node.type === 'player') parts.push(this.playerView(node));
     if (node.type === 'recorder') parts.push(this.recorderView(node));
     if (isHosted(node.type)) parts.push(this.pluginView(node));
-    parts.push(this.connections(node), this.configurationSection(node), remove, message);
+    parts.push(this.configurationSection(node), this.connections(node), remove, message);
     return parts;
   }
 
@@ -181,6 +189,7 @@ export class ModulePanel {
     const configuration = node.configuration || {};
     const channels = Number.isInteger(configuration.channels) ? configuration.channels : 2;
     const take = element('p', { className: 'take' });
+    const takeFile = element('p', { className: 'take-file', hidden: true });
     const flags = element('p', { className: 'recorder-state' });
     const meters = element('div', { className: 'input-meters' });
     const bars = [];
@@ -204,6 +213,17 @@ export class ModulePanel {
       flags.textContent = words.join(' · ');
       flags.classList.toggle('alarm', media.failed === true || media.clip === true);
       take.textContent = `Take: ${formatNumber(Number(media.seconds) || 0)} s · ${Number(media.frames) || 0} frames written`;
+      // The rack stores the file each take really went to, which may differ from the one chosen.
+      const written = media.finalized === true && media.hasDestination === true;
+      if (written && !this.writtenTakes.has(node.id)) {
+        this.writtenTakes.add(node.id);
+        this.model.refresh().catch(() => {});
+      } else if (!written) {
+        this.writtenTakes.delete(node.id);
+      }
+      const current = this.model.node(node.id);
+      takeFile.textContent = `Take written: ${current && current.configuration ? current.configuration.path : ''}`;
+      takeFile.hidden = !written;
       const peaks = Array.isArray(media.inputPeaks) ? media.inputPeaks : [];
       const clips = Array.isArray(media.inputClips) ? media.inputClips : [];
       bars.forEach(({ bar, clip }, channel) => {
@@ -218,7 +238,7 @@ export class ModulePanel {
       'Recorder',
       element('p', { className: 'armed' }, configuration.armed === true ? 'Armed' : 'Not armed'),
       element('p', { className: 'file' }, `Destination: ${configuration.path || 'none chosen'}`),
-      flags, take, meters, counters,
+      flags, take, takeFile, meters, counters,
     );
   }
 
@@ -277,7 +297,7 @@ export class ModulePanel {
       element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message) }, 'Disconnect'));
     for (const cable of model.graph.cables) {
       if (cable.from === node.id || cable.to === node.id) {
-        list.append(item(`${cable.from} · ${cable.output} → ${cable.to} · ${cable.input}`, () => model.disconnect(cable)));
+        list.append(item(this.cableText(cable), () => model.disconnect(cable)));
       }
     }
     for (const cable of model.graph.eventCables) {
@@ -302,7 +322,7 @@ export class ModulePanel {
         element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message) }, 'Connect')));
     }
     if (model.hasEventOutput(node.id)) {
-      const receivers = model.graph.nodes.filter((other) => model.hasEventInput(other.id));
+      const receivers = model.graph.nodes.filter((other) => other.id !== node.id && model.hasEventInput(other.id));
       const target = element('select', { 'data-key': 'events-to' }, receivers.map((other) => element('option', { value: other.id }, other.id)));
       parts.push(element('div', { className: 'connect-row' }, labelled('Send events to', target),
         element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));

@@ -52,9 +52,9 @@ export const moduleTypes = [
       channels,
       { key: 'armed', label: 'Armed', kind: 'boolean', value: false },
       { key: 'followTransport', label: 'Follow transport', kind: 'boolean', value: false },
-      { key: 'silenceSeconds', label: 'Tail silence (s)', kind: 'number', value: 0.5 },
-      { key: 'maxTailSeconds', label: 'Longest tail (s)', kind: 'number', value: 30 },
-      { key: 'silenceDb', label: 'Silence threshold (dB)', kind: 'number', value: -80 },
+      { key: 'silenceSeconds', label: 'Tail silence (s)', kind: 'number', min: 0.01, max: 10, value: 0.5 },
+      { key: 'maxTailSeconds', label: 'Longest tail (s)', kind: 'number', min: 0.01, max: 3600, value: 30 },
+      { key: 'silenceDb', label: 'Silence threshold (dB)', kind: 'number', min: -120, max: -6, value: -80 },
     ],
   },
   {

@@ -1,11 +1,14 @@
 // The page's picture of the rack: the patch, its layout and ports as the rack last reported them,
 // and the latest status. Every patch edit is one "graph" command built from that picture; the
-// picture changes only from the rack's answers, so a refused edit leaves it as reported.
+// picture changes only from the rack's answers, so a refused edit leaves it as reported. The
+// edits the rack took are kept as steps to undo and redo.
 
 import { callRack } from './bridge.js';
 import { isFaderBank, isHosted } from './module-types.js';
+import { freePlace, moduleBox } from './patch-geometry.js';
 
 const pollMilliseconds = 100;
+const historyLength = 100;
 const autoColumnWidth = 335;
 const autoRowHeight = 260;
 
@@ -34,9 +37,15 @@ export function deviceFailure(device, deviceName) {
   return `The audio device stopped: ${deviceName || 'the output device'} (${device.error})`;
 }
 
+function sameJson(left, right) {
+  return JSON.stringify(left) === JSON.stringify(right);
+}
+
 export class PatchModel extends EventTarget {
-  constructor() {
+  // call: the way to the rack, callRack unless a test stands in for it.
+  constructor(call = callRack) {
     super();
+    this.call = call;
     this.graph = emptyGraph();
     this.layout = {};
     this.ports = {};
@@ -49,9 +58,17 @@ export class PatchModel extends EventTarget {
     this.parameterFlight = null;
     this.pollTimer = null;
     this.polling = false;
+    this.transportCommands = 0;
     // The last "start" settings this page sent, and the name of their output device.
     this.audioSettings = null;
     this.audioDeviceName = '';
+    // Steps taken and undone, newest last; a step holds the graph and layout documents before and
+    // after it, or for a control the value before and after one gesture.
+    this.done = [];
+    this.undone = [];
+    this.gestureStep = null;
+    // The newest step the project file holds (null: none), to tell unsaved edits.
+    this.savedStep = null;
   }
 
   // --- what the rack reported ---------------------------------------------------------------
@@ -83,7 +100,7 @@ export class PatchModel extends EventTarget {
   }
 
   async refresh() {
-    this.applyState(await callRack('state'));
+    this.applyState(await this.call('state'));
   }
 
   node(id) {
@@ -101,6 +118,12 @@ export class PatchModel extends EventTarget {
       eventInput: ports ? ports.eventInput : undefined,
       eventOutput: ports ? ports.eventOutput : undefined,
     };
+  }
+
+  // side: "inputs" or "outputs"; the name a port's jack shows.
+  portName(id, side, portId) {
+    const port = this.nodePorts(id)[side].find((entry) => entry.id === portId);
+    return port && port.name ? port.name : portId;
   }
 
   // Event jacks: hosted plug-ins say whether they have them; players make and take events and
@@ -160,6 +183,18 @@ export class PatchModel extends EventTarget {
     }
   }
 
+  boxSize(id) {
+    const ports = this.nodePorts(id);
+    const box = moduleBox(ports.inputs, ports.outputs, this.hasEventInput(id) || this.hasEventOutput(id));
+    return { width: box.width, height: box.height };
+  }
+
+  // The free place nearest to wanted for the module's box, clear of every other box.
+  freePlace(id, wanted) {
+    const others = this.graph.nodes.filter((node) => node.id !== id).map((node) => ({ ...this.position(node.id), ...this.boxSize(node.id) }));
+    return freePlace(others, this.boxSize(id), wanted);
+  }
+
   moveModule(id, x, y) {
     this.layout[id] = { x: Math.round(x), y: Math.round(y) };
   }
@@ -172,7 +207,7 @@ export class PatchModel extends EventTarget {
       layout[node.id] = this.position(node.id);
     }
     try {
-      await callRack('layout', layout);
+      await this.call('layout', layout);
     } catch (error) {
       await this.refresh().catch(() => {});
       throw error;
@@ -182,32 +217,134 @@ export class PatchModel extends EventTarget {
 
   // --- patch edits -------------------------------------------------------------------------
 
-  // Runs edits one after another, each built from the patch the rack reported last. A refusal
-  // re-reads "state", so the page shows what the rack runs, and rejects with the rack's text.
+  // Runs edits, loads and steps of the history one after another, each built from the patch
+  // the rack reported last.
+  queue(run) {
+    const result = this.editQueue.then(run, run);
+    this.editQueue = result.catch(() => {});
+    return result;
+  }
+
+  // A refusal re-reads "state", so the page shows what the rack runs, and rejects with the
+  // rack's text.
+  async sendGraph(graph) {
+    try {
+      return await this.call('graph', graph);
+    } catch (error) {
+      await this.refresh().catch(() => {});
+      throw error;
+    }
+  }
+
+  snapshot() {
+    const layout = {};
+    for (const node of this.graph.nodes) layout[node.id] = this.position(node.id);
+    return { graph: clone(this.graph), layout };
+  }
+
   edit(change, layoutChange) {
-    const run = async () => {
+    return this.queue(async () => {
+      const before = this.snapshot();
       const graph = clone(this.graph);
       change(graph);
-      let state;
-      try {
-        state = await callRack('graph', graph);
-      } catch (error) {
-        await this.refresh().catch(() => {});
-        throw error;
-      }
+      const state = await this.sendGraph(graph);
       const previousLayout = this.layout;
       this.applyState(state);
+      const step = { kind: 'patch', before, after: this.snapshot() };
+      this.addStep(step);
       if (layoutChange) {
         this.layout = { ...previousLayout, ...this.layout };
         layoutChange(this.layout);
         this.dispatchEvent(new Event('patch'));
         await this.saveLayout();
+        step.after = this.snapshot();
       }
       return state;
-    };
-    const result = this.editQueue.then(run, run);
-    this.editQueue = result.catch(() => {});
-    return result;
+    });
+  }
+
+  // A finished drag: the module went from one place to another.
+  commitMove(id, from, to) {
+    return this.queue(async () => {
+      const before = this.snapshot();
+      before.layout[id] = from;
+      this.moveModule(id, to.x, to.y);
+      await this.saveLayout();
+      this.addStep({ kind: 'patch', before, after: this.snapshot() });
+    });
+  }
+
+  // --- history -----------------------------------------------------------------------------
+
+  addStep(step) {
+    this.done.push(step);
+    if (this.done.length > historyLength) this.done.shift();
+    this.undone = [];
+    this.dispatchEvent(new Event('history'));
+  }
+
+  get unsavedEdits() {
+    return (this.done.at(-1) || null) !== this.savedStep;
+  }
+
+  markSaved() {
+    this.savedStep = this.done.at(-1) || null;
+  }
+
+  // Both answer the step taken back or again, or null when there is none. A step the rack
+  // refuses stays where it was.
+  undo() {
+    return this.travel(this.done, this.undone, 'before');
+  }
+
+  redo() {
+    return this.travel(this.undone, this.done, 'after');
+  }
+
+  travel(from, to, side) {
+    this.gestureStep = null;
+    return this.queue(async () => {
+      const step = from.at(-1);
+      if (!step) return null;
+      if (step.kind === 'parameter') {
+        // After every value of the gesture, or a late one would land over the undone value.
+        while (this.parameterFlight) await this.parameterFlight.catch(() => {});
+        await this.call('parameter', { node: step.node, parameter: step.parameter, value: step[side] });
+        await this.refresh();
+      } else {
+        const target = step[side];
+        // A move alone changes no graph, so it rebuilds nothing.
+        if (!sameJson(step.before.graph, step.after.graph)) this.applyState(await this.sendGraph(target.graph));
+        this.layout = clone(target.layout);
+        this.dispatchEvent(new Event('patch'));
+        await this.saveLayout();
+      }
+      from.pop();
+      to.push(step);
+      this.dispatchEvent(new Event('history'));
+      return step;
+    });
+  }
+
+  // Opens a project in the queue, so no edit waiting there is built from the patch it replaces.
+  // The steps before it belong to another patch and are dropped.
+  openProject(params) {
+    return this.queue(async () => {
+      let result;
+      try {
+        result = await this.call('loadProject', params);
+      } catch (error) {
+        if (/json\.exception\.parse_error/.test(error.message)) throw new Error(`This file is not a rack project (${error.message})`);
+        throw error;
+      }
+      if (result && result.cancelled === true && !result.project) return null;
+      this.applyState(result);
+      this.done = [];
+      this.undone = [];
+      this.savedStep = null;
+      this.dispatchEvent(new Event('history'));
+      return result;
+    });
   }
 
   uniqueId(base) {
@@ -218,11 +355,12 @@ export class PatchModel extends EventTarget {
     }
   }
 
-  addModule(id, type, configuration, position) {
+  // near: where the box's top-left corner should be, if that place is free.
+  addModule(id, type, configuration, near) {
     return this.edit(
       (graph) => graph.nodes.push({ id, type, configuration }),
       (layout) => {
-        layout[id] = { x: Math.round(position.x), y: Math.round(position.y) };
+        layout[id] = this.freePlace(id, near);
       },
     );
   }
@@ -234,9 +372,13 @@ export class PatchModel extends EventTarget {
     });
   }
 
-  removeModules(ids) {
+  // Tells who listens to "removed" which modules went and how many cables with them.
+  async removeModules(ids) {
     const doomed = new Set(ids);
-    return this.edit(
+    const attached = (cable) => doomed.has(cable.from) || doomed.has(cable.to);
+    const cables = this.graph.cables.filter(attached).length + this.graph.eventCables.filter(attached).length;
+    const places = ids.map((id) => this.position(id));
+    await this.edit(
       (graph) => {
         graph.nodes = graph.nodes.filter((node) => !doomed.has(node.id));
         graph.cables = graph.cables.filter((cable) => !doomed.has(cable.from) && !doomed.has(cable.to));
@@ -246,6 +388,7 @@ export class PatchModel extends EventTarget {
         for (const id of doomed) delete layout[id];
       },
     );
+    this.dispatchEvent(new CustomEvent('removed', { detail: { ids, cables, at: places[0] } }));
   }
 
   connect(from, output, to, input) {
@@ -277,7 +420,9 @@ export class PatchModel extends EventTarget {
   // --- live values -------------------------------------------------------------------------
 
   // Values sent while a change is on its way are folded into one: the latest per control wins.
+  // The values of one gesture (until settleParameters) make one step.
   setParameter(node, parameter, value) {
+    this.recordParameter(node, parameter, value);
     this.mirrorParameter(node, parameter, value);
     this.pendingParameters.set(`${parameter} ${node}`, { node, parameter, value });
     if (!this.parameterFlight) {
@@ -288,14 +433,45 @@ export class PatchModel extends EventTarget {
     return this.parameterFlight;
   }
 
+  recordParameter(node, parameter, value) {
+    const open = this.gestureStep;
+    if (open && open.node === node && open.parameter === parameter && this.done.at(-1) === open) {
+      open.after = value;
+      return;
+    }
+    this.gestureStep = { kind: 'parameter', node, parameter, before: this.parameterValue(node, parameter), after: value };
+    this.addStep(this.gestureStep);
+  }
+
+  // The value a control holds as the patch stores it.
+  parameterValue(id, parameter) {
+    const node = this.node(id);
+    const configuration = node && isObject(node.configuration) ? node.configuration : {};
+    if (node && isFaderBank(node.type)) {
+      const strip = Math.floor(parameter / 2);
+      if (parameter % 2 === 1) return Array.isArray(configuration.mutes) && configuration.mutes[strip] === true ? 1 : 0;
+      const gain = Array.isArray(configuration.gainsDb) ? Number(configuration.gainsDb[strip]) : 0;
+      return Number.isFinite(gain) ? gain : 0;
+    }
+    const stored = Array.isArray(configuration.parameters) ? configuration.parameters.find((item) => isObject(item) && item.id === parameter) : null;
+    const reported = [...this.liveParameters(id), ...this.nodePorts(id).parameters].find((item) => isObject(item) && item.id === parameter);
+    const value = Number((stored || reported || {}).value);
+    return Number.isFinite(value) ? value : 0;
+  }
+
   async flushParameters() {
     while (this.pendingParameters.size > 0) {
       const [key, change] = this.pendingParameters.entries().next().value;
       this.pendingParameters.delete(key);
       try {
-        await callRack('parameter', change);
+        await this.call('parameter', change);
       } catch (error) {
         this.pendingParameters.clear();
+        if (this.gestureStep && this.done.at(-1) === this.gestureStep) {
+          this.done.pop();
+          this.dispatchEvent(new Event('history'));
+        }
+        this.gestureStep = null;
         await this.refresh().catch(() => {});
         throw error;
       }
@@ -304,6 +480,7 @@ export class PatchModel extends EventTarget {
 
   // Reads "state" once every change sent so far has been answered.
   async settleParameters() {
+    this.gestureStep = null;
     while (this.parameterFlight) await this.parameterFlight.catch(() => {});
     await this.refresh();
   }
@@ -331,17 +508,20 @@ export class PatchModel extends EventTarget {
   // --- transport and devices ---------------------------------------------------------------
 
   async play(playing) {
-    this.applyStatus(await callRack('play', { playing }));
+    this.transportCommands += 1;
+    this.applyStatus(await this.call('play', { playing }));
   }
 
   // Arming recompiles the patch and stopping disarms the recorders: both change the patch.
   async record(recording) {
-    this.applyStatus(await callRack('record', { recording }));
+    this.transportCommands += 1;
+    this.applyStatus(await this.call('record', { recording }));
     await this.refresh();
   }
 
   async stopAudio() {
-    this.applyStatus(await callRack('stop'));
+    this.transportCommands += 1;
+    this.applyStatus(await this.call('stop'));
     await this.refresh();
   }
 
@@ -349,10 +529,11 @@ export class PatchModel extends EventTarget {
   // rack itself keeps running unchanged on a second "start"). Answers "started", "restarted" or
   // "unchanged".
   async startAudio(settings, deviceName) {
+    this.transportCommands += 1;
     const running = isObject(this.status) && isObject(this.status.device) && this.status.device.running === true;
     if (running && this.audioSettings !== null && sameAudioSettings(this.audioSettings, settings)) return 'unchanged';
-    if (running) await callRack('stop');
-    this.applyStatus(await callRack('start', settings));
+    if (running) await this.call('stop');
+    this.applyStatus(await this.call('start', settings));
     this.audioSettings = { ...settings };
     this.audioDeviceName = deviceName;
     await this.refresh();
@@ -362,8 +543,9 @@ export class PatchModel extends EventTarget {
   // Stop, then start again with the last settings: the way back from a failed device.
   async restartAudio() {
     if (this.audioSettings === null) throw new Error('Choose the audio devices and press Start audio first.');
-    await callRack('stop');
-    this.applyStatus(await callRack('start', this.audioSettings));
+    this.transportCommands += 1;
+    await this.call('stop');
+    this.applyStatus(await this.call('start', this.audioSettings));
     await this.refresh();
   }
 
@@ -386,14 +568,17 @@ export class PatchModel extends EventTarget {
     if (this.polling) return;
     this.polling = true;
     try {
-      const status = await callRack('status');
+      // A poll sent before a transport command may be answered after it: its older state would
+      // undo the command on screen, and the next toggle would read it.
+      const commands = this.transportCommands;
+      const status = await this.call('status');
       const recovered = this.failedPolls > 0 || !this.loaded;
       this.failedPolls = 0;
       this.setReachable(true);
       if (recovered) {
         await this.refresh();
       } else {
-        this.applyStatus(status);
+        if (commands === this.transportCommands) this.applyStatus(status);
       }
     } catch {
       this.failedPolls += 1;

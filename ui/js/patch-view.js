@@ -3,7 +3,7 @@
 // A status update only touches the meters; the whole drawing is rebuilt only when the patch changes.
 
 import { escapeHtml } from './html.js';
-import { cablePath, meterFraction, moduleBox, moduleWidth, portLabel, portY } from './patch-geometry.js';
+import { PeakHold, cablePath, dbFraction, meterFraction, meterMarks, moduleBox, moduleWidth, peakText, portLabel, portY } from './patch-geometry.js';
 import { typeLabel } from './module-types.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
@@ -21,6 +21,7 @@ export class PatchView extends EventTarget {
     this.selection = null;
     this.boxes = new Map();
     this.cablesByNode = new Map();
+    this.holds = new Map();
     this.gesture = null;
 
     this.svg = document.createElementNS(svgNamespace, 'svg');
@@ -81,6 +82,12 @@ export class PatchView extends EventTarget {
     this.indexCables();
     this.restoreSelection();
     this.updateMeters();
+    // The first patch shown fits the window where it can still be read.
+    if (!this.fitted && this.boxes.size > 0) {
+      this.fitted = true;
+      const bounds = this.boxBounds();
+      if (bounds.x + bounds.width > this.scroller.clientWidth || bounds.y + bounds.height > this.scroller.clientHeight) this.zoomToFit(0.6);
+    }
   }
 
   moduleMarkup(node, x, y, box, ports, eventIn, eventOut) {
@@ -96,9 +103,17 @@ export class PatchView extends EventTarget {
     ports.outputs.forEach((port, index) => parts.push(this.portMarkup('output', port, box.width, portY(index + box.outputOffset))));
     if (eventIn) parts.push(this.eventJackMarkup('event-input', 0, box.eventY));
     if (eventOut) parts.push(this.eventJackMarkup('event-output', box.width, box.eventY));
+    const span = box.width - 28;
+    const scaleY = box.meterY + box.meterHeight;
+    const marks = meterMarks.map((db) => {
+      const x = (14 + span * dbFraction(db)).toFixed(1);
+      return `<path class="meter-mark" d="M${x},${scaleY} v5"></path><text class="meter-scale" x="${x}" y="${scaleY + 20}" text-anchor="${db === 0 ? 'end' : 'middle'}">${db === 0 ? '0' : `−${-db}`}</text>`;
+    });
     parts.push(
-      `<rect class="meter-back" x="14" y="${box.meterY}" width="${box.width - 28}" height="${box.meterHeight}" rx="3"></rect>`,
-      `<rect class="meter" x="14" y="${box.meterY}" width="0" height="${box.meterHeight}" rx="3"></rect>`,
+      `<rect class="meter-back" x="14" y="${box.meterY}" width="${span}" height="${box.meterHeight}" rx="3"></rect>`,
+      `<rect class="meter" x="14" y="${box.meterY}" width="0" height="${box.meterHeight}" rx="3"><title></title></rect>`,
+      `<rect class="peak-hold" x="14" y="${box.meterY}" width="3" height="${box.meterHeight}"></rect>`,
+      ...marks,
       '</g>',
     );
     return parts.join('');
@@ -189,12 +204,22 @@ export class PatchView extends EventTarget {
     return null;
   }
 
+  // Each box's bar follows its node's peak; the hold mark keeps the highest of the last updates.
   updateMeters() {
+    const span = moduleWidth - 28;
     for (const group of this.svg.querySelectorAll('g.module')) {
-      const peak = this.model.peak(group.dataset.node);
+      const id = group.dataset.node;
+      const peak = this.model.peak(id);
+      if (!this.holds.has(id)) this.holds.set(id, new PeakHold());
+      const held = this.holds.get(id).update(peak);
       const meter = group.querySelector('rect.meter');
-      meter.setAttribute('width', ((moduleWidth - 28) * meterFraction(peak)).toFixed(1));
+      meter.setAttribute('width', (span * meterFraction(peak)).toFixed(1));
       meter.classList.toggle('clipping', peak >= 1);
+      meter.firstChild.textContent = `Level ${peakText(peak)}`;
+      const hold = group.querySelector('rect.peak-hold');
+      hold.setAttribute('x', (14 + Math.max(0, span * meterFraction(held) - 3)).toFixed(1));
+      hold.classList.toggle('lit', held > 0);
+      hold.classList.toggle('clipping', held >= 1);
     }
   }
 
@@ -214,12 +239,27 @@ export class PatchView extends EventTarget {
     this.dispatchEvent(new Event('zoom'));
   }
 
-  zoomToFit() {
-    const widthShare = this.scroller.clientWidth / Math.max(1, this.contentWidth);
-    const heightShare = this.scroller.clientHeight / Math.max(1, this.contentHeight);
-    this.setZoom(Math.min(widthShare, heightShare, 1));
-    this.scroller.scrollLeft = 0;
-    this.scroller.scrollTop = 0;
+  // Where the boxes lie, with room for their jacks around them.
+  boxBounds() {
+    const margin = 30;
+    const entries = [...this.boxes.values()];
+    if (entries.length === 0) return { x: 0, y: 0, width: this.contentWidth, height: this.contentHeight };
+    const left = Math.min(...entries.map((entry) => entry.x));
+    const top = Math.min(...entries.map((entry) => entry.y));
+    const right = Math.max(...entries.map((entry) => entry.x + entry.box.width));
+    const bottom = Math.max(...entries.map((entry) => entry.y + entry.box.height));
+    return { x: Math.max(0, left - margin), y: Math.max(0, top - margin), width: right - left + 2 * margin, height: bottom - top + 2 * margin };
+  }
+
+  // Shows every box in the visible part of the patch area, at most at full size and, when
+  // smallest is given, at least at that size.
+  zoomToFit(smallest = minimumZoom) {
+    const bounds = this.boxBounds();
+    const widthShare = this.scroller.clientWidth / Math.max(1, bounds.width);
+    const heightShare = this.scroller.clientHeight / Math.max(1, bounds.height);
+    this.setZoom(Math.max(smallest, Math.min(widthShare, heightShare, 1)));
+    this.scroller.scrollLeft = bounds.x * this.zoom;
+    this.scroller.scrollTop = bounds.y * this.zoom;
   }
 
   onWheel(event) {
@@ -286,6 +326,20 @@ export class PatchView extends EventTarget {
     if (group) group.focus();
   }
 
+  // Scrolls the patch so the module's box shows whole where it can.
+  reveal(id) {
+    const group = this.moduleElement(id);
+    if (group) group.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+  }
+
+  // The middle of the patch area's visible part, in content coordinates.
+  visibleCentre() {
+    return {
+      x: (this.scroller.scrollLeft + this.scroller.clientWidth / 2) / this.zoom,
+      y: (this.scroller.scrollTop + this.scroller.clientHeight / 2) / this.zoom,
+    };
+  }
+
   // --- gestures ----------------------------------------------------------------------------
 
   onPointerDown(event) {
@@ -337,7 +391,9 @@ export class PatchView extends EventTarget {
     if (!gesture) return;
     if (gesture.kind === 'move') {
       if (gesture.moved) {
-        this.dispatchEvent(new CustomEvent('moved', { detail: { id: gesture.id } }));
+        const to = this.model.freePlace(gesture.id, this.model.position(gesture.id));
+        this.placeModule(gesture.id, to.x, to.y);
+        this.dispatchEvent(new CustomEvent('moved', { detail: { id: gesture.id, from: gesture.origin, to } }));
       } else {
         this.select({ kind: 'module', id: gesture.id });
         gesture.group.focus({ preventScroll: true });
@@ -352,6 +408,9 @@ export class PatchView extends EventTarget {
     const request = wireRequest(gesture, { node: module.dataset.node, jack: port.dataset.kind, port: port.dataset.port });
     if (request) {
       this.dispatchEvent(new CustomEvent('wire', { detail: { ...request, at: this.contentPoint(event) } }));
+    } else {
+      this.hideNotice();
+      this.showNotice('Not connected.', 'A cable joins an output to an input: audio jacks to audio jacks, event jacks to event jacks.', this.contentPoint(event));
     }
   }
 
@@ -402,13 +461,26 @@ export class PatchView extends EventTarget {
 
   // --- notices -----------------------------------------------------------------------------
 
-  // Shows a refusal beside the place of the edit, in content coordinates.
-  showNotice(text, at) {
-    const point = at || { x: 40, y: 40 };
-    this.notice.querySelector('.notice-text').textContent = text;
-    this.notice.style.left = `${Math.round(point.x * this.zoom) + 12}px`;
-    this.notice.style.top = `${Math.round(point.y * this.zoom) + 12}px`;
+  // Shows a message beside the place of the edit, in content coordinates, or at the top of the
+  // visible patch: lead in plain words, then detail (the rack's own text); action
+  // ({ label, run }) adds a button to it.
+  showNotice(lead, detail, at, action) {
+    const point = at || { x: this.scroller.scrollLeft / this.zoom + 20, y: this.scroller.scrollTop / this.zoom + 20 };
+    this.notice.querySelector('.notice-lead').textContent = lead;
+    this.notice.querySelector('.notice-detail').textContent = detail;
+    const button = this.notice.querySelector('.notice-action');
+    button.hidden = !action;
+    button.textContent = action ? action.label : '';
+    button.onclick = action ? () => action.run() : null;
+    this.notice.classList.toggle('info', Boolean(action));
+    // Kept inside the visible patch area, so a message is never cut off by the panel.
+    const left = Math.round(point.x * this.zoom) + 12;
+    const top = Math.round(point.y * this.zoom) + 12;
     this.notice.hidden = false;
+    const maxLeft = this.scroller.scrollLeft + this.scroller.clientWidth - this.notice.offsetWidth - 8;
+    const maxTop = this.scroller.scrollTop + this.scroller.clientHeight - this.notice.offsetHeight - 8;
+    this.notice.style.left = `${Math.max(this.scroller.scrollLeft + 8, Math.min(left, maxLeft))}px`;
+    this.notice.style.top = `${Math.max(this.scroller.scrollTop + 8, Math.min(top, maxTop))}px`;
   }
 
   hideNotice() {

@@ -3,7 +3,7 @@
 // been chosen. Either way the answer's path lands in the field.
 
 import { callRack, hasNativeDialogs } from './bridge.js';
-import { element, labelled } from './html.js';
+import { element, labelled, showMessage } from './html.js';
 
 // pickers: [{ method, label }]; the first is the main button.
 export function pathField(labelText, pickers, initial = '') {
@@ -28,8 +28,7 @@ export function pathField(labelText, pickers, initial = '') {
       field.dispatchEvent(new CustomEvent('chosen', { detail: { path: result.path } }));
       return true;
     } catch (error) {
-      message.textContent = error.message;
-      message.hidden = false;
+      showMessage(message, error.message);
       return false;
     }
   }

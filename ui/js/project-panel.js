@@ -27,17 +27,22 @@ export function projectPanel(container, model) {
   const save = () =>
     run(async () => {
       const result = await callRack('saveProject', params());
-      if (result.cancelled) return;
+      if (result.cancelled) {
+        // Without a dialog nothing else would tell why nothing was saved.
+        if (!hasNativeDialogs) throw new Error('Type the project file\'s path first.');
+        return;
+      }
+      model.markSaved();
       input.value = result.path;
       done.textContent = `Saved ${result.path}`;
     });
 
   const open = () =>
     run(async () => {
+      if (model.unsavedEdits && !window.confirm('Open another project? The changes to this patch since it was last saved will be lost.')) return;
       const path = input.value;
-      const result = await callRack('loadProject', params());
-      if (result && result.cancelled === true && !result.project) return;
-      model.applyState(result);
+      const result = await model.openProject(params());
+      if (!result) return;
       done.textContent = path ? `Opened ${path}` : 'Project opened';
     });
 

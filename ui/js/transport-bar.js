@@ -1,6 +1,8 @@
-// Play, stop and record, and the rack's own readouts: latency, sample rate, callbacks, errors.
+// Play, stop and record, the master meter, and the rack's own readouts: latency, sample rate,
+// callbacks, errors.
 
 import { element, formatNumber } from './html.js';
+import { PeakHold, meterFraction, peakText } from './patch-geometry.js';
 import { deviceFailure } from './patch-model.js';
 
 export class TransportBar {
@@ -18,8 +20,15 @@ export class TransportBar {
     this.restartButton = element('button', { type: 'button', className: 'restart', hidden: true, onclick: () => this.run(() => this.model.restartAudio()) }, 'Restart audio');
     this.connection = element('span', { className: 'connection', role: 'status', hidden: true }, 'Rack not answering – retrying');
     this.error = element('p', { className: 'rack-error', role: 'alert', hidden: true });
+    this.masterBar = element('div', { className: 'bar' });
+    this.masterHold = element('div', { className: 'hold' });
+    this.masterReadout = element('span', { className: 'master-readout' });
+    this.masterMeter = element('div', { className: 'master-meter', role: 'meter', 'aria-label': 'Master level', 'aria-valuemin': -60, 'aria-valuemax': 0 },
+      element('span', {}, 'Master'), element('div', { className: 'meter-track' }, this.masterBar, this.masterHold), this.masterReadout);
+    this.masterPeak = new PeakHold();
     container.append(
       element('div', { className: 'transport-buttons' }, this.playButton, this.stopButton, this.recordButton),
+      this.masterMeter,
       element('div', { className: 'readouts' }, ...Object.values(this.readouts), this.restartButton),
       this.connection,
       this.error,
@@ -75,7 +84,8 @@ export class TransportBar {
     this.readouts.audio.classList.toggle('on', running);
     this.readouts.audio.classList.toggle('failed', failure !== null);
     this.restartButton.hidden = failure === null;
-    this.readouts.latency.textContent = `Latency ${latency} frames${rate > 0 ? ` (${formatNumber((latency * 1000) / rate)} ms)` : ''}`;
+    this.updateMaster();
+    this.readouts.latency.textContent = `Patch latency ${latency} frames${rate > 0 ? ` (${formatNumber((latency * 1000) / rate)} ms)` : ''}`;
     this.readouts.rate.textContent = `${rate} Hz`;
     this.readouts.callbacks.textContent = `${Number(status.callbacks) || 0} callbacks`;
     // A refused button press does not hide what the rack itself reports, nor the other way round.
@@ -85,5 +95,17 @@ export class TransportBar {
     const shown = [...this.error.children].map((line) => line.textContent);
     if (shown.join('\n') !== lines.join('\n')) this.error.replaceChildren(...lines.map((line) => element('span', {}, line)));
     this.error.hidden = lines.length === 0;
+  }
+
+  // The loudest of the output modules, with its hold mark.
+  updateMaster() {
+    const peak = Math.max(0, ...this.model.graph.nodes.filter((node) => node.type === 'output').map((node) => this.model.peak(node.id)));
+    const held = this.masterPeak.update(peak);
+    this.masterBar.style.width = `${(meterFraction(peak) * 100).toFixed(1)}%`;
+    this.masterBar.classList.toggle('clipping', peak >= 1);
+    this.masterHold.style.left = `calc(${(meterFraction(held) * 100).toFixed(1)}% - 3px)`;
+    this.masterHold.hidden = !(held > 0);
+    this.masterReadout.textContent = peakText(held);
+    this.masterMeter.setAttribute('aria-valuenow', peak > 0 ? Math.max(-60, 20 * Math.log10(peak)).toFixed(1) : '-60');
   }
 }
