@@ -143,9 +143,7 @@ void routeMatrix(const PortBusSpan& input, const std::vector<std::int32_t>& mapp
 float busPeak(const PortBusSpan* buses, std::uint64_t count, std::uint32_t frames) {
     float peak = 0.0F;
     for (std::uint64_t bus = 0; bus < count; ++bus) {
-        for (std::uint32_t channel = 0; channel < buses[bus].channelCount; ++channel) {
-            peak = channelPeak(buses[bus].channels[channel], frames, peak);
-        }
+        peak = channelsPeak(buses[bus].channels, buses[bus].channelCount, frames, peak);
     }
     return peak;
 }
