@@ -189,7 +189,7 @@ void silenceHostOutput(const BusSpan& hostOutput, std::uint32_t frames) noexcept
     }
     for (std::uint64_t c = 0; c < hostOutput.channelCount; ++c) {
         if (hostOutput.channels[c] != nullptr) {
-            std::fill_n(hostOutput.channels[c], frames, 0.0f);
+            zeroChannel(hostOutput.channels[c], frames);
         }
     }
 }
