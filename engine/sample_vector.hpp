@@ -12,6 +12,11 @@ namespace velkaphon::rack {
 template <typename T>
 struct UninitializedAllocator : std::allocator<T> {
     using value_type = T;
+    // Spelled out: std::allocator's own rebind, where a library still has it, would lose this type.
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
 
     UninitializedAllocator() noexcept = default;
     template <typename U>
