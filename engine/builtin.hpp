@@ -59,6 +59,8 @@ public:
     // reads its inputs.
     bool writesEveryOutputSample() const override { return true; }
     bool neverWritesInputs() const override { return true; }
+    // Control thread: every kind meters what the engine would while it writes or right after.
+    bool levelIsNodePeak() const override { return true; }
 
 private:
     void settleFaderBank();

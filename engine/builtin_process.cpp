@@ -44,22 +44,8 @@ float copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan&
 // The one place where the rack's signal reaches a host's or device's buffers: infinities and
 // NaNs become 0 on the way. Returns the peak of what came in, by the usual rule.
 float writeHostChannel(const float* source, float* destination, std::uint32_t frames, float peak) {
-    const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    __m128 wide = _mm_set1_ps(peak);
-    std::uint32_t frame = 0;
-    for (; frame + 4 <= frames; frame += 4) {
-        const __m128 sample = _mm_loadu_ps(source + frame);
-        _mm_storeu_ps(destination + frame, finiteOrZero(sample));
-        wide = _mm_max_ps(_mm_and_ps(sample, magnitudeMask), wide);
-    }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, wide);
-    peak = channelPeak(lanes, 4, peak);
-    for (; frame < frames; ++frame) {
-        destination[frame] = finiteOrZero(source[frame]);
-        peak = channelPeak(source + frame, 1, peak);
-    }
-    return peak;
+    return copyWithPeak(source, destination, frames, peak,
+                        [](auto sample) { return finiteOrZero(sample); });
 }
 
 float copyToHost(const PortBusSpan& input, std::uint32_t offset, const BusSpan& host,
@@ -143,9 +129,7 @@ void routeMatrix(const PortBusSpan& input, const std::vector<std::int32_t>& mapp
 float busPeak(const PortBusSpan* buses, std::uint64_t count, std::uint32_t frames) {
     float peak = 0.0F;
     for (std::uint64_t bus = 0; bus < count; ++bus) {
-        for (std::uint32_t channel = 0; channel < buses[bus].channelCount; ++channel) {
-            peak = channelPeak(buses[bus].channels[channel], frames, peak);
-        }
+        peak = channelsPeak(buses[bus].channels, buses[bus].channelCount, frames, peak);
     }
     return peak;
 }

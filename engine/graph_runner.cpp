@@ -177,11 +177,8 @@ void feedAudio(PreparedGraphState& state, const RunNode& node, std::uint32_t fra
 // Channels that a cable copy meters add to this later, when their destination runs.
 float meterNode(const PreparedGraphState& state, const RunNode& node,
                 std::uint32_t frames) noexcept {
-    float peak = 0.0f;
-    for (std::uint32_t m = node.metered.begin; m < node.metered.end; ++m) {
-        peak = channelPeak(state.meterChannels[m], frames, peak);
-    }
-    return peak;
+    return channelsPeak(state.meterChannels.data() + node.metered.begin,
+                        node.metered.end - node.metered.begin, frames, 0.0f);
 }
 
 } // namespace
@@ -192,7 +189,7 @@ void silenceHostOutput(const BusSpan& hostOutput, std::uint32_t frames) noexcept
     }
     for (std::uint64_t c = 0; c < hostOutput.channelCount; ++c) {
         if (hostOutput.channels[c] != nullptr) {
-            std::fill_n(hostOutput.channels[c], frames, 0.0f);
+            zeroChannel(hostOutput.channels[c], frames);
         }
     }
 }
@@ -235,7 +232,7 @@ void runGraph(PreparedGraph& graph, std::uint32_t frames, BusSpan hostInput,
             context.eventCount = inputEvents.count;
         }
         node.module->process(context);
-        node.peak = meterNode(state, node, frames);
+        node.peak = node.levelIsPeak ? node.module->level() : meterNode(state, node, frames);
     }
     if (silenceAt == count) {
         silenceHostOutput(hostOutput, frames);

@@ -111,6 +111,12 @@ public:
     // may hand its source's buffers over in place instead of copying them.
     virtual bool neverWritesInputs() const { return false; }
 
+    // Control thread: true only when level, read right after process, is the block's largest
+    // absolute sample over every output channel (over every input channel when there are no
+    // outputs), starting from 0, a NaN sample leaving it unchanged; the engine then takes it as
+    // the node's peak instead of metering the same samples again.
+    virtual bool levelIsNodePeak() const { return false; }
+
     // Control thread: bytes of run-time storage beyond the port buffers that allocateStorage
     // makes, charged against the graph's memory budget.
     virtual std::uint64_t storageBytes() const { return 0; }

@@ -14,7 +14,7 @@ namespace velkaphon::rack {
 struct AudioClip {
     std::uint32_t channels = 0;
     std::uint32_t sampleRate = 0;
-    std::vector<float> samples;
+    SampleVector samples;
 
     std::uint64_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
 };

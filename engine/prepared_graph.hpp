@@ -101,13 +101,15 @@ struct RunNode {
     RunRange zeroed;
     RunRange copies;
     RunRange delayed;
-    // Into meterChannels: the channels that no cable copy meters.
+    // Into meterChannels: the channels that no cable copy meters; empty when levelIsPeak.
     RunRange metered;
     // The event cables that end here; a node without them takes the host's events.
     EventConnection* eventConnections = nullptr;
     std::uint32_t eventConnectionCount = 0;
     bool readsHostInput = false;
     bool writesHostOutput = false;
+    // The module's level after its block is the node's peak.
+    bool levelIsPeak = false;
     float peak = 0.0f;
     std::uint32_t definitionIndex = 0;
 };

@@ -83,7 +83,8 @@ private:
             copyMeters_[p].assign(node.audioConnections.size(), false);
             for (std::size_t k = 0; k < node.audioConnections.size(); ++k) {
                 const AudioConnection& connection = node.audioConnections[k];
-                if (handedOver_[p][k] || connection.delay != 0) {
+                if (handedOver_[p][k] || connection.delay != 0 ||
+                    nodes_[connection.sourceNode].module->levelIsNodePeak()) {
                     continue;
                 }
                 std::vector<bool>& claimed = meteredByCopy_[connection.sourceNode];
@@ -128,20 +129,29 @@ private:
         run.delayed.end = static_cast<std::uint32_t>(state_.delayedCables.size());
 
         run.metered.begin = static_cast<std::uint32_t>(state_.meterChannels.size());
-        if (!node.outputBuffers.empty()) {
-            for (std::size_t port = 0; port < node.outputBuffers.size(); ++port) {
-                if (!meteredByCopy_[p][port]) {
-                    addChannels(node.outputBuffers[port], state_.meterChannels);
-                }
-            }
-        } else {
-            addChannels(node.inputBuffers, state_.meterChannels);
+        run.levelIsPeak = node.module->levelIsNodePeak();
+        if (!run.levelIsPeak) {
+            addMeteredChannels(p);
         }
         run.metered.end = static_cast<std::uint32_t>(state_.meterChannels.size());
 
         if (!node.eventConnections.empty()) {
             run.eventConnections = node.eventConnections.data();
             run.eventConnectionCount = static_cast<std::uint32_t>(node.eventConnections.size());
+        }
+    }
+
+    // The output channels that no cable copy meters, or the inputs of a node without outputs.
+    void addMeteredChannels(std::uint32_t p) {
+        const PreparedNode& node = nodes_[p];
+        if (node.outputBuffers.empty()) {
+            addChannels(node.inputBuffers, state_.meterChannels);
+            return;
+        }
+        for (std::size_t port = 0; port < node.outputBuffers.size(); ++port) {
+            if (!meteredByCopy_[p][port]) {
+                addChannels(node.outputBuffers[port], state_.meterChannels);
+            }
         }
     }
 

@@ -27,53 +27,77 @@ inline float magnitudeOf(float sample) noexcept {
 
 } // namespace peak_detail
 
-// Audio thread: the largest absolute sample, starting from peak (never NaN). Four independent
-// accumulators keep the max chain off the critical path; MAXPS returns its second operand when
-// the first is NaN, so a NaN sample leaves the peak as it is.
-inline float channelPeak(const float* samples, std::uint32_t frames, float peak) noexcept {
+// Audio thread: the largest absolute sample over count channels, starting from peak (never NaN).
+// Four independent accumulators, carried from channel to channel and reduced once, keep the max
+// chain off the critical path; MAXPS returns its second operand when the first is NaN, so a NaN
+// sample leaves the peak as it is.
+inline float channelsPeak(const float* const* channels, std::uint32_t count, std::uint32_t frames,
+                          float peak) noexcept {
     using namespace peak_detail;
     __m128 a = _mm_set1_ps(peak);
     __m128 b = a;
     __m128 c = a;
     __m128 d = a;
+    for (std::uint32_t channel = 0; channel < count; ++channel) {
+        const float* samples = channels[channel];
+        std::uint32_t i = 0;
+        for (; i + 16 <= frames; i += 16) {
+            a = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), kMagnitudeMask), a);
+            b = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 4), kMagnitudeMask), b);
+            c = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 8), kMagnitudeMask), c);
+            d = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 12), kMagnitudeMask), d);
+        }
+        for (; i + 4 <= frames; i += 4) {
+            a = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), kMagnitudeMask), a);
+        }
+        for (; i < frames; ++i) {
+            peak = tailPeak(magnitudeOf(samples[i]), peak);
+        }
+    }
+    return tailPeak(widest(a, b, c, d), peak);
+}
+
+// Audio thread: the same for one channel.
+inline float channelPeak(const float* samples, std::uint32_t frames, float peak) noexcept {
+    return channelsPeak(&samples, 1, frames, peak);
+}
+
+// Audio thread: writes store(sample) for frames samples and returns the peak of the samples read,
+// as channelPeak would, in one pass. store takes and returns either one float or four.
+template <typename Store>
+inline float copyWithPeak(const float* source, float* destination, std::uint32_t frames, float peak,
+                          Store store) noexcept {
+    using namespace peak_detail;
+    __m128 a = _mm_set1_ps(peak);
+    __m128 b = a;
+    __m128 c = a;
+    __m128 d = a;
+    const auto step = [&](std::uint32_t at, __m128& accumulator) {
+        const __m128 x = _mm_loadu_ps(source + at);
+        _mm_storeu_ps(destination + at, store(x));
+        accumulator = _mm_max_ps(_mm_and_ps(x, kMagnitudeMask), accumulator);
+    };
     std::uint32_t i = 0;
     for (; i + 16 <= frames; i += 16) {
-        a = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), kMagnitudeMask), a);
-        b = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 4), kMagnitudeMask), b);
-        c = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 8), kMagnitudeMask), c);
-        d = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i + 12), kMagnitudeMask), d);
+        step(i, a);
+        step(i + 4, b);
+        step(i + 8, c);
+        step(i + 12, d);
     }
     for (; i + 4 <= frames; i += 4) {
-        a = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), kMagnitudeMask), a);
+        step(i, a);
     }
-    peak = widest(a, b, c, d);
     for (; i < frames; ++i) {
-        peak = tailPeak(magnitudeOf(samples[i]), peak);
+        destination[i] = store(source[i]);
+        peak = tailPeak(magnitudeOf(source[i]), peak);
     }
-    return peak;
+    return tailPeak(widest(a, b, c, d), peak);
 }
 
 // Audio thread: copies frames samples and returns their peak as channelPeak would, in one pass.
 inline float copyWithPeak(const float* source, float* destination, std::uint32_t frames,
                           float peak) noexcept {
-    using namespace peak_detail;
-    __m128 a = _mm_set1_ps(peak);
-    __m128 b = a;
-    std::uint32_t i = 0;
-    for (; i + 8 <= frames; i += 8) {
-        const __m128 x = _mm_loadu_ps(source + i);
-        const __m128 y = _mm_loadu_ps(source + i + 4);
-        _mm_storeu_ps(destination + i, x);
-        _mm_storeu_ps(destination + i + 4, y);
-        a = _mm_max_ps(_mm_and_ps(x, kMagnitudeMask), a);
-        b = _mm_max_ps(_mm_and_ps(y, kMagnitudeMask), b);
-    }
-    peak = widest(a, b, a, b);
-    for (; i < frames; ++i) {
-        destination[i] = source[i];
-        peak = tailPeak(magnitudeOf(source[i]), peak);
-    }
-    return peak;
+    return copyWithPeak(source, destination, frames, peak, [](auto sample) { return sample; });
 }
 
 } // namespace velkaphon::rack

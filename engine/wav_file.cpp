@@ -156,21 +156,32 @@ void decode32(const std::uint8_t* bytes, float* out, std::size_t count) {
     }
 }
 
-// Float files nearly always hold only finite samples, so a read-only scan looks for the rare run
-// that does not, and only such a run is rewritten: the common case stores nothing.
-void clearNonFiniteRuns(float* samples, std::size_t count) {
-    const __m128i exponent = _mm_set1_epi32(0x7f800000);
-    const auto nonFinite = [&](const float* at) {
-        const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        return _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
+// The largest magnitude's upper half among 64 samples: a sample is non-finite when its upper half,
+// sign cleared, reaches 0x7f80 (all exponent bits set). The lower halves are masked to 0, so a
+// signed 16-bit max over both halves sees only the upper ones.
+__m128i widestUpperHalf(const float* samples) {
+    const __m128i magnitudeHigh = _mm_set1_epi32(0x7fff0000);
+    const auto half = [&](std::size_t k) {
+        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 4 * k)),
+                             magnitudeHigh);
     };
+    const auto widest = [&](std::size_t k) {
+        return _mm_max_epi16(_mm_max_epi16(half(k), half(k + 4)),
+                             _mm_max_epi16(half(k + 8), half(k + 12)));
+    };
+    return _mm_max_epi16(_mm_max_epi16(widest(0), widest(1)), _mm_max_epi16(widest(2), widest(3)));
+}
+
+// Float files nearly always hold only finite samples, so a read-only scan of few integer
+// operations a sample looks for the rare run that does not, and only such a run is rewritten: the
+// common case stores nothing.
+void clearNonFiniteRuns(float* samples, std::size_t count) {
+    constexpr std::size_t kRun = 64;
+    const __m128i finiteLimit = _mm_set1_epi32(0x7f7f0000);
     std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m128i found =
-            _mm_or_si128(_mm_or_si128(nonFinite(samples + i), nonFinite(samples + i + 4)),
-                         _mm_or_si128(nonFinite(samples + i + 8), nonFinite(samples + i + 12)));
-        if (_mm_movemask_epi8(found) != 0) {
-            for (std::size_t k = i; k < i + 16; k += 4) {
+    for (; i + kRun <= count; i += kRun) {
+        if (_mm_movemask_epi8(_mm_cmpgt_epi16(widestUpperHalf(samples + i), finiteLimit)) != 0) {
+            for (std::size_t k = i; k < i + kRun; k += 4) {
                 _mm_storeu_ps(samples + k, finiteOrZero(_mm_loadu_ps(samples + k)));
             }
         }
@@ -194,11 +205,11 @@ void decodeSamples(const WavFormat& format, const std::uint8_t* bytes, float* ou
     }
 }
 
-// Chunk by chunk: each one grows the output only by what it is about to fill, so no zero-fill
-// runs ahead over memory that is then overwritten, and float samples are read straight into
-// place.
+// Chunk by chunk into the decoded buffer, which is not zero-filled first: float samples are read
+// straight into place and cleared of non-finite values, PCM ones decoded, while the chunk is in
+// cache.
 void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat& format,
-                     std::vector<float>& out) {
+                     SampleVector& out) {
     static_assert(std::endian::native == std::endian::little);
     const std::uint64_t sampleBytes = format.bits / 8u;
     if (!reader.seek(data.offset)) {
@@ -207,15 +218,15 @@ void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat
     const bool direct = format.tag == kFormatFloat;
     std::unique_ptr<std::uint8_t[]> raw;
     if (!direct) {
-        raw = std::make_unique<std::uint8_t[]>(
+        raw = std::make_unique_for_overwrite<std::uint8_t[]>(
             static_cast<std::size_t>(std::min(kChunkBytes, data.size) + 1));
+        raw[static_cast<std::size_t>(std::min(kChunkBytes, data.size))] = 0;
     }
+    out.resize(static_cast<std::size_t>(data.size / sampleBytes));
+    float* target = out.data();
     for (std::uint64_t done = 0; done < data.size;) {
         const std::uint64_t step = std::min(kChunkBytes, data.size - done);
         const auto count = static_cast<std::size_t>(step / sampleBytes);
-        const std::size_t at = out.size();
-        out.resize(at + count);
-        float* target = out.data() + at;
         if (!reader.read(direct ? static_cast<void*>(target) : raw.get(), step)) {
             fail("Truncated WAV chunk");
         }
@@ -224,6 +235,7 @@ void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat
         } else {
             decodeSamples(format, raw.get(), target, count);
         }
+        target += count;
         done += step;
     }
 }
@@ -293,7 +305,6 @@ WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLim
     WavAudio audio;
     audio.channels = format.channels;
     audio.sampleRate = format.sampleRate;
-    audio.samples.reserve(static_cast<std::size_t>(count));
     decodeDataChunk(reader, data, format, audio.samples);
     return audio;
 }

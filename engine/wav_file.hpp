@@ -1,9 +1,10 @@
 #pragma once
 
+#include "engine/sample_vector.hpp"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <vector>
 
 namespace velkaphon::rack {
 
@@ -19,7 +20,7 @@ struct WavAudio {
     std::uint32_t channels = 0;
     std::uint32_t sampleRate = 0;
     // Interleaved, frame after frame; a whole multiple of channels.
-    std::vector<float> samples;
+    SampleVector samples;
 };
 
 // Control thread: reads a whole PCM 16/24/32-bit or float 32-bit file into floats. Throws

@@ -93,6 +93,39 @@ TEST(BuiltinPatch, TheHostOutputHoldsOnlyFiniteSamplesAndSharedBuffersWork) {
     }
 }
 
+// Built-in modules meter themselves; the engine's node peaks must still follow the one rule: the
+// largest magnitude over the outputs (the inputs when there are none), a NaN changing nothing.
+TEST(BuiltinPatch, EveryKindsNodePeakIsItsLargestMagnitudeWithNaNsLeftOut) {
+    const GraphDefinition patch = readGraphDefinition(json::parse(R"({"schema": 1,
+        "nodes": [
+          {"id": "in", "type": "input"},
+          {"id": "dist", "type": "distributor"},
+          {"id": "matrix", "type": "matrix", "configuration": {"mapping": [1, -1]}},
+          {"id": "split", "type": "breakout"},
+          {"id": "sum", "type": "summing", "configuration": {"inputs": 1}},
+          {"id": "faders", "type": "fader-bank", "configuration": {"gainsDb": [0]}},
+          {"id": "out", "type": "output"}],
+        "cables": [
+          {"from": "in", "output": "out", "to": "dist", "input": "in"},
+          {"from": "dist", "output": "out0", "to": "matrix", "input": "in"},
+          {"from": "dist", "output": "out1", "to": "split", "input": "in"},
+          {"from": "matrix", "output": "out", "to": "sum", "input": "in0"},
+          {"from": "sum", "output": "out", "to": "faders", "input": "in0"},
+          {"from": "faders", "output": "out0", "to": "out", "input": "in"}]})"));
+    AudioEngine engine;
+    engine.publishGraph(compileGraph(patch, {48000.0, 64}, builtinOnly));
+    HostBus input(2, 64, 0.25f);
+    input.channel(0)[3] = -0.75f;
+    std::fill_n(input.channel(1).begin(), 64, 0.5f);
+    input.channel(1)[0] = std::numeric_limits<float>::quiet_NaN();
+    HostBus output(2, 64);
+    engine.process(64, input.span(), output.span(), TransportInfo{}, nullptr, 0);
+    const std::vector<float> expected = {0.75f, 0.75f, 0.5f, 0.75f, 0.5f, 0.5f, 0.5f};
+    for (std::uint32_t node = 0; node < expected.size(); ++node) {
+        EXPECT_EQ(engine.nodePeak(node), expected[node]) << patch.nodes[node].id;
+    }
+}
+
 TEST(BuiltinPatch, AMonoFaderStripOnAStereoCableIsRefusedByTheCompiler) {
     GraphDefinition patch = defaultPatch(0.0);
     patch.nodes[1].configuration["channels"] = json::array({1});

@@ -274,18 +274,18 @@ TEST_F(PlayerTest, ANewClipIsTakenAtTheNextBlock) {
     TestBlock block(0, 1, 64);
     module->setControl(0, 1.0);
     block.run(*module, 0);
-    WavAudio replacement{1, 48000, std::vector<float>(50, 0.25f)};
+    WavAudio replacement{1, 48000, SampleVector(50, 0.25f)};
     module->setLoadedAudio(replacement);
     EXPECT_FALSE(module->status()["status"]["playing"]);
     EXPECT_EQ(module->status()["sourceFrames"], 50);
     // A clip loaded over one still pending replaces it; each is freed once.
-    module->setLoadedAudio(WavAudio{1, 48000, std::vector<float>(30, -0.5f)});
+    module->setLoadedAudio(WavAudio{1, 48000, SampleVector(30, -0.5f)});
     module->setControl(0, 1.0);
     block.run(*module, 64);
     EXPECT_EQ(block.output(0)[0], -0.5f);
     EXPECT_EQ(block.output(0)[29], -0.5f);
     EXPECT_EQ(block.output(0)[30], 0.0f);
-    EXPECT_THROW(module->setLoadedAudio(WavAudio{2, 48000, std::vector<float>(3, 0.0f)}),
+    EXPECT_THROW(module->setLoadedAudio(WavAudio{2, 48000, SampleVector(3, 0.0f)}),
                  std::runtime_error);
     EXPECT_THROW(module->setLoadedAudio(WavAudio{0, 48000, {}}), std::runtime_error);
     try {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -123,8 +125,8 @@ TEST_F(WavFileTest, SoxSixteenBitPcmReadsExactly) {
     const WavAudio audio = readWavFile(path, wavPreloadLimit);
     EXPECT_EQ(audio.channels, 2u);
     EXPECT_EQ(audio.sampleRate, 44100u);
-    EXPECT_EQ(audio.samples, (std::vector<float>{0.0f, 1.0f / 32768, -1.0f / 32768,
-                                                 0.999969482421875f, -1.0f, 12345.0f / 32768}));
+    EXPECT_EQ(audio.samples, (SampleVector{0.0f, 1.0f / 32768, -1.0f / 32768, 0.999969482421875f,
+                                           -1.0f, 12345.0f / 32768}));
 }
 
 TEST_F(WavFileTest, SoxTwentyFourBitPcmSignExtends) {
@@ -140,8 +142,8 @@ TEST_F(WavFileTest, SoxTwentyFourBitPcmSignExtends) {
     const WavAudio audio = readWavFile(path, wavPreloadLimit);
     const float step = 1.0f / 8388608;
     EXPECT_EQ(audio.sampleRate, 96000u);
-    EXPECT_EQ(audio.samples, (std::vector<float>{0.0f, 8388607 * step, -1.0f, -step,
-                                                 0x123456 * step, -0x123456 * step}));
+    EXPECT_EQ(audio.samples, (SampleVector{0.0f, 8388607 * step, -1.0f, -step, 0x123456 * step,
+                                           -0x123456 * step}));
 }
 
 TEST_F(WavFileTest, SoxThirtyTwoBitPcmScalesInSinglePrecision) {
@@ -165,7 +167,7 @@ TEST_F(WavFileTest, SoxThirtyTwoBitPcmScalesInSinglePrecision) {
 
 TEST_F(WavFileTest, SoxFloatSamplesAreTakenAsStored) {
     // Values sox carries through its 32-bit integer path unchanged.
-    const std::vector<float> values = {0.0f, 0.5f, -0.25f, 0.75f, -1.0f, 3.0f / 1024};
+    const SampleVector values = {0.0f, 0.5f, -0.25f, 0.75f, -1.0f, 3.0f / 1024};
     Bytes raw;
     for (const float value : values) {
         appendFloat(raw, value);
@@ -178,7 +180,7 @@ TEST_F(WavFileTest, SoxFloatSamplesAreTakenAsStored) {
 
 TEST_F(WavFileTest, SoxSixChannelFilesAreExtensibleAndReadLikePlainOnes) {
     Bytes raw;
-    std::vector<float> expected;
+    SampleVector expected;
     for (int i = 0; i < 60; ++i) {
         const int value = (i * 997) % 65536 - 32768;
         appendU16(raw, static_cast<std::uint16_t>(static_cast<std::int16_t>(value)));
@@ -199,7 +201,7 @@ TEST_F(WavFileTest, SoxRatesAtTheEdgesOfTheRange) {
     wrapRawWithSox(pcm16({100, -100}), low, "signed-integer", 16, 1, 8000);
     EXPECT_EQ(readWavFile(low, wavPreloadLimit).sampleRate, 8000u);
     EXPECT_EQ(readWavFile(low, wavPreloadLimit).samples,
-              (std::vector<float>{100.0f / 32768, -100.0f / 32768}));
+              (SampleVector{100.0f / 32768, -100.0f / 32768}));
 
     const auto high = folder.file("high.wav");
     wrapRawWithSox(pcm16({7, 8, 9, 10}), high, "signed-integer", 16, 2, 384000);
@@ -212,7 +214,7 @@ TEST_F(WavFileTest, Utf8FileNamesAreOpened) {
     const auto path = folder.file("K\xC3\xBC"
                                   "che \xE6\x97\xA5\xE6\x9C\xAC.wav");
     writeBytes(path, riff({chunk("fmt ", fmtBody({})), chunk("data", pcm16({16384}))}));
-    EXPECT_EQ(readWavFile(path, wavPreloadLimit).samples, std::vector<float>{0.5f});
+    EXPECT_EQ(readWavFile(path, wavPreloadLimit).samples, SampleVector{0.5f});
 }
 
 // The header.
@@ -248,9 +250,9 @@ TEST_F(WavFileTest, FormatChunkSizes) {
     EXPECT_EQ(error(riff({chunk("fmt ", fmtBody({}, 4097)), chunk("data", {})})),
               "Invalid WAV format");
     EXPECT_EQ(read(riff({chunk("fmt ", fmtBody({}, 4096)), chunk("data", pcm16({1}))})).samples,
-              std::vector<float>{1.0f / 32768});
+              SampleVector{1.0f / 32768});
     EXPECT_EQ(read(riff({chunk("fmt ", fmtBody({}, 17)), chunk("data", pcm16({2}))})).samples,
-              std::vector<float>{2.0f / 32768});
+              SampleVector{2.0f / 32768});
 }
 
 TEST_F(WavFileTest, ExtensibleFormats) {
@@ -260,12 +262,12 @@ TEST_F(WavFileTest, ExtensibleFormats) {
     EXPECT_EQ(read(riff({chunk("fmt ", extensibleFmtBody(stereo, 1)),
                          chunk("data", {0, 0, 0x40, 0, 0, 0xC0})}))
                   .samples,
-              (std::vector<float>{0.5f, -0.5f}));
+              (SampleVector{0.5f, -0.5f}));
     Format ieee{.bits = 32};
     Bytes one;
     appendFloat(one, 0.125f);
     EXPECT_EQ(read(riff({chunk("fmt ", extensibleFmtBody(ieee, 3)), chunk("data", one)})).samples,
-              std::vector<float>{0.125f});
+              SampleVector{0.125f});
     EXPECT_EQ(error(riff({chunk("fmt ", extensibleFmtBody(ieee, 6)), chunk("data", one)})),
               "Unsupported WAV encoding/layout");
 }
@@ -311,7 +313,7 @@ TEST_F(WavFileTest, NonFiniteFloatsReadAsZero) {
     appendFloat(data, -0.0f);
     const WavAudio audio =
         read(riff({chunk("fmt ", fmtBody({.tag = 3, .bits = 32})), chunk("data", data)}));
-    EXPECT_EQ(audio.samples, (std::vector<float>{0.0f, 0.0f, 0.0f, 2.5f, -0.0f}));
+    EXPECT_EQ(audio.samples, (SampleVector{0.0f, 0.0f, 0.0f, 2.5f, -0.0f}));
 }
 
 // Data far longer than one read of the reader, with an odd tail, at every depth: each sample
@@ -329,13 +331,16 @@ TEST_F(WavFileTest, DataSpanningManyReadsDecodesEverySample) {
         for (std::uint32_t i = 0; i < kSamples; ++i) {
             const auto pattern = static_cast<std::int32_t>(i * 2654435761u);
             if (depth.tag == 3) {
+                // Every kind of non-finite value, and the largest finite ones, which stay.
+                const std::array<float, 4> nonFiniteKinds = {
+                    std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                    std::numeric_limits<float>::quiet_NaN(), std::bit_cast<float>(0xff800001u)};
                 const bool nonFinite = i % 65537 < 2 || i % 9973 == 0;
-                const float value = nonFinite ? std::numeric_limits<float>::infinity()
-                                              : static_cast<float>(pattern) / 4e9f;
-                appendFloat(data, i % 2 == 0 || !nonFinite
-                                      ? value
-                                      : std::numeric_limits<float>::quiet_NaN());
-                expected.push_back(nonFinite ? 0.0f : value);
+                const float finite =
+                    i % 4099 == 0 ? std::numeric_limits<float>::max() * (i % 2 == 0 ? 1.0f : -1.0f)
+                                  : static_cast<float>(pattern) / 4e9f;
+                appendFloat(data, nonFinite ? nonFiniteKinds[i % 4] : finite);
+                expected.push_back(nonFinite ? 0.0f : finite);
             } else {
                 const std::int32_t value = pattern >> (32 - depth.bits);
                 for (int b = 0; b < depth.bits / 8; ++b) {
@@ -361,7 +366,7 @@ TEST_F(WavFileTest, OddChunksArePaddedAndUnknownChunksSkipped) {
     const WavAudio audio =
         read(riff({chunk("LIST", Bytes{1, 2, 3}), chunk("fmt ", fmtBody({})),
                    chunk("junk", Bytes(5, 0x77)), chunk("data", pcm16({-16384}))}));
-    EXPECT_EQ(audio.samples, std::vector<float>{-0.5f});
+    EXPECT_EQ(audio.samples, SampleVector{-0.5f});
 }
 
 TEST_F(WavFileTest, LaterFormatAndDataChunksWin) {
@@ -371,7 +376,7 @@ TEST_F(WavFileTest, LaterFormatAndDataChunksWin) {
                    chunk("data", pcm16({8192, -8192}))}));
     EXPECT_EQ(audio.channels, 2u);
     EXPECT_EQ(audio.sampleRate, 22050u);
-    EXPECT_EQ(audio.samples, (std::vector<float>{0.25f, -0.25f}));
+    EXPECT_EQ(audio.samples, (SampleVector{0.25f, -0.25f}));
 }
 
 TEST_F(WavFileTest, FileWithoutDataHasNoSamples) {
@@ -394,7 +399,7 @@ TEST_F(WavFileTest, ChunksReachingPastTheEndAreTruncated) {
 TEST_F(WavFileTest, PadByteMayBeMissingAtTheEnd) {
     Bytes file = riff({chunk("fmt ", fmtBody({})), chunk("data", pcm16({3}))});
     file.insert(file.end(), {'a', 'b', 'c', 'd', 1, 0, 0, 0, 'x'});
-    EXPECT_EQ(read(file).samples, std::vector<float>{3.0f / 32768});
+    EXPECT_EQ(read(file).samples, SampleVector{3.0f / 32768});
 }
 
 TEST_F(WavFileTest, PreloadLimits) {
@@ -429,7 +434,7 @@ TEST_F(WavFileTest, CutOffTakeIsReadToTheEndInWholeFrames) {
     file.push_back(0x12); // half a sample: a write cut short
     const WavAudio audio = read(file);
     EXPECT_EQ(audio.channels, 2u);
-    EXPECT_EQ(audio.samples, (std::vector<float>{0.5f, -0.5f, 0.25f, -0.25f}));
+    EXPECT_EQ(audio.samples, (SampleVector{0.5f, -0.5f, 0.25f, -0.25f}));
 }
 
 TEST_F(WavFileTest, PipeWrittenSizesReadToTheEnd) {
@@ -437,7 +442,7 @@ TEST_F(WavFileTest, PipeWrittenSizesReadToTheEnd) {
     for (const float value : {0.5f, 0.125f, -1.0f}) {
         appendFloat(file, value);
     }
-    EXPECT_EQ(read(file).samples, (std::vector<float>{0.5f, 0.125f, -1.0f}));
+    EXPECT_EQ(read(file).samples, (SampleVector{0.5f, 0.125f, -1.0f}));
     EXPECT_EQ(error(file, 11), "WAV exceeds preload limit");
     EXPECT_EQ(read(file, 12).samples.size(), 3u);
 }
@@ -481,8 +486,7 @@ TEST(WavHeader, BytesOfAFinishedTakeAndTheStreamPosition) {
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 44), expected);
     EXPECT_EQ(floatAt(bytes, 44), 0.5f);
     EXPECT_EQ(floatAt(bytes, 56), 1.0f);
-    EXPECT_EQ(readWavFile(path, wavPreloadLimit).samples,
-              (std::vector<float>{0.5f, -0.5f, 0.25f, 1.0f}));
+    EXPECT_EQ(readWavFile(path, wavPreloadLimit).samples, (SampleVector{0.5f, -0.5f, 0.25f, 1.0f}));
 }
 
 TEST(WavHeader, LargestTakeSizeFitsTheRiffField) {
