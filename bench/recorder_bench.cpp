@@ -41,7 +41,7 @@ void writerThroughput(benchmark::State& state) {
         writer.setDestination(path, channels, 48000);
         writer.startCapture(0);
         for (std::uint64_t f = 0; f < frames; f += kBlock) {
-            while (writer.writeIndex.load() - writer.readIndex.load() + kBlock * channels >
+            while (writer.pushedSamples() - writer.drainedSamples() + kBlock * channels >
                    kRecorderRingSamples) {
                 std::this_thread::yield();
             }
@@ -49,7 +49,7 @@ void writerThroughput(benchmark::State& state) {
         }
         writer.stopCapture();
         writer.stopAndJoin();
-        dropped += writer.droppedFrames.load();
+        dropped += writer.droppedFrames();
     }
     std::filesystem::remove(path);
     state.counters["dropped"] = static_cast<double>(dropped);

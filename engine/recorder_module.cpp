@@ -157,11 +157,11 @@ void RecorderModule::setControl(std::uint32_t index, double value) {
 
 nlohmann::json RecorderModule::status() const {
     const MeterSnapshot meters = snapshotMeters(meters_);
-    const std::uint32_t takeChannels = writer_.channels.load();
-    const std::uint32_t takeRate = writer_.sampleRate.load();
+    const std::uint32_t takeChannels = writer_.channels();
+    const std::uint32_t takeRate = writer_.sampleRate();
     const double rate = takeRate != 0 ? static_cast<double>(takeRate) : sampleRate_;
-    const std::uint64_t accepted = takeChannels == 0 ? 0 : writer_.writeIndex.load() / takeChannels;
-    const bool capturing = writer_.capturing.load();
+    const std::uint64_t accepted = takeChannels == 0 ? 0 : writer_.pushedSamples() / takeChannels;
+    const bool capturing = writer_.capturing();
 
     nlohmann::json peaks = nlohmann::json::array();
     nlohmann::json rms = nlohmann::json::array();
@@ -175,19 +175,19 @@ nlohmann::json RecorderModule::status() const {
     }
     const bool hasRight = channels_ > 1;
     nlohmann::json state = {
-        {"ready", writer_.ready.load()},
+        {"ready", writer_.ready()},
         {"recording", capturing},
-        {"tail", capturing && writer_.tailStart.load() != kNoTail},
-        {"finalizing", writer_.stopRequested.load() && !writer_.finalized.load()},
-        {"finalized", writer_.finalized.load()},
-        {"hasDestination", writer_.hasDestination.load()},
-        {"failed", writer_.failed.load()},
-        {"frames", writer_.framesWritten.load()},
+        {"tail", capturing && writer_.inTail()},
+        {"finalizing", writer_.finalizing()},
+        {"finalized", writer_.finalized()},
+        {"hasDestination", writer_.hasDestination()},
+        {"failed", writer_.failed()},
+        {"frames", writer_.framesWritten()},
         {"acceptedFrames", accepted},
         {"seconds", rate > 0.0 ? static_cast<double>(accepted) / rate : 0.0},
         {"sampleRate", rate},
         {"channels", channels_},
-        {"droppedFrames", writer_.droppedFrames.load()},
+        {"droppedFrames", writer_.droppedFrames()},
         {"levelL", meters.peaks[0]},
         {"rmsL", meters.rms[0]},
         {"clipL", meters.clips[0]},

@@ -56,15 +56,15 @@ RecorderWriter::~RecorderWriter() {
 
 void RecorderWriter::finishThread() {
     if (thread_.joinable()) {
-        capturing.exchange(false);
-        stopRequested.exchange(true);
+        capturing_.exchange(false);
+        stopRequested_.exchange(true);
         thread_.join();
     }
 }
 
 void RecorderWriter::setDestination(const std::filesystem::path& path, std::uint32_t takeChannels,
                                     std::uint32_t takeRate) {
-    if (capturing.load()) {
+    if (capturing_.load()) {
         throw std::runtime_error("Stop recording before choosing destination");
     }
     finishThread();
@@ -74,25 +74,25 @@ void RecorderWriter::setDestination(const std::filesystem::path& path, std::uint
     if (std::filesystem::exists(path)) {
         throw std::runtime_error("Destination exists; choose a new file");
     }
-    channels.store(takeChannels);
-    sampleRate.store(takeRate);
-    readIndex.store(0);
-    writeIndex.store(0);
-    framesWritten.store(0);
-    droppedFrames.store(0);
-    silentRun.store(0);
-    tailStart.store(kNoTail);
-    failed.store(false);
-    stopRequested.store(false);
-    finalized.store(false);
-    ready.store(false);
+    channels_.store(takeChannels);
+    sampleRate_.store(takeRate);
+    readIndex_.store(0);
+    writeIndex_.store(0);
+    framesWritten_.store(0);
+    droppedFrames_.store(0);
+    silentRun_.store(0);
+    tailStart_.store(kNoTail);
+    failed_.store(false);
+    stopRequested_.store(false);
+    finalized_.store(false);
+    ready_.store(false);
     created_.store(false);
     createdPath_ = path;
     thread_ = std::thread(&RecorderWriter::writerThread, this, path);
-    while (!ready.load() && !failed.load()) {
+    while (!ready_.load() && !failed_.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (failed.load()) {
+    if (failed_.load()) {
         throw std::runtime_error("Cannot create recording file");
     }
 }
@@ -100,33 +100,37 @@ void RecorderWriter::setDestination(const std::filesystem::path& path, std::uint
 void RecorderWriter::writerThread(std::filesystem::path path) {
     std::FILE* stream = createExclusiveFile(path);
     if (stream == nullptr) {
-        failed.exchange(true);
-        finalized.exchange(true);
+        failed_.exchange(true);
+        finalized_.exchange(true);
         return;
     }
     created_.store(true);
-    const std::uint32_t take = channels.load();
-    const std::uint32_t rate = sampleRate.load();
+    const std::uint32_t take = channels_.load();
+    const std::uint32_t rate = sampleRate_.load();
     writeWavHeader(stream, take, rate, 0);
     if (std::ferror(stream) != 0 || std::fflush(stream) != 0) {
         std::fclose(stream);
-        failed.exchange(true);
-        finalized.exchange(true);
+        failed_.exchange(true);
+        finalized_.exchange(true);
         return;
     }
-    hasDestination.exchange(true);
-    ready.exchange(true);
+    hasDestination_.exchange(true);
+    ready_.exchange(true);
+    const std::uint64_t written = drainRing(stream, take);
+    finishTake(stream, take, rate, written);
+}
 
+std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
     const std::uint64_t limit = wavMaxDataBytes / (take * sizeof(float)) * take;
     std::uint64_t written = 0;
     bool failure = false;
     for (;;) {
-        const std::uint64_t r = readIndex.load(std::memory_order_relaxed);
-        const std::uint64_t w = writeIndex.load(std::memory_order_acquire);
+        const std::uint64_t r = readIndex_.load(std::memory_order_relaxed);
+        const std::uint64_t w = writeIndex_.load(std::memory_order_acquire);
         if (r == w) {
-            // pushing brackets every push, so a frame pushed before the stop is never missed.
-            if (stopRequested.load() && !pushing.load() &&
-                writeIndex.load(std::memory_order_acquire) == r) {
+            // pushing_ brackets every push, so a frame pushed before the stop is never missed.
+            if (stopRequested_.load() && !pushing_.load() &&
+                writeIndex_.load(std::memory_order_acquire) == r) {
                 break;
             }
             std::this_thread::sleep_for(kWriterPoll);
@@ -152,19 +156,23 @@ void RecorderWriter::writerThread(std::filesystem::path path) {
                     std::fwrite(ring_.get() + ((r + j) & kRingMask), sizeof(float), 1, stream);
             }
         }
-        readIndex.store(r + n, std::memory_order_release);
-        framesWritten.store(written / take);
+        readIndex_.store(r + n, std::memory_order_release);
+        framesWritten_.store(written / take);
         if (std::ferror(stream) != 0) {
             failure = true;
             break;
         }
     }
     if (failure) {
-        failed.exchange(true);
-        capturing.exchange(false);
-        stopRequested.exchange(true);
+        failed_.exchange(true);
+        capturing_.exchange(false);
+        stopRequested_.exchange(true);
     }
+    return written;
+}
 
+void RecorderWriter::finishTake(std::FILE* stream, std::uint32_t take, std::uint32_t rate,
+                                std::uint64_t written) {
     // After a short write (a full disk) the file may end inside a frame: the header and the
     // file keep whole frames only, so that the take still reads.
     const bool flushed = std::fflush(stream) == 0;
@@ -174,43 +182,43 @@ void RecorderWriter::writerThread(std::filesystem::path path) {
     if (fileSizeOf(stream) != static_cast<std::int64_t>(keptBytes)) {
         sound = truncateFile(stream, keptBytes) && sound;
     }
-    framesWritten.store(kept / take);
+    framesWritten_.store(kept / take);
     std::clearerr(stream);
     writeWavHeader(stream, take, rate, static_cast<std::uint32_t>(kept * sizeof(float)));
     sound = std::fflush(stream) == 0 && std::ferror(stream) == 0 && sound;
     if (!sound) {
-        failed.exchange(true);
+        failed_.exchange(true);
     }
     std::fclose(stream);
-    ready.exchange(false);
-    finalized.exchange(true);
+    ready_.exchange(false);
+    finalized_.exchange(true);
 }
 
 void RecorderWriter::startCapture(std::uint64_t position) noexcept {
-    if (!ring_ || !ready.load() || stopRequested.load() || failed.load()) {
+    if (!ring_ || !ready_.load() || stopRequested_.load() || failed_.load()) {
         return;
     }
-    captureStart.exchange(position);
-    tailStart.exchange(kNoTail);
-    silentRun.exchange(0);
-    capturing.exchange(true);
+    captureStart_.exchange(position);
+    tailStart_.exchange(kNoTail);
+    silentRun_.exchange(0);
+    capturing_.exchange(true);
 }
 
 void RecorderWriter::beginTail(std::uint64_t position, double silenceSeconds, double maxTailSeconds,
                                double silenceDb) noexcept {
-    const double rate = sampleRate.load();
-    silenceSamples.exchange(
+    const double rate = sampleRate_.load();
+    silenceSamples_.exchange(
         static_cast<std::uint64_t>(rate * std::clamp(silenceSeconds, 0.01, 10.0)));
-    maxTailSamples.exchange(
+    maxTailSamples_.exchange(
         static_cast<std::uint64_t>(rate * std::clamp(maxTailSeconds, 0.01, 3600.0)));
-    silenceThreshold.exchange(
+    silenceThreshold_.exchange(
         static_cast<float>(std::pow(10.0, std::clamp(silenceDb, -120.0, -6.0) / 20.0)));
-    tailStart.exchange(position);
+    tailStart_.exchange(position);
 }
 
 void RecorderWriter::stopCapture() noexcept {
-    capturing.exchange(false);
-    stopRequested.exchange(true);
+    capturing_.exchange(false);
+    stopRequested_.exchange(true);
 }
 
 void RecorderWriter::stopAndJoin() {
@@ -219,19 +227,19 @@ void RecorderWriter::stopAndJoin() {
 
 void RecorderWriter::pushToRing(const float* const* inputs, std::uint32_t count,
                                 std::uint32_t frames, std::uint64_t position) noexcept {
-    pushing.exchange(true);
-    if (!capturing.load()) {
-        pushing.exchange(false);
+    pushing_.exchange(true);
+    if (!capturing_.load()) {
+        pushing_.exchange(false);
         return;
     }
-    const std::uint32_t take = channels.load(std::memory_order_relaxed);
-    std::uint64_t w = writeIndex.load(std::memory_order_relaxed);
-    const std::uint64_t r = readIndex.load(std::memory_order_acquire);
-    const std::uint64_t start = captureStart.load();
-    const std::uint64_t tail = tailStart.load();
-    const std::uint64_t silenceLimit = silenceSamples.load(std::memory_order_relaxed);
-    const std::uint64_t tailLimit = maxTailSamples.load(std::memory_order_relaxed);
-    const float threshold = silenceThreshold.load(std::memory_order_relaxed);
+    const std::uint32_t take = channels_.load(std::memory_order_relaxed);
+    std::uint64_t w = writeIndex_.load(std::memory_order_relaxed);
+    const std::uint64_t r = readIndex_.load(std::memory_order_acquire);
+    const std::uint64_t start = captureStart_.load();
+    const std::uint64_t tail = tailStart_.load();
+    const std::uint64_t silenceLimit = silenceSamples_.load(std::memory_order_relaxed);
+    const std::uint64_t tailLimit = maxTailSamples_.load(std::memory_order_relaxed);
+    const float threshold = silenceThreshold_.load(std::memory_order_relaxed);
     bool ended = false;
     for (std::uint32_t j = 0; j < frames; ++j) {
         const std::uint64_t t = position + j;
@@ -247,15 +255,15 @@ void RecorderWriter::pushToRing(const float* const* inputs, std::uint32_t count,
                 }
             }
             const std::uint64_t run =
-                peak <= threshold ? silentRun.load(std::memory_order_relaxed) + 1 : 0;
-            silentRun.store(run, std::memory_order_relaxed);
+                peak <= threshold ? silentRun_.load(std::memory_order_relaxed) + 1 : 0;
+            silentRun_.store(run, std::memory_order_relaxed);
             if (run >= silenceLimit || t - tail >= tailLimit) {
                 ended = true;
                 break;
             }
         }
         if ((w - r) + take > kRecorderRingSamples) {
-            droppedFrames.fetch_add(1, std::memory_order_relaxed);
+            droppedFrames_.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
         for (std::uint32_t c = 0; c < take; ++c) {
@@ -265,17 +273,17 @@ void RecorderWriter::pushToRing(const float* const* inputs, std::uint32_t count,
         w += take;
     }
     if (ended) {
-        capturing.exchange(false);
+        capturing_.exchange(false);
     }
-    writeIndex.store(w, std::memory_order_release);
+    writeIndex_.store(w, std::memory_order_release);
     if (ended) {
-        stopRequested.exchange(true);
+        stopRequested_.exchange(true);
     }
-    pushing.exchange(false);
+    pushing_.exchange(false);
 }
 
 void RecorderWriter::discardEmptyTake() {
-    if (thread_.joinable() || !created_.load() || framesWritten.load() != 0) {
+    if (thread_.joinable() || !created_.load() || framesWritten_.load() != 0) {
         return;
     }
     std::error_code ignored;

@@ -1,7 +1,26 @@
 #pragma once
 
+// One take's ring, writer thread and flags, shared by three threads: the audio thread (capture
+// and pushToRing), the writer thread (writerThread) and the UI thread (setDestination,
+// stopAndJoin, discardEmptyTake and the status accessors). The UI thread resets the take's
+// indices, counters and flags in setDestination before it starts the writer thread; after that:
+// - readIndex_: the writer thread advances it (release); the audio thread reads it (acquire).
+// - writeIndex_: the audio thread advances it (release); the writer thread reads it (acquire).
+// - pushing_: the audio thread brackets every push with it; the writer thread reads it.
+// - captureStart_, tailStart_, silentRun_ and the tail settings: the audio thread.
+// - droppedFrames_: the audio thread counts.
+// - capturing_, stopRequested_: the audio thread and the UI thread, and the writer thread
+//   when the take fails.
+// - ready_, finalized_, failed_, hasDestination_, framesWritten_, created_: the writer thread.
+// - channels_, sampleRate_, createdPath_: the UI thread only, before the writer thread starts.
+// - ring_: allocated on the control thread; the audio thread fills it, the writer thread
+//   drains it.
+// The UI thread reads everything through the accessors, which see sequentially consistent
+// values.
+
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -9,10 +28,7 @@
 namespace velkaphon::rack {
 
 inline constexpr std::uint64_t kRecorderRingSamples = std::uint64_t{1} << 20;
-inline constexpr std::uint64_t kNoTail = ~std::uint64_t{0};
 
-// One take's ring, writer thread and flags, shared by the audio thread (pushToRing and the
-// capture control), the writer thread and the UI thread (setDestination, stopAndJoin, status).
 class RecorderWriter {
 public:
     // Control thread. The ring waits for allocateRing, so that a graph can be checked against
@@ -49,33 +65,62 @@ public:
     // single frame reached it.
     void discardEmptyTake();
 
-    std::atomic<std::uint64_t> readIndex{0};
-    std::atomic<std::uint64_t> writeIndex{0};
-    std::atomic<std::uint64_t> framesWritten{0};
-    std::atomic<std::uint64_t> droppedFrames{0};
-    std::atomic<std::uint64_t> captureStart{0};
-    std::atomic<std::uint64_t> tailStart{kNoTail};
-    std::atomic<bool> ready{false};
-    std::atomic<bool> capturing{false};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> finalized{true};
-    std::atomic<bool> failed{false};
-    std::atomic<bool> pushing{false};
-    std::atomic<bool> hasDestination{false};
-    std::atomic<std::uint32_t> channels{0};
-    std::atomic<std::uint32_t> sampleRate{0};
-    std::atomic<std::uint64_t> silentRun{0};
-    std::atomic<std::uint64_t> silenceSamples{24000};
-    std::atomic<std::uint64_t> maxTailSamples{1440000};
-    std::atomic<float> silenceThreshold{1e-4f};
+    // Any thread: the take's format, 0 before the first destination.
+    std::uint32_t channels() const noexcept { return channels_.load(); }
+    std::uint32_t sampleRate() const noexcept { return sampleRate_.load(); }
+    // Any thread: samples the audio thread has put into the ring, and those the writer thread
+    // has taken out of it, since the destination was chosen.
+    std::uint64_t pushedSamples() const noexcept { return writeIndex_.load(); }
+    std::uint64_t drainedSamples() const noexcept { return readIndex_.load(); }
+    // Any thread: whole frames on disk, and frames the full ring refused.
+    std::uint64_t framesWritten() const noexcept { return framesWritten_.load(); }
+    std::uint64_t droppedFrames() const noexcept { return droppedFrames_.load(); }
+    // Any thread: the state of the take.
+    bool ready() const noexcept { return ready_.load(); }
+    bool capturing() const noexcept { return capturing_.load(); }
+    bool inTail() const noexcept { return tailStart_.load() != kNoTail; }
+    bool finalizing() const noexcept { return stopRequested_.load() && !finalized_.load(); }
+    bool finalized() const noexcept { return finalized_.load(); }
+    bool hasDestination() const noexcept { return hasDestination_.load(); }
+    bool failed() const noexcept { return failed_.load(); }
 
 private:
+    static constexpr std::uint64_t kNoTail = ~std::uint64_t{0};
+
     struct RingDelete {
         void operator()(float* ring) const noexcept;
     };
 
+    // Writer thread: the whole take, from creating the file to its final header.
     void writerThread(std::filesystem::path path);
+    // Writer thread: copies the ring to the stream until a stop with the ring empty, a failed
+    // write or the largest WAV file; returns the samples handed to the stream.
+    std::uint64_t drainRing(std::FILE* stream, std::uint32_t take);
+    // Writer thread: trims the file to whole frames, writes the final header and closes it.
+    void finishTake(std::FILE* stream, std::uint32_t take, std::uint32_t rate,
+                    std::uint64_t written);
+    // UI thread.
     void finishThread();
+
+    std::atomic<std::uint64_t> readIndex_{0};
+    std::atomic<std::uint64_t> writeIndex_{0};
+    std::atomic<std::uint64_t> framesWritten_{0};
+    std::atomic<std::uint64_t> droppedFrames_{0};
+    std::atomic<std::uint64_t> captureStart_{0};
+    std::atomic<std::uint64_t> tailStart_{kNoTail};
+    std::atomic<bool> ready_{false};
+    std::atomic<bool> capturing_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> finalized_{true};
+    std::atomic<bool> failed_{false};
+    std::atomic<bool> pushing_{false};
+    std::atomic<bool> hasDestination_{false};
+    std::atomic<std::uint32_t> channels_{0};
+    std::atomic<std::uint32_t> sampleRate_{0};
+    std::atomic<std::uint64_t> silentRun_{0};
+    std::atomic<std::uint64_t> silenceSamples_{24000};
+    std::atomic<std::uint64_t> maxTailSamples_{1440000};
+    std::atomic<float> silenceThreshold_{1e-4f};
 
     std::unique_ptr<float[], RingDelete> ring_;
     std::thread thread_;

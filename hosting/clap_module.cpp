@@ -16,6 +16,7 @@
 #include "hosting/plugin_configuration.hpp"
 #include "hosting/plugin_failure.hpp"
 #include "hosting/plugin_fault.hpp"
+#include "hosting/plugin_limits.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -28,11 +29,6 @@ namespace velkaphon::rack {
 
 namespace {
 
-constexpr std::uint32_t kMaximumPorts = 64;
-constexpr std::uint32_t kMaximumPortChannels = 64;
-constexpr std::size_t kMaximumSideChannels = 512;
-constexpr std::uint32_t kMaximumParameters = 4096;
-constexpr std::uint32_t kMaximumLatency = 3840000;
 constexpr const char* kUnknownFailure = "The CLAP plugin failed.";
 constexpr const char* kNoEditor = "Plugin has no embedded Windows editor; use parameters.";
 constexpr const char* kAttachFailed = "CLAP editor attachment failed.";
@@ -237,21 +233,21 @@ private:
     std::vector<PortSpec> readSide(bool isInput) {
         std::vector<PortSpec> ports;
         const std::uint32_t count = audioPorts_->count(plugin_, isInput);
-        if (count > kMaximumPorts) {
+        if (count > kMaxPluginBuses) {
             fail("CLAP bus count exceeds 64.");
         }
         std::size_t channels = 0;
         for (std::uint32_t index = 0; index < count; ++index) {
             clap_audio_port_info info{};
             if (!audioPorts_->get(plugin_, index, isInput, &info) || info.channel_count < 1 ||
-                info.channel_count > kMaximumPortChannels) {
+                info.channel_count > kMaxPluginBusChannels) {
                 fail("Invalid CLAP port width.");
             }
             ports.push_back({std::to_string(index), fieldText(info.name, sizeof(info.name)),
                              info.channel_count});
             channels += info.channel_count;
         }
-        if (channels > kMaximumSideChannels) {
+        if (channels > kMaxPluginSideChannels) {
             fail("CLAP total channels exceed 512.");
         }
         return ports;
@@ -270,7 +266,7 @@ private:
 
     void readParameters() {
         const std::uint32_t count = params_ != nullptr ? params_->count(plugin_) : 0;
-        if (count > kMaximumParameters) {
+        if (count > kMaxPluginParameters) {
             fail("CLAP parameter count exceeds 4096.");
         }
         block_.slots = std::make_unique<ClapParameterSlot[]>(count);
@@ -336,7 +332,7 @@ private:
         block_.clapNoteDialect = prefersClapNotes();
         const auto* latency = extension<clap_plugin_latency>(CLAP_EXT_LATENCY);
         const std::uint32_t samples = latency != nullptr ? latency->get(plugin_) : 0;
-        if (samples > kMaximumLatency) {
+        if (samples > kMaxPluginLatency) {
             fail("CLAP latency exceeds bound.");
         }
         latency_ = samples;

@@ -10,7 +10,6 @@ namespace velkaphon::rack {
 
 using namespace vst3;
 using VstHostImpl::Host;
-using VstHostImpl::kMaximumChannelsPerBus;
 
 namespace {
 
@@ -30,7 +29,7 @@ void copyInputs(Host& host, const BlockContext& context) {
         buffers.silenceFlags = 0;
         for (std::uint32_t c = 0; c < host.inputBuses[bus].channels; ++c) {
             const float* source = viewChannel(context.inputs, context.inputCount, bus, c);
-            float* target = host.inputChannels32[bus * kMaximumChannelsPerBus + c];
+            float* target = host.inputChannels32[bus * kMaxPluginBusChannels + c];
             if (copyFiniteSamples(source, target, context.frames)) {
                 buffers.silenceFlags |= std::uint64_t{1} << c;
             }
@@ -42,7 +41,7 @@ void zeroOutputs(Host& host, std::uint32_t frames) {
     for (std::size_t bus = 0; bus < host.outputBuses.size(); ++bus) {
         host.outputBuffers[bus].silenceFlags = 0;
         for (std::uint32_t c = 0; c < host.outputBuses[bus].channels; ++c) {
-            const std::size_t entry = bus * kMaximumChannelsPerBus + c;
+            const std::size_t entry = bus * kMaxPluginBusChannels + c;
             std::fill_n(host.outputChannels32[entry], frames, 0.0f);
             if (host.use64Bit) {
                 std::fill_n(host.outputChannels64[entry], frames, 0.0);
@@ -54,7 +53,7 @@ void zeroOutputs(Host& host, std::uint32_t frames) {
 void widenInputs(Host& host, std::uint32_t frames) {
     for (std::size_t bus = 0; bus < host.inputBuses.size(); ++bus) {
         for (std::uint32_t c = 0; c < host.inputBuses[bus].channels; ++c) {
-            const std::size_t entry = bus * kMaximumChannelsPerBus + c;
+            const std::size_t entry = bus * kMaxPluginBusChannels + c;
             std::copy_n(host.inputChannels32[entry], frames, host.inputChannels64[entry]);
         }
     }
@@ -63,7 +62,7 @@ void widenInputs(Host& host, std::uint32_t frames) {
 void narrowOutputs(Host& host, std::uint32_t frames) {
     for (std::size_t bus = 0; bus < host.outputBuses.size(); ++bus) {
         for (std::uint32_t c = 0; c < host.outputBuses[bus].channels; ++c) {
-            const std::size_t entry = bus * kMaximumChannelsPerBus + c;
+            const std::size_t entry = bus * kMaxPluginBusChannels + c;
             const double* wide = host.outputChannels64[entry];
             float* narrow = host.outputChannels32[entry];
             for (std::uint32_t i = 0; i < frames; ++i) {
@@ -165,7 +164,7 @@ void copyOutputs(Host& host, BlockContext& context) {
         for (std::uint32_t c = 0; c < output.channelCount; ++c) {
             const float* source = nullptr;
             if (view < host.outputBuses.size() && c < host.outputBuses[view].channels) {
-                source = host.outputChannels32[view * kMaximumChannelsPerBus + c];
+                source = host.outputChannels32[view * kMaxPluginBusChannels + c];
             }
             copyFiniteSamples(source, output.channels[c], context.frames);
         }

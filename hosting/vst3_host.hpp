@@ -12,6 +12,7 @@
 #include "abi/vst3/view.hpp"
 #include "engine/module.hpp"
 #include "hosting/plugin_fault.hpp"
+#include "hosting/plugin_limits.hpp"
 #include "hosting/vst3_block_objects.hpp"
 #include "hosting/vst3_library.hpp"
 
@@ -41,8 +42,6 @@ struct ParameterSlot {
 
 namespace VstHostImpl {
 
-inline constexpr std::size_t kMaximumBuses = 64;
-inline constexpr std::size_t kMaximumChannelsPerBus = 64;
 inline constexpr std::uint32_t kFaultFlag = 1;
 
 // Not reference counted: the plug-in's release calls leave it alone. Its owner destroys it on
@@ -109,13 +108,13 @@ public:
 
     std::vector<PortSpec> inputBuses;
     std::vector<PortSpec> outputBuses;
-    std::array<vst3::AudioBusBuffers, kMaximumBuses> inputBuffers{};
-    std::array<vst3::AudioBusBuffers, kMaximumBuses> outputBuffers{};
+    std::array<vst3::AudioBusBuffers, kMaxPluginBuses> inputBuffers{};
+    std::array<vst3::AudioBusBuffers, kMaxPluginBuses> outputBuffers{};
     // Entry bus x 64 + channel.
-    std::array<float*, kMaximumBuses * kMaximumChannelsPerBus> inputChannels32{};
-    std::array<float*, kMaximumBuses * kMaximumChannelsPerBus> outputChannels32{};
-    std::array<double*, kMaximumBuses * kMaximumChannelsPerBus> inputChannels64{};
-    std::array<double*, kMaximumBuses * kMaximumChannelsPerBus> outputChannels64{};
+    std::array<float*, kMaxPluginBuses * kMaxPluginBusChannels> inputChannels32{};
+    std::array<float*, kMaxPluginBuses * kMaxPluginBusChannels> outputChannels32{};
+    std::array<double*, kMaxPluginBuses * kMaxPluginBusChannels> inputChannels64{};
+    std::array<double*, kMaxPluginBuses * kMaxPluginBusChannels> outputChannels64{};
     std::vector<float> inputStorage32;
     std::vector<float> outputStorage32;
     std::vector<double> inputStorage64;

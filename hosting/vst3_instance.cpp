@@ -3,11 +3,13 @@
 #include "abi/vst3/text.hpp"
 #include "hosting/editor_window.hpp"
 #include "hosting/plugin_failure.hpp"
+#include "hosting/plugin_limits.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace velkaphon::rack {
 
@@ -16,13 +18,8 @@ using VstHostImpl::Host;
 
 namespace {
 
-constexpr std::uint32_t kMaximumBusCount = 64;
 constexpr std::uint32_t kMaximumEventBusCount = 16;
-constexpr std::int32_t kMaximumChannelCount = 64;
-constexpr std::size_t kMaximumTotalChannels = 512;
 constexpr std::uint32_t kMaximumBlock = 8192;
-constexpr std::int32_t kMaximumParameters = 4096;
-constexpr std::uint32_t kMaximumLatency = 3840000;
 
 FUnknown* contextOf(Host& host) {
     return static_cast<IHostApplication*>(&host);
@@ -94,13 +91,13 @@ std::uint32_t busCount(Host& host, MediaType type, BusDirection direction, std::
 
 std::vector<PortSpec> readBuses(Host& host, BusDirection direction) {
     const std::uint32_t count =
-        busCount(host, kAudio, direction, kMaximumBusCount, "VST3 bus count exceeds 64.");
+        busCount(host, kAudio, direction, kMaxPluginBuses, "VST3 bus count exceeds 64.");
     std::vector<PortSpec> ports;
     for (std::uint32_t index = 0; index < count; ++index) {
         BusInfo info{};
         if (host.component->getBusInfo(kAudio, direction, static_cast<int32>(index), info) !=
                 kResultOk ||
-            info.channelCount < 1 || info.channelCount > kMaximumChannelCount) {
+            info.channelCount < 1 || std::cmp_greater(info.channelCount, kMaxPluginBusChannels)) {
             fail("VST3 port has unsupported width (1..64).");
         }
         ports.push_back({std::to_string(index), utf8FromField(info.name, 128),
@@ -133,7 +130,7 @@ void pointBuses(Host& host, const std::vector<PortSpec>& buses, AudioBusBuffers*
     std::size_t channel = 0;
     for (std::size_t bus = 0; bus < buses.size(); ++bus) {
         buffers[bus].numChannels = static_cast<int32>(buses[bus].channels);
-        Sample** row = table + bus * VstHostImpl::kMaximumChannelsPerBus;
+        Sample** row = table + bus * kMaxPluginBusChannels;
         for (std::uint32_t c = 0; c < buses[bus].channels; ++c, ++channel) {
             row[c] = storage.data() + channel * host.maxBlockSize;
         }
@@ -188,7 +185,7 @@ void setUpBuffers(Host& host) {
 
 void readParameters(Host& host) {
     const int32 count = host.controller ? host.controller->getParameterCount() : 0;
-    if (count > kMaximumParameters) {
+    if (std::cmp_greater(count, kMaxPluginParameters)) {
         fail("Plugin parameter count exceeds 4096.");
     }
     host.parameters.clear();
@@ -252,8 +249,8 @@ void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock
     host.maxBlockSize = maxBlock;
     chooseSampleSize(host);
     readVstBuses(host);
-    if (totalChannels(host.inputBuses) > kMaximumTotalChannels ||
-        totalChannels(host.outputBuses) > kMaximumTotalChannels) {
+    if (totalChannels(host.inputBuses) > kMaxPluginSideChannels ||
+        totalChannels(host.outputBuses) > kMaxPluginSideChannels) {
         fail("VST3 total channel count exceeds 512.");
     }
     setUpBuffers(host);
@@ -276,7 +273,7 @@ void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock
     }
     host.processing = true;
     const std::uint32_t latency = host.processor->getLatencySamples();
-    if (latency > kMaximumLatency) {
+    if (latency > kMaxPluginLatency) {
         fail("Plugin latency exceeds 10-second bound.");
     }
     host.latency = latency;

@@ -1,10 +1,10 @@
 #include "plugin/plugin_factory.hpp"
 
+#include "abi/vst3/counted_object.hpp"
 #include "abi/vst3/text.hpp"
 #include "app/rack_application.hpp"
 #include "plugin/rack_processor.hpp"
 
-#include <atomic>
 #include <new>
 
 namespace velkaphon::rack {
@@ -52,35 +52,14 @@ class RackPluginFactory;
 // No lock: the host makes its first call before it creates instances.
 RackPluginFactory* currentFactory = nullptr;
 
-class RackPluginFactory final : public vst3::IPluginFactory3 {
+class RackPluginFactory final
+    : public vst3::CountedObject<vst3::IPluginFactory3, vst3::IPluginFactory,
+                                 vst3::IPluginFactory2> {
 public:
-    vst3::tresult VELKAPHON_VST3_CALL queryInterface(const vst3::TUID iid, void** object) override {
-        if (object == nullptr) {
-            return vst3::kInvalidArgument;
+    ~RackPluginFactory() override {
+        if (currentFactory == this) {
+            currentFactory = nullptr;
         }
-        if (vst3::sameUid(iid, vst3::FUnknown::iid) ||
-            vst3::sameUid(iid, vst3::IPluginFactory::iid) ||
-            vst3::sameUid(iid, vst3::IPluginFactory2::iid) ||
-            vst3::sameUid(iid, vst3::IPluginFactory3::iid)) {
-            addRef();
-            *object = static_cast<vst3::IPluginFactory3*>(this);
-            return vst3::kResultOk;
-        }
-        *object = nullptr;
-        return vst3::kNoInterface;
-    }
-
-    vst3::uint32 VELKAPHON_VST3_CALL addRef() override { return ++references_; }
-
-    vst3::uint32 VELKAPHON_VST3_CALL release() override {
-        const vst3::uint32 left = --references_;
-        if (left == 0) {
-            if (currentFactory == this) {
-                currentFactory = nullptr;
-            }
-            delete this;
-        }
-        return left;
     }
 
     vst3::tresult VELKAPHON_VST3_CALL getFactoryInfo(vst3::PFactoryInfo* info) override {
@@ -163,9 +142,6 @@ public:
             return vst3::kInternalError;
         }
     }
-
-private:
-    std::atomic<vst3::uint32> references_{1};
 };
 
 } // namespace

@@ -1,10 +1,10 @@
 #include "plugin/rack_view.hpp"
 
+#include "abi/vst3/counted_object.hpp"
 #include "plugin/rack_processor.hpp"
 #include "view/native_rack_view.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 namespace velkaphon::rack {
@@ -21,34 +21,11 @@ bool isSupportedPlatform(vst3::FIDString type) {
 }
 
 // Every operation runs on the host's UI thread.
-class RackView final : public vst3::IPlugView {
+class RackView final : public vst3::CountedObject<vst3::IPlugView> {
 public:
     explicit RackView(RackProcessor& processor) : processor_(processor) { processor_.addRef(); }
     RackView(const RackView&) = delete;
     RackView& operator=(const RackView&) = delete;
-
-    vst3::tresult VELKAPHON_VST3_CALL queryInterface(const vst3::TUID iid, void** object) override {
-        if (object == nullptr) {
-            return vst3::kInvalidArgument;
-        }
-        if (vst3::sameUid(iid, vst3::FUnknown::iid) || vst3::sameUid(iid, vst3::IPlugView::iid)) {
-            addRef();
-            *object = static_cast<vst3::IPlugView*>(this);
-            return vst3::kResultOk;
-        }
-        *object = nullptr;
-        return vst3::kNoInterface;
-    }
-
-    vst3::uint32 VELKAPHON_VST3_CALL addRef() override { return ++references_; }
-
-    vst3::uint32 VELKAPHON_VST3_CALL release() override {
-        const vst3::uint32 left = --references_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
     vst3::tresult VELKAPHON_VST3_CALL isPlatformTypeSupported(vst3::FIDString type) override {
         return isSupportedPlatform(type) ? vst3::kResultTrue : vst3::kResultFalse;
@@ -137,12 +114,11 @@ public:
     }
 
 private:
-    ~RackView() {
+    ~RackView() override {
         destroyNativeRackView(std::exchange(viewHandle_, nullptr));
         processor_.release();
     }
 
-    std::atomic<vst3::uint32> references_{1};
     vst3::ViewRect rect_{0, 0, kRackViewWidth, kRackViewHeight};
     void* parent_ = nullptr;
     // Not owned: the host keeps the frame alive while it is set.

@@ -1,6 +1,7 @@
 #include "abi/vst3/host_message.hpp"
 
-#include <atomic>
+#include "abi/vst3/counted_object.hpp"
+
 #include <cstring>
 #include <map>
 #include <new>
@@ -12,42 +13,6 @@
 namespace velkaphon::rack::vst3 {
 
 namespace {
-
-// Answers FUnknown and its own interface, counting references.
-template <class Interface>
-class CountedObject : public Interface {
-public:
-    tresult VELKAPHON_VST3_CALL queryInterface(const TUID iid, void** object) override {
-        if (object == nullptr) {
-            return kInvalidArgument;
-        }
-        if (sameUid(iid, FUnknown::iid) || sameUid(iid, Interface::iid)) {
-            addRef();
-            *object = static_cast<Interface*>(this);
-            return kResultOk;
-        }
-        *object = nullptr;
-        return kNoInterface;
-    }
-
-    uint32 VELKAPHON_VST3_CALL addRef() override {
-        return references_.fetch_add(1, std::memory_order_relaxed) + 1;
-    }
-
-    uint32 VELKAPHON_VST3_CALL release() override {
-        const uint32 left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) {
-            destroy();
-        }
-        return left;
-    }
-
-protected:
-    virtual void destroy() = 0;
-
-private:
-    std::atomic<uint32> references_{1};
-};
 
 class HostAttributeList final : public CountedObject<IAttributeList> {
 public:
@@ -143,14 +108,12 @@ private:
         return kResultOk;
     }
 
-    void destroy() override { delete this; }
-
     std::map<std::string, Value, std::less<>> values_;
 };
 
 class HostMessage final : public CountedObject<IMessage> {
 public:
-    ~HostMessage() {
+    ~HostMessage() override {
         if (attributes_ != nullptr) {
             attributes_->release();
         }
@@ -175,8 +138,6 @@ public:
     }
 
 private:
-    void destroy() override { delete this; }
-
     std::optional<std::string> id_;
     IAttributeList* attributes_ = nullptr;
 };

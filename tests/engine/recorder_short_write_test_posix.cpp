@@ -53,9 +53,9 @@ TEST(RecorderShortWriteThreads, TakeKeepsWholeFramesAndStillReads) {
         writer.startCapture(0);
         writer.pushToRing(inputs, channels, 4096, 0);
         writer.stopAndJoin();
-        EXPECT_TRUE(writer.failed.load());
-        EXPECT_TRUE(writer.finalized.load());
-        EXPECT_EQ(writer.framesWritten.load(), 1000u);
+        EXPECT_TRUE(writer.failed());
+        EXPECT_TRUE(writer.finalized());
+        EXPECT_EQ(writer.framesWritten(), 1000u);
     }
     const auto bytes = readBytes(file);
     ASSERT_EQ(bytes.size(), 44u + 1000 * channels * 4);

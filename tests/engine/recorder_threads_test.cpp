@@ -55,7 +55,7 @@ TEST(RecorderThreads, PacedPushesReachTheFileBitExact) {
         NumberedSource source(channels);
         for (std::uint64_t b = 0; b < blocks; ++b) {
             // The test waits for room; the real audio thread never does.
-            while (writer.writeIndex.load() - writer.readIndex.load() + kBlock * channels >
+            while (writer.pushedSamples() - writer.drainedSamples() + kBlock * channels >
                    kRecorderRingSamples) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
@@ -63,10 +63,10 @@ TEST(RecorderThreads, PacedPushesReachTheFileBitExact) {
         }
         writer.stopCapture();
         writer.stopAndJoin();
-        EXPECT_EQ(writer.droppedFrames.load(), 0u);
-        EXPECT_EQ(writer.framesWritten.load(), blocks * kBlock);
-        EXPECT_TRUE(writer.finalized.load());
-        EXPECT_FALSE(writer.failed.load());
+        EXPECT_EQ(writer.droppedFrames(), 0u);
+        EXPECT_EQ(writer.framesWritten(), blocks * kBlock);
+        EXPECT_TRUE(writer.finalized());
+        EXPECT_FALSE(writer.failed());
     }
     const auto bytes = readBytes(file);
     ASSERT_EQ(bytes.size(), 44 + blocks * kBlock * channels * 4);
@@ -103,17 +103,17 @@ TEST(RecorderThreads, OverflowDropsWholeFramesAndCountsThem) {
         writer.setDestination(file, channels, 48000);
         writer.startCapture(0);
         writer.pushToRing(inputs.data(), channels, pushed, 0);
-        EXPECT_EQ(writer.droppedFrames.load(), pushed - fits);
-        EXPECT_EQ(writer.writeIndex.load(), fits * channels);
+        EXPECT_EQ(writer.droppedFrames(), pushed - fits);
+        EXPECT_EQ(writer.pushedSamples(), fits * channels);
         // Room again once the writer has drained: capture goes on.
-        while (writer.readIndex.load() != writer.writeIndex.load()) {
+        while (writer.drainedSamples() != writer.pushedSamples()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         writer.pushToRing(inputs.data(), channels, 1, fits);
         writer.stopCapture();
         writer.stopAndJoin();
-        EXPECT_EQ(writer.droppedFrames.load(), pushed - fits);
-        EXPECT_EQ(writer.framesWritten.load(), fits + 1);
+        EXPECT_EQ(writer.droppedFrames(), pushed - fits);
+        EXPECT_EQ(writer.framesWritten(), fits + 1);
     }
     const WavAudio audio = readWavFile(file, wavPreloadLimit);
     ASSERT_EQ(audio.samples.size(), (fits + 1) * channels);
@@ -146,8 +146,8 @@ TEST(RecorderThreads, StopWhilePushingLosesNoAcceptedFrame) {
     writer.stopCapture();
     audio.join();
     writer.stopAndJoin();
-    EXPECT_EQ(writer.framesWritten.load(), writer.writeIndex.load() / 2);
-    EXPECT_EQ(readWavFile(file, wavPreloadLimit).samples.size(), writer.writeIndex.load());
+    EXPECT_EQ(writer.framesWritten(), writer.pushedSamples() / 2);
+    EXPECT_EQ(readWavFile(file, wavPreloadLimit).samples.size(), writer.pushedSamples());
 }
 
 } // namespace
