@@ -6,7 +6,7 @@ import { callRack } from './bridge.js';
 import { configurationForm } from './config-form.js';
 import { element, formatNumber, labelled } from './html.js';
 import { isFaderBank, isHosted, moduleType, typeLabel } from './module-types.js';
-import { meterFraction } from './patch-geometry.js';
+import { PeakHold, dbFraction, meterFraction, meterMarks, peakText } from './patch-geometry.js';
 
 export class ModulePanel {
   constructor(container, model, view) {
@@ -152,11 +152,36 @@ export class ModulePanel {
         element('div', { className: 'strip' },
           element('span', { className: 'strip-name' }, `Strip ${strip + 1} · ${channels === 1 ? 'mono' : 'stereo'}`),
           slider, readout,
+          this.stripMeter(node.id, strip),
           labelled('Mute', mute),
           message),
       );
     }
     return section('Faders', list);
+  }
+
+  // The strip's own level after its gain and mute, on the boxes' dB scale with a hold mark.
+  stripMeter(id, strip) {
+    const bar = element('div', { className: 'bar' });
+    const hold = element('div', { className: 'hold', hidden: true });
+    const readout = element('span', { className: 'readout' }, peakText(0));
+    const meter = element('div', { className: 'strip-meter', role: 'meter', 'aria-label': `Strip ${strip + 1} level`, 'aria-valuemin': -60, 'aria-valuemax': 0, 'aria-valuenow': -60 },
+      element('div', { className: 'meter-track' }, bar, hold), readout);
+    const scale = element('div', { className: 'meter-scale' },
+      meterMarks.map((db) => element('span', { style: `left: ${(dbFraction(db) * 100).toFixed(1)}%` }, db === 0 ? '0' : `−${-db}`)));
+    const peakHold = new PeakHold();
+    this.updaters.push(() => {
+      const peak = this.model.stripPeak(id, strip);
+      const held = peakHold.update(peak);
+      bar.style.width = `${(meterFraction(peak) * 100).toFixed(1)}%`;
+      bar.classList.toggle('clipping', peak >= 1);
+      hold.style.left = `calc(${(meterFraction(held) * 100).toFixed(1)}% - 3px)`;
+      hold.hidden = !(held > 0);
+      hold.classList.toggle('clipping', held >= 1);
+      readout.textContent = peakText(held);
+      meter.setAttribute('aria-valuenow', peak > 0 ? Math.max(-60, 20 * Math.log10(peak)).toFixed(1) : '-60');
+    });
+    return element('div', { className: 'strip-level' }, meter, scale);
   }
 
   // --- player ------------------------------------------------------------------------------
