@@ -58,16 +58,17 @@ export class ModulePanel {
     for (const updater of this.updaters) updater();
   }
 
-  // Runs an edit and shows a refusal beside the control that asked for it. A refused edit
-  // re-reads "state", which draws the panel anew, so the refusal is kept by the name of its
-  // message line and shown again in every drawing for the same selection.
-  async attempt(action, messageElement) {
+  // Runs an edit and shows a refusal beside the control that asked for it, the lead's plain words
+  // before the rack's own text. A refused edit re-reads "state", which draws the panel anew, so
+  // the refusal is kept by the name of its message line and shown again in every drawing for the
+  // same selection.
+  async attempt(action, messageElement, lead) {
     this.refusal = null;
     this.showRefusal();
     try {
       await action();
     } catch (error) {
-      this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text: error.message };
+      this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text: `${lead} ${error.message}` };
       this.showRefusal();
     }
   }
@@ -89,7 +90,7 @@ export class ModulePanel {
     return [
       element('h3', {}, type === 'audio' ? 'Audio cable' : 'Event cable'),
       element('p', { className: 'cable-name' }, text),
-      element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
+      element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message, 'Could not disconnect the cable.') }, 'Disconnect'),
       message,
     ];
   }
@@ -101,7 +102,7 @@ export class ModulePanel {
 
   moduleContent(node) {
     const message = errorLine('module');
-    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
+    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message, 'Could not remove the module.') }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
     if (node.type === 'player') parts.push(this.playerView(node));
@@ -135,18 +136,18 @@ export class ModulePanel {
       const channels = Array.isArray(configuration.channels) && configuration.channels.length > 0 ? configuration.channels[strip] : 2;
       const readout = element('output', { className: 'gain-readout' }, `${formatNumber(gain)} dB`);
       const message = errorLine(`strip-${strip}`);
-      const send = (index, value) => this.attempt(() => this.model.setParameter(node.id, index, value), message);
+      const send = (index, value, lead) => this.attempt(() => this.model.setParameter(node.id, index, value), message, lead);
       const slider = element('input', {
         type: 'range', min: -80, max: 12, step: 0.5, value: gain, 'data-key': `gain-${strip}`, 'aria-label': `Strip ${strip + 1} gain`,
         oninput: (event) => {
           readout.textContent = `${formatNumber(Number(event.target.value))} dB`;
-          send(2 * strip, Number(event.target.value));
+          send(2 * strip, Number(event.target.value), 'Could not move the fader.');
         },
         onchange: () => this.model.settleParameters().catch(() => {}),
       });
       const mute = element('input', {
         type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`, 'aria-label': `Strip ${strip + 1} mute`,
-        onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0).then(() => this.model.settleParameters().catch(() => {})),
+        onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0, 'Could not change the mute.').then(() => this.model.settleParameters().catch(() => {})),
       });
       list.append(
         element('div', { className: 'strip' },
@@ -271,7 +272,7 @@ export class ModulePanel {
 
   pluginView(node) {
     const message = errorLine('plugin');
-    const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message) }, 'Open plug-in editor');
+    const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message, 'Could not open the plug-in editor.') }, 'Open plug-in editor');
     const list = element('div', { className: 'parameters' });
     const controls = [];
     for (const parameter of this.model.nodePorts(node.id).parameters) {
@@ -284,7 +285,7 @@ export class ModulePanel {
         if (event.target.value === '' || !Number.isFinite(value)) return;
         control.shown = value;
         readout.textContent = formatNumber(control.shown, 3);
-        this.attempt(() => this.model.setParameter(node.id, parameter.id, control.shown), message);
+        this.attempt(() => this.model.setParameter(node.id, parameter.id, control.shown), message, 'Could not set the parameter.');
       };
       // VST3 values are normalized; a CLAP value lies in the plug-in's own range, which the rack
       // does not report, so it is typed.
@@ -319,7 +320,7 @@ export class ModulePanel {
     const message = errorLine('connections');
     const list = element('ul', { className: 'connections' });
     const item = (text, action) =>
-      element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message) }, 'Disconnect'));
+      element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message, 'Could not disconnect the cable.') }, 'Disconnect'));
     for (const cable of model.graph.cables) {
       if (cable.from === node.id || cable.to === node.id) {
         list.append(item(this.cableText(cable), () => model.disconnect(cable)));
@@ -344,13 +345,13 @@ export class ModulePanel {
         return destination ? model.connect(node.id, source.value, destination.node, destination.port.id) : Promise.resolve();
       };
       parts.push(element('div', { className: 'connect-row' }, labelled('From output', source), labelled('To input', target),
-        element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message) }, 'Connect')));
+        element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message, 'Could not connect.') }, 'Connect')));
     }
     if (model.hasEventOutput(node.id)) {
       const receivers = model.graph.nodes.filter((other) => other.id !== node.id && model.hasEventInput(other.id));
       const target = element('select', { 'data-key': 'events-to' }, receivers.map((other) => element('option', { value: other.id }, other.id)));
       parts.push(element('div', { className: 'connect-row' }, labelled('Send events to', target),
-        element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));
+        element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message, 'Could not connect the events.') }, 'Connect events')));
     }
     parts.push(message);
     return section('Connections', ...parts);
@@ -367,7 +368,7 @@ export class ModulePanel {
       event.preventDefault();
       const configuration = await form.read(message);
       if (!configuration) return;
-      this.attempt(() => this.model.setConfiguration(node.id, configuration), message);
+      this.attempt(() => this.model.setConfiguration(node.id, configuration), message, 'Could not apply the configuration.');
     };
     return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit', 'data-key': 'apply' }, 'Apply configuration'), message));
   }
