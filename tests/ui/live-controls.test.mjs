@@ -155,7 +155,11 @@ describe('live controls', () => {
     await selectModule(page, 'faders');
     const strip = (number) => page.getByRole('meter', { name: `Strip ${number} level` });
     await page.waitForFunction(() => [...document.querySelectorAll('#module-panel .strip-meter')].every((meter) => Number(meter.getAttribute('aria-valuenow')) > -60));
-    assert.deepEqual(await page.locator('#module-panel .strip').first().locator('.meter-scale span').allTextContents(), ['−40', '−20', '−10', '0']);
+    const scaleMarks = page.locator('#module-panel .strip').first().locator('.meter-scale span');
+    assert.deepEqual(await scaleMarks.allTextContents(), ['−40', '−20', '−10', '0']);
+    const track = await strip(1).locator('.meter-track').boundingBox();
+    const zero = await scaleMarks.last().boundingBox();
+    assert.ok(Math.abs(zero.x + zero.width - (track.x + track.width)) <= 1, 'the 0 dB mark ends where the track ends');
     await strip(1).locator('.hold').waitFor();
     assert.match(await strip(1).locator('.readout').textContent(), /^-?\d+\.\d dBFS$/);
 

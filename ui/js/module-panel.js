@@ -168,8 +168,13 @@ export class ModulePanel {
     const readout = element('span', { className: 'readout' }, peakText(0));
     const meter = element('div', { className: 'strip-meter', role: 'meter', 'aria-label': `Strip ${strip + 1} level`, 'aria-valuemin': -60, 'aria-valuemax': 0, 'aria-valuenow': -60 },
       element('div', { className: 'meter-track' }, bar, hold), readout);
-    const scale = element('div', { className: 'meter-scale' },
-      meterMarks.map((db) => element('span', { style: `left: ${(dbFraction(db) * 100).toFixed(1)}%` }, db === 0 ? '0' : `−${-db}`)));
+    const scale = element('div', { className: 'meter-scale' });
+    for (const db of meterMarks) {
+      const mark = element('span', {}, db === 0 ? '0' : `−${-db}`);
+      // Through the style object: the page's content policy refuses style attributes.
+      mark.style.left = `${(dbFraction(db) * 100).toFixed(1)}%`;
+      scale.append(mark);
+    }
     const peakHold = new PeakHold();
     this.updaters.push(() => {
       const peak = this.model.stripPeak(id, strip);
