@@ -40,6 +40,11 @@ json RackApplication::status() {
         }
         if (isMediaKind(moduleKindOf(node.type))) {
             media[node.id] = mediaStatus(*found->second);
+        } else if (moduleKindOf(node.type) == ModuleKind::FaderBank) {
+            // Each strip's own level, so the page meters the strips apart.
+            const json strips = found->second->status();
+            media[node.id] = {{"peaks", strips.is_object() ? strips.value("peaks", json::array())
+                                                           : json::array()}};
         }
         if (const auto* hosted = dynamic_cast<const HostedModule*>(found->second)) {
             parameters[node.id] = parameterValues(*hosted);

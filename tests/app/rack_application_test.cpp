@@ -75,7 +75,7 @@ TEST_F(RackTest, AFreshPluginRackReportsNothingRunning) {
     EXPECT_EQ(status["sampleRate"], 48000.0);
     EXPECT_EQ(status["callbacks"], 0);
     EXPECT_EQ(status["peaks"], json::array({0.0, 0.0, 0.0}));
-    EXPECT_EQ(status["media"], json::object());
+    EXPECT_EQ(status["media"], json::parse(R"({"faders": {"peaks": [0.0]}})"));
     EXPECT_EQ(status["parameters"], json::object());
     EXPECT_EQ(status["error"], "");
     EXPECT_FALSE(status.contains("device"));

@@ -60,7 +60,7 @@ describe('audio devices', () => {
       await panel.getByRole('button', { name: 'Start audio' }).click();
       const message = panel.locator('.form-error');
       await message.waitFor({ state: 'visible' });
-      assert.match(await message.textContent(), /uses 48000 Hz in Windows shared mode, but RACK requests 44100 Hz/);
+      assert.match(await message.textContent(), /^Could not start audio\. .*uses 48000 Hz in Windows shared mode, but RACK requests 44100 Hz/);
       assert.equal((await callBridge(rack, 'status')).running, false);
     } finally {
       await rack.close();

@@ -151,9 +151,9 @@ describe('files and projects', () => {
     const garbage = path.join(scratch.path, 'notes.vkrack');
     fs.writeFileSync(garbage, 'not json');
     const refusals = [
-      [path.join(scratch.path, 'missing.vkrack'), /^The selected file does not exist\.$/],
-      [garbage, /^This file is not a rack project \(.*parse_error.*\)$/],
-      ['', /^Type the project file's path first\.$/, 'Save project'],
+      [path.join(scratch.path, 'missing.vkrack'), /^Could not open the project\. The selected file does not exist\.$/],
+      [garbage, /^Could not open the project\. This file is not a rack project \(.*parse_error.*\)$/],
+      ['', /^Could not save the project\. Type the project file's path first\.$/, 'Save project'],
     ];
     for (const [file, text, button = 'Open project'] of refusals) {
       await panel.getByLabel('Project file').fill(file);

@@ -113,12 +113,18 @@ describe('live controls', () => {
     await page.locator('.connection').waitFor({ state: 'hidden' });
   });
 
-  it('lights the box meters, their hold marks and the master meter from the status peaks while a player plays', async () => {
+  it('lights the box meters, their hold marks, the master meter and each fader strip\'s own meter while a player plays', async () => {
     const folder = scratchFolder();
-    const song = await makeWav(path.join(folder, 'song.wav'), 3);
+    // Long enough to outlast the test: a strip that falls silent must have been muted.
+    const song = await makeWav(path.join(folder, 'song.wav'), 30);
     const graph = (await callBridge(fixture.rack, 'state')).project.graph;
     graph.nodes.push({ id: 'player', type: 'player', configuration: { path: song } });
-    graph.cables[1] = { from: 'player', output: 'out', to: 'output', input: 'in' };
+    graph.nodes.find((node) => node.id === 'faders').configuration = { strips: 2 };
+    graph.cables = [
+      { from: 'player', output: 'out', to: 'faders', input: 'in0' },
+      { from: 'player', output: 'out', to: 'faders', input: 'in1' },
+      { from: 'faders', output: 'out0', to: 'output', input: 'in' },
+    ];
     await callBridge(fixture.rack, 'graph', graph);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     await startSimulatedAudio(page);
@@ -145,6 +151,25 @@ describe('live controls', () => {
     const status = await callBridge(fixture.rack, 'status');
     const index = graph.nodes.findIndex((node) => node.id === 'player');
     assert.ok(status.peaks[index] > 0, 'the rack reports a level for the player');
+
+    await selectModule(page, 'faders');
+    const strip = (number) => page.getByRole('meter', { name: `Strip ${number} level` });
+    await page.waitForFunction(() => [...document.querySelectorAll('#module-panel .strip-meter')].every((meter) => Number(meter.getAttribute('aria-valuenow')) > -60));
+    const scaleMarks = page.locator('#module-panel .strip').first().locator('.meter-scale span');
+    assert.deepEqual(await scaleMarks.allTextContents(), ['−40', '−20', '−10', '0']);
+    const track = await strip(1).locator('.meter-track').boundingBox();
+    const zero = await scaleMarks.last().boundingBox();
+    assert.ok(Math.abs(zero.x + zero.width - (track.x + track.width)) <= 1, 'the 0 dB mark ends where the track ends');
+    await strip(1).locator('.hold').waitFor();
+    assert.match(await strip(1).locator('.readout').textContent(), /^-?\d+\.\d dBFS$/);
+
+    // Muting strip 2 silences its meter while strip 1 goes on playing.
+    await page.getByLabel('Strip 2 mute').check();
+    await page.waitForFunction(() => {
+      const [first, second] = [...document.querySelectorAll('#module-panel .strip-meter')].map((meter) => Number(meter.getAttribute('aria-valuenow')));
+      return second === -60 && first > -60;
+    });
+    await poll(async () => (await callBridge(fixture.rack, 'status')).media.faders.peaks[1] === 0);
   });
 
   it('shows the rack\'s sample rate, latency and callback count from the status', async () => {

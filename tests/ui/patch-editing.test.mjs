@@ -330,14 +330,14 @@ describe('patch editing', () => {
     await panel.getByLabel('Strips').fill('2');
     await panel.getByLabel('Channels per strip').fill('1, 3');
     await panel.getByRole('button', { name: 'Apply configuration' }).click();
-    const configurationMessage = panel.locator('form .form-error', { hasText: 'Each fader strip must be mono or stereo' });
+    const configurationMessage = panel.locator('form .form-error', { hasText: 'Could not apply the configuration. Each fader strip must be mono or stereo' });
     await configurationMessage.waitFor();
     assert.equal((await callBridge(fixture.rack, 'state')).project.graph.nodes[1].configuration.strips, 1);
     assert.equal(await panel.getByLabel('Strips').inputValue(), '1', 'the panel shows the configuration the rack runs');
 
     await refuse(page, 'parameter', 'Control queue is full; try again.');
     await panel.getByLabel('Strip 1 mute').check();
-    await panel.locator('.strip .form-error', { hasText: 'Control queue is full; try again.' }).waitFor();
+    await panel.locator('.strip .form-error', { hasText: 'Could not change the mute. Control queue is full; try again.' }).waitFor();
     assert.equal(await panel.getByLabel('Strip 1 mute').isChecked(), false);
     assert.equal(await configurationMessage.count(), 0, 'a new attempt clears the earlier message');
   });

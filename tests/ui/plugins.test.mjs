@@ -309,17 +309,17 @@ describe('hosted plug-ins', () => {
     const pathField = form.locator('.path-field');
     await form.getByLabel('CLAP file').fill(notes);
     await form.getByRole('button', { name: 'Use path' }).click();
-    await pathField.locator('.form-error', { hasText: 'Choose a .vst3 or .clap Windows x64 plugin file.' }).waitFor();
+    await pathField.locator('.form-error', { hasText: 'Could not use this file. Choose a .vst3 or .clap Windows x64 plugin file.' }).waitFor();
     await form.getByRole('button', { name: 'Show classes' }).click();
     await form.locator('.plugin-classes .form-error', { hasText: 'Choose a Windows x64 VST3 or CLAP plugin. VST2/AU/AAX are not supported in this release.' }).waitFor();
 
     // A file with the right name passes the picker; loading it is what fails.
     await form.getByLabel('CLAP file').fill(fake);
     await form.getByRole('button', { name: 'Use path' }).click();
-    await form.locator('.plugin-classes .form-error', { hasText: /^Cannot load CLAP module; / }).waitFor();
+    await form.locator('.plugin-classes .form-error', { hasText: /^Could not list the classes in this file\. Cannot load CLAP module; / }).waitFor();
     assert.equal(await pathField.locator('.form-error').isHidden(), true);
     await form.getByRole('button', { name: 'Add module' }).click();
-    await form.locator(':scope > .form-error', { hasText: /^Cannot load CLAP module; / }).waitFor();
+    await form.locator(':scope > .form-error', { hasText: /^Could not add the plug-in\. Cannot load CLAP module; / }).waitFor();
     assert.equal(await form.locator('.form-error:visible').count(), 1, 'one current message in the form');
 
     assert.equal(requests.filter((request) => request.method === 'graph').length, 1);

@@ -44,7 +44,7 @@ export function addModulePanel(container, model, view) {
       view.select({ kind: 'module', id });
       view.reveal(id);
     } catch (error) {
-      showMessage(message, error.message);
+      showMessage(message, `Could not add the ${moduleType(type).plugin ? 'plug-in' : 'module'}. ${error.message}`);
     } finally {
       addButton.disabled = false;
     }

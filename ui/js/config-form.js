@@ -84,7 +84,7 @@ function pluginClassPicker(typeEntry, pathInput, control, initial) {
         control.value = entries[0][idKey] || '';
       }
     } catch (error) {
-      showMessage(message, error.message);
+      showMessage(message, `Could not list the classes in this file. ${error.message}`);
     }
   }
   const button = element('button', { type: 'button', onclick: inspect }, 'Show classes');

@@ -54,7 +54,7 @@ export class DevicePanel {
     try {
       devices = await callRack('devices');
     } catch (error) {
-      this.showError(error.message);
+      this.showError(`Could not list the audio devices. ${error.message}`);
       return;
     }
     const keepInput = this.inputSelect.value;
@@ -86,7 +86,7 @@ export class DevicePanel {
       }, output ? output.textContent : '');
       if (outcome === 'restarted') this.showNotice('Audio restarted with the new settings.');
     } catch (error) {
-      this.showError(error.message);
+      this.showError(`Could not start audio. ${error.message}`);
     }
   }
 
@@ -95,7 +95,7 @@ export class DevicePanel {
     try {
       await this.model.stopAudio();
     } catch (error) {
-      this.showError(error.message);
+      this.showError(`Could not stop audio. ${error.message}`);
     }
   }
 

@@ -6,7 +6,7 @@ import { callRack } from './bridge.js';
 import { configurationForm } from './config-form.js';
 import { element, formatNumber, labelled } from './html.js';
 import { isFaderBank, isHosted, moduleType, typeLabel } from './module-types.js';
-import { meterFraction } from './patch-geometry.js';
+import { PeakHold, dbFraction, meterFraction, meterMarks, peakText } from './patch-geometry.js';
 
 export class ModulePanel {
   constructor(container, model, view) {
@@ -58,16 +58,17 @@ export class ModulePanel {
     for (const updater of this.updaters) updater();
   }
 
-  // Runs an edit and shows a refusal beside the control that asked for it. A refused edit
-  // re-reads "state", which draws the panel anew, so the refusal is kept by the name of its
-  // message line and shown again in every drawing for the same selection.
-  async attempt(action, messageElement) {
+  // Runs an edit and shows a refusal beside the control that asked for it, the lead's plain words
+  // before the rack's own text. A refused edit re-reads "state", which draws the panel anew, so
+  // the refusal is kept by the name of its message line and shown again in every drawing for the
+  // same selection.
+  async attempt(action, messageElement, lead) {
     this.refusal = null;
     this.showRefusal();
     try {
       await action();
     } catch (error) {
-      this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text: error.message };
+      this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text: `${lead} ${error.message}` };
       this.showRefusal();
     }
   }
@@ -89,7 +90,7 @@ export class ModulePanel {
     return [
       element('h3', {}, type === 'audio' ? 'Audio cable' : 'Event cable'),
       element('p', { className: 'cable-name' }, text),
-      element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message) }, 'Disconnect'),
+      element('button', { type: 'button', className: 'danger', 'data-key': 'disconnect', onclick: () => this.attempt(disconnect, message, 'Could not disconnect the cable.') }, 'Disconnect'),
       message,
     ];
   }
@@ -101,7 +102,7 @@ export class ModulePanel {
 
   moduleContent(node) {
     const message = errorLine('module');
-    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message) }, 'Remove module');
+    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message, 'Could not remove the module.') }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
     if (node.type === 'player') parts.push(this.playerView(node));
@@ -135,28 +136,58 @@ export class ModulePanel {
       const channels = Array.isArray(configuration.channels) && configuration.channels.length > 0 ? configuration.channels[strip] : 2;
       const readout = element('output', { className: 'gain-readout' }, `${formatNumber(gain)} dB`);
       const message = errorLine(`strip-${strip}`);
-      const send = (index, value) => this.attempt(() => this.model.setParameter(node.id, index, value), message);
+      const send = (index, value, lead) => this.attempt(() => this.model.setParameter(node.id, index, value), message, lead);
       const slider = element('input', {
         type: 'range', min: -80, max: 12, step: 0.5, value: gain, 'data-key': `gain-${strip}`, 'aria-label': `Strip ${strip + 1} gain`,
         oninput: (event) => {
           readout.textContent = `${formatNumber(Number(event.target.value))} dB`;
-          send(2 * strip, Number(event.target.value));
+          send(2 * strip, Number(event.target.value), 'Could not move the fader.');
         },
         onchange: () => this.model.settleParameters().catch(() => {}),
       });
       const mute = element('input', {
         type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`, 'aria-label': `Strip ${strip + 1} mute`,
-        onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0).then(() => this.model.settleParameters().catch(() => {})),
+        onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0, 'Could not change the mute.').then(() => this.model.settleParameters().catch(() => {})),
       });
       list.append(
         element('div', { className: 'strip' },
           element('span', { className: 'strip-name' }, `Strip ${strip + 1} · ${channels === 1 ? 'mono' : 'stereo'}`),
           slider, readout,
+          this.stripMeter(node.id, strip),
           labelled('Mute', mute),
           message),
       );
     }
     return section('Faders', list);
+  }
+
+  // The strip's own level after its gain and mute, on the boxes' dB scale with a hold mark.
+  stripMeter(id, strip) {
+    const bar = element('div', { className: 'bar' });
+    const hold = element('div', { className: 'hold', hidden: true });
+    const readout = element('span', { className: 'readout' }, peakText(0));
+    const meter = element('div', { className: 'strip-meter', role: 'meter', 'aria-label': `Strip ${strip + 1} level`, 'aria-valuemin': -60, 'aria-valuemax': 0, 'aria-valuenow': -60 },
+      element('div', { className: 'meter-track' }, bar, hold), readout);
+    const scale = element('div', { className: 'meter-scale' });
+    for (const db of meterMarks) {
+      const mark = element('span', {}, db === 0 ? '0' : `−${-db}`);
+      // Through the style object: the page's content policy refuses style attributes.
+      mark.style.left = `${(dbFraction(db) * 100).toFixed(1)}%`;
+      scale.append(mark);
+    }
+    const peakHold = new PeakHold();
+    this.updaters.push(() => {
+      const peak = this.model.stripPeak(id, strip);
+      const held = peakHold.update(peak);
+      bar.style.width = `${(meterFraction(peak) * 100).toFixed(1)}%`;
+      bar.classList.toggle('clipping', peak >= 1);
+      hold.style.left = `calc(${(meterFraction(held) * 100).toFixed(1)}% - 3px)`;
+      hold.hidden = !(held > 0);
+      hold.classList.toggle('clipping', held >= 1);
+      readout.textContent = peakText(held);
+      meter.setAttribute('aria-valuenow', peak > 0 ? Math.max(-60, 20 * Math.log10(peak)).toFixed(1) : '-60');
+    });
+    return element('div', { className: 'strip-level' }, meter, scale);
   }
 
   // --- player ------------------------------------------------------------------------------
@@ -246,7 +277,7 @@ export class ModulePanel {
 
   pluginView(node) {
     const message = errorLine('plugin');
-    const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message) }, 'Open plug-in editor');
+    const editorButton = element('button', { type: 'button', onclick: () => this.attempt(() => callRack('editor', { node: node.id }), message, 'Could not open the plug-in editor.') }, 'Open plug-in editor');
     const list = element('div', { className: 'parameters' });
     const controls = [];
     for (const parameter of this.model.nodePorts(node.id).parameters) {
@@ -259,7 +290,7 @@ export class ModulePanel {
         if (event.target.value === '' || !Number.isFinite(value)) return;
         control.shown = value;
         readout.textContent = formatNumber(control.shown, 3);
-        this.attempt(() => this.model.setParameter(node.id, parameter.id, control.shown), message);
+        this.attempt(() => this.model.setParameter(node.id, parameter.id, control.shown), message, 'Could not set the parameter.');
       };
       // VST3 values are normalized; a CLAP value lies in the plug-in's own range, which the rack
       // does not report, so it is typed.
@@ -294,7 +325,7 @@ export class ModulePanel {
     const message = errorLine('connections');
     const list = element('ul', { className: 'connections' });
     const item = (text, action) =>
-      element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message) }, 'Disconnect'));
+      element('li', {}, element('span', {}, text), element('button', { type: 'button', onclick: () => this.attempt(action, message, 'Could not disconnect the cable.') }, 'Disconnect'));
     for (const cable of model.graph.cables) {
       if (cable.from === node.id || cable.to === node.id) {
         list.append(item(this.cableText(cable), () => model.disconnect(cable)));
@@ -319,13 +350,13 @@ export class ModulePanel {
         return destination ? model.connect(node.id, source.value, destination.node, destination.port.id) : Promise.resolve();
       };
       parts.push(element('div', { className: 'connect-row' }, labelled('From output', source), labelled('To input', target),
-        element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message) }, 'Connect')));
+        element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message, 'Could not connect.') }, 'Connect')));
     }
     if (model.hasEventOutput(node.id)) {
       const receivers = model.graph.nodes.filter((other) => other.id !== node.id && model.hasEventInput(other.id));
       const target = element('select', { 'data-key': 'events-to' }, receivers.map((other) => element('option', { value: other.id }, other.id)));
       parts.push(element('div', { className: 'connect-row' }, labelled('Send events to', target),
-        element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message) }, 'Connect events')));
+        element('button', { type: 'button', 'data-key': 'connect-events', onclick: () => this.attempt(() => model.connectEvents(node.id, target.value), message, 'Could not connect the events.') }, 'Connect events')));
     }
     parts.push(message);
     return section('Connections', ...parts);
@@ -342,7 +373,7 @@ export class ModulePanel {
       event.preventDefault();
       const configuration = await form.read(message);
       if (!configuration) return;
-      this.attempt(() => this.model.setConfiguration(node.id, configuration), message);
+      this.attempt(() => this.model.setConfiguration(node.id, configuration), message, 'Could not apply the configuration.');
     };
     return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit', 'data-key': 'apply' }, 'Apply configuration'), message));
   }

@@ -150,6 +150,13 @@ export class PatchModel extends EventTarget {
     return Number.isFinite(value) ? value : 0;
   }
 
+  // The level of one fader strip (linear), from the fader bank's own strip peaks.
+  stripPeak(id, strip) {
+    const peaks = this.media(id).peaks;
+    const value = Array.isArray(peaks) ? Number(peaks[strip]) : 0;
+    return Number.isFinite(value) ? value : 0;
+  }
+
   media(id) {
     const media = this.status && isObject(this.status.media) ? this.status.media[id] : null;
     return isObject(media) ? media : {};

@@ -28,7 +28,7 @@ export function pathField(labelText, pickers, initial = '') {
       field.dispatchEvent(new CustomEvent('chosen', { detail: { path: result.path } }));
       return true;
     } catch (error) {
-      showMessage(message, error.message);
+      showMessage(message, `Could not use this file. ${error.message}`);
       return false;
     }
   }

@@ -13,13 +13,14 @@ export function projectPanel(container, model) {
     return input.value.trim() === '' ? {} : { current: input.value };
   }
 
-  async function run(action) {
+  // lead: what did not happen, in plain words, said before the rack's own text.
+  async function run(action, lead) {
     message.hidden = true;
     done.textContent = '';
     try {
       await action();
     } catch (error) {
-      message.textContent = error.message;
+      message.textContent = `${lead} ${error.message}`;
       message.hidden = false;
     }
   }
@@ -35,7 +36,7 @@ export function projectPanel(container, model) {
       model.markSaved();
       input.value = result.path;
       done.textContent = `Saved ${result.path}`;
-    });
+    }, 'Could not save the project.');
 
   const open = () =>
     run(async () => {
@@ -44,7 +45,7 @@ export function projectPanel(container, model) {
       const result = await model.openProject(params());
       if (!result) return;
       done.textContent = path ? `Opened ${path}` : 'Project opened';
-    });
+    }, 'Could not open the project.');
 
   container.append(
     labelled(hasNativeDialogs ? 'Project file (where the dialog starts)' : 'Project file', input),
