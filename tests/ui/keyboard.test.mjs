@@ -88,7 +88,8 @@ describe('keyboard', () => {
     await page.locator('#module-section summary').click();
     await tabTo(page, 'module:faders');
     await page.keyboard.press('Enter');
-    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Strip 1 gain');
+    // The panel takes the keyboard once it is drawn: wait for that, not for a fixed moment.
+    await page.waitForFunction(() => document.activeElement.getAttribute('aria-label') === 'Strip 1 gain');
     await page.locator('#module-panel h3', { hasText: 'faders' }).waitFor();
     await page.keyboard.press('Home');
     await poll(() => requests.some((request) => request.method === 'parameter'));
@@ -98,7 +99,7 @@ describe('keyboard', () => {
     await moduleBox(page, 'output').focus();
     await page.keyboard.press('Enter');
     await page.locator('#module-panel h3', { hasText: 'output' }).waitFor();
-    assert.equal(await page.evaluate(() => document.activeElement.labels[0].textContent), 'Channels');
+    await page.waitForFunction(() => document.activeElement.labels?.[0]?.textContent === 'Channels');
   });
 
   it('keeps the keyboard on the control that made an edit when the panel is drawn again', async () => {
