@@ -45,6 +45,9 @@ export class PatchView extends EventTarget {
 
   render() {
     const model = this.model;
+    // Redrawing replaces every box: the keyboard stays on the module it was on.
+    const focused = document.activeElement && this.svg.contains(document.activeElement) ? document.activeElement.closest('g.module') : null;
+    const focusedId = focused ? focused.dataset.node : null;
     this.boxes.clear();
     this.cablesByNode.clear();
     let right = 900;
@@ -80,6 +83,7 @@ export class PatchView extends EventTarget {
       `<path class="wire-preview" d=""></path></g>`;
     this.sizeToContent();
     this.indexCables();
+    if (focusedId !== null) this.focusModule(focusedId);
     this.restoreSelection();
     this.updateMeters();
     // The first patch shown fits the window where it can still be read.
