@@ -101,7 +101,10 @@ void AudioEngine::process(std::uint32_t frames, const BusSpan& hostInput, const 
                           std::uint64_t hostEventCount) noexcept {
     const DenormalFlushScope flush;
     takePendingGraph();
-    runFinished_.store(false, std::memory_order_relaxed);
+    // Most blocks find the run going on: a plain load keeps the store off their path.
+    if (runFinished_.load(std::memory_order_relaxed)) {
+        runFinished_.store(false, std::memory_order_relaxed);
+    }
     applyControls();
     PreparedGraph* graph = currentGraph_.load(std::memory_order_relaxed);
     if (graph == nullptr) {
