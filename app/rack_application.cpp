@@ -159,7 +159,7 @@ void RackApplication::processHostBlock(std::uint32_t frames, const BusSpan& inpu
 
 void RackApplication::stop() {
     if (!pluginMode_) {
-        AudioDeviceHost::stop(backend_);
+        AudioDeviceHost::stop(*backend_);
     }
     stopRequested_ = false;
     running_ = false;

@@ -88,7 +88,7 @@ json RackApplication::status() {
 }
 
 json RackApplication::deviceStatus() {
-    const AudioStatus device = AudioDeviceHost::status(backend_);
+    const AudioStatus device = AudioDeviceHost::status(*backend_);
     return {{"running", device.running != 0},
             {"blockFrames", device.blockFrames},
             {"periodFrames", device.periodFrames},

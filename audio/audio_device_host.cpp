@@ -129,12 +129,4 @@ bool start(std::unique_ptr<AudioBackend>& backend, const AudioDeviceSettings& se
     return configureAndStart(*backend, config, callback, context, error, ended);
 }
 
-AudioStatus status(std::unique_ptr<AudioBackend>& backend) {
-    return snapshotStatus(*backend);
-}
-
-void stop(std::unique_ptr<AudioBackend>& backend) {
-    stopAudioBackend(*backend);
-}
-
 } // namespace velkaphon::rack::AudioDeviceHost

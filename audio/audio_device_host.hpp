@@ -48,9 +48,10 @@ bool start(std::unique_ptr<AudioBackend>& backend, const AudioDeviceSettings& se
            AudioCallback callback, void* context, std::string& error,
            AudioEndCallback ended = nullptr);
 
-AudioStatus status(std::unique_ptr<AudioBackend>& backend);
-
-void stop(std::unique_ptr<AudioBackend>& backend);
+// The back end's own status and stop under the names the application calls them by: the same
+// functions, not wrappers.
+inline constexpr AudioStatus (&status)(AudioBackend&) = snapshotStatus;
+inline constexpr void (&stop)(AudioBackend&) = stopAudioBackend;
 
 } // namespace AudioDeviceHost
 

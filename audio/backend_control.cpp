@@ -399,18 +399,16 @@ AudioStatus snapshotStatus(AudioBackend& backend) {
     status.lateCycles = backend.lateCycles.load();
     status.error = backend.faultText;
     for (const auto& worker : backend.workers) {
-        status.endpoints.push_back(endpointStatus(backend, *worker));
-        const EndpointStatus& endpoint = status.endpoints.back();
+        // The aggregate's figures come from the endpoints' own, read once.
+        const EndpointStatus& endpoint =
+            status.endpoints.emplace_back(endpointStatus(backend, *worker));
         status.underruns += endpoint.underruns;
         status.startupUnderruns += endpoint.startupUnderruns;
         status.startupRingFrames += endpoint.startupRingFrames;
         if (worker->isMaster != 0) {
-            status.latencyMs = worker->streamLatencyMs;
+            status.latencyMs = endpoint.streamLatencyMs;
             status.queueMs = endpoint.deviceQueueMs;
-            if (worker->format.sampleRate > 0) {
-                status.targetQueueMs =
-                    worker->renderTargetFrames * 1000.0 / worker->format.sampleRate;
-            }
+            status.targetQueueMs = endpoint.renderTargetMs;
         }
         if (endpoint.state.rfind("fault ", 0) == 0 && status.error.empty()) {
             status.error = endpoint.state + " (" + worker->id + ")";

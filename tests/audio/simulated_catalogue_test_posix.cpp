@@ -102,8 +102,8 @@ TEST_F(SimulatedStartThreads, AutomaticRateTakesTheOutputsMixRate) {
     ASSERT_TRUE(AudioDeviceHost::start(backend, settings, ToneCallback::call, &tone, error))
         << error;
     system.advance(0.1);
-    EXPECT_EQ(AudioDeviceHost::status(backend).sampleRate, 44100u);
-    AudioDeviceHost::stop(backend);
+    EXPECT_EQ(AudioDeviceHost::status(*backend).sampleRate, 44100u);
+    AudioDeviceHost::stop(*backend);
 
     settings.sampleRate = 48000;
     settings.exclusive = 1;
@@ -180,7 +180,7 @@ TEST_F(SimulatedStartThreads, ListingDevicesLeavesRunningStreamsRunning) {
         ASSERT_EQ(devices.size(), 1u);
         // Past the two-second time-out of a worker whose events stopped.
         system.advance(3.0);
-        const AudioStatus status = AudioDeviceHost::status(backend);
+        const AudioStatus status = AudioDeviceHost::status(*backend);
         // 300 periods of 480 frames in 128-frame calls.
         EXPECT_EQ(tone.calls.load() - before, 1200u) << "listing " << listing;
         EXPECT_EQ(status.running, 1);
@@ -192,7 +192,7 @@ TEST_F(SimulatedStartThreads, ListingDevicesLeavesRunningStreamsRunning) {
             EXPECT_EQ(entry.captureGlitches, 0u) << entry.id;
         }
     }
-    AudioDeviceHost::stop(backend);
+    AudioDeviceHost::stop(*backend);
     EXPECT_EQ(system.callCount("{out}", SimulatedCall::Activate) - activations, 3);
 }
 

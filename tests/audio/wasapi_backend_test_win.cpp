@@ -68,9 +68,9 @@ TEST(WasapiBackend, RunsTheDefaultOutputAsMasterForOneSecond) {
         << error;
     EXPECT_EQ(error, "");
     Sleep(1000);
-    const AudioStatus running = AudioDeviceHost::status(backend);
-    AudioDeviceHost::stop(backend);
-    const AudioStatus stopped = AudioDeviceHost::status(backend);
+    const AudioStatus running = AudioDeviceHost::status(*backend);
+    AudioDeviceHost::stop(*backend);
+    const AudioStatus stopped = AudioDeviceHost::status(*backend);
 
     EXPECT_EQ(running.running, 1);
     EXPECT_EQ(running.error, "");
