@@ -153,4 +153,18 @@ struct SimulatedAudioSystem::State {
     Endpoint* find(const std::u16string& id);
 };
 
+namespace SimulatedImpl {
+
+// Any thread. The services of an initialised stream; each keeps the stream alive.
+std::unique_ptr<AudioClockApi> newSimulatedClock(std::shared_ptr<SimulatedAudioSystem::State> state,
+                                                 std::shared_ptr<Stream> stream);
+std::unique_ptr<AudioRenderApi>
+newSimulatedRender(std::shared_ptr<SimulatedAudioSystem::State> state,
+                   std::shared_ptr<Stream> stream);
+std::unique_ptr<AudioCaptureApi>
+newSimulatedCapture(std::shared_ptr<SimulatedAudioSystem::State> state,
+                    std::shared_ptr<Stream> stream);
+
+} // namespace SimulatedImpl
+
 } // namespace velkaphon::rack
