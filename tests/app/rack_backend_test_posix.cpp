@@ -72,6 +72,18 @@ TEST_F(RackStandaloneThreads, DevicesStartPlayStatusAndStop) {
     EXPECT_EQ(status["device"]["periodFrames"], 480);
     EXPECT_TRUE(status["device"]["latencyMs"].is_number());
     EXPECT_EQ(status["device"]["xruns"], 0);
+    // The device figures the page shows, and no others.
+    std::vector<std::string> keys;
+    for (const auto& item : status["device"].items()) {
+        keys.push_back(item.key());
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"blockFrames", "error", "latencyMs", "maxCallbackMs",
+                                              "periodFrames", "queueMs", "running", "xruns"}));
+    EXPECT_EQ(status["device"]["latencyMs"], 10.0);
+    EXPECT_GT(status["device"]["maxCallbackMs"].get<double>(), 0.0);
+    // Queued in the 1440-frame device buffer.
+    EXPECT_GT(status["device"]["queueMs"].get<double>(), 0.0);
+    EXPECT_LE(status["device"]["queueMs"].get<double>(), 30.0);
     // The device path counts frames from the start: 200 ms at 48 kHz, within one block.
     EXPECT_NEAR(static_cast<double>(log["probe"].lastPosition.load()), 9600.0, 480.0);
 

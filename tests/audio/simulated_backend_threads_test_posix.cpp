@@ -299,6 +299,62 @@ TEST_F(SimulatedAggregateThreads, AnUnalignedExclusiveBufferIsActivatedOnceMore)
               (std::vector<std::uint32_t>{128, 64, 128, 64}));
 }
 
+// The figures that only the status carries, each from its own source: the master's render
+// target, the capture's packets, flags and resampler, the master's first wake-up and its late
+// period.
+TEST_F(SimulatedAggregateThreads, TheStatusCarriesEveryEndpointFigure) {
+    system.addEndpoint(simulatedEndpoint(kOutputId, "Main", DataFlow::Render));
+    SimulatedEndpoint input = simulatedEndpoint(kInputId, "Mic", DataFlow::Capture);
+    // The first packet's flag counts as start-up; a later discontinuity and a time-stamp error
+    // count as glitches.
+    input.packetFlags = [](std::uint64_t packet) -> std::uint32_t {
+        return packet == 0 || packet == 3 ? kBufferFlagsDataDiscontinuity
+               : packet == 5              ? kBufferFlagsTimestampError
+                                          : 0;
+    };
+    system.addEndpoint(input);
+    // The master's first wake-up finds its device buffer played out.
+    system.failCall(kOutputId, SimulatedCall::GetCurrentPadding, 1, kHresultOk, 0.05);
+    tone.firstCallStallMs = 25.0;
+    ASSERT_TRUE(start(config({kInputId}, {kOutputId}))) << error;
+    system.advance(0.5);
+    stopAudioBackend(*backend);
+    const AudioStatus status = snapshotStatus(*backend);
+    const EndpointStatus& main = endpoint(status, kOutputId);
+    const EndpointStatus& mic = endpoint(status, kInputId);
+
+    // Shared mode keeps min(1440, max(480, 128 + 1.5 x 480)) frames queued.
+    const double renderTargetMs = 848 * 1000.0 / 48000.0;
+    const struct {
+        const char* figure;
+        double value;
+        double least;
+        double most;
+    } rows[] = {
+        {"renderTargetMs (master)", main.renderTargetMs, renderTargetMs, renderTargetMs},
+        {"renderTargetMs (capture)", mic.renderTargetMs, 0.0, 0.0},
+        {"targetQueueMs", status.targetQueueMs, renderTargetMs, renderTargetMs},
+        {"resamplerDelayMs (master)", main.resamplerDelayMs, 0.0, 0.0},
+        {"resamplerDelayMs (capture)", mic.resamplerDelayMs, 32000.0 / 48000.0, 32000.0 / 48000.0},
+        {"maxPacketFrames (capture)", static_cast<double>(mic.maxPacketFrames), 480.0, 480.0},
+        {"maxPacketFrames (master)", static_cast<double>(main.maxPacketFrames), 0.0, 0.0},
+        {"captureGlitches", static_cast<double>(mic.captureGlitches), 2.0, 2.0},
+        {"startupGlitches", static_cast<double>(mic.startupGlitches), 1.0, 1.0},
+        {"startupUnderruns (master)", static_cast<double>(main.startupUnderruns), 1.0, 1.0},
+        {"startupUnderruns (capture)", static_cast<double>(mic.startupUnderruns), 0.0, 0.0},
+        {"startupUnderruns", static_cast<double>(status.startupUnderruns), 1.0, 1.0},
+        // The stalled period; others may run late too on a busy machine.
+        {"lateCycles", static_cast<double>(status.lateCycles), 1.0,
+         static_cast<double>(status.cycles)},
+        {"maxCycleMs", status.maxCycleMs, 25.0, 1e9},
+    };
+    for (const auto& row : rows) {
+        EXPECT_GE(row.value, row.least) << row.figure;
+        EXPECT_LE(row.value, row.most) << row.figure;
+    }
+    EXPECT_EQ(status.error, "");
+}
+
 TEST_F(SimulatedAggregateThreads, StoppingTwiceAndBeforeAnyStartIsHarmless) {
     stopAudioBackend(*backend);
     AudioStatus status = snapshotStatus(*backend);

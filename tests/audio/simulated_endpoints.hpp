@@ -3,6 +3,7 @@
 // Shared by the tests that run the back end on simulated endpoints.
 
 #include "audio/backend_control.hpp"
+#include "audio/performance_counter.hpp"
 #include "audio/simulated_audio_system.hpp"
 #include "audio/spsc_ring.hpp"
 
@@ -51,11 +52,19 @@ struct ToneCallback {
     const SpscRing* watchedRing = nullptr;
     double watchedFillSum = 0.0;
     std::uint64_t watchedSamples = 0;
+    // The first call holds the master this long on the performance counter, so that its device
+    // period runs late.
+    double firstCallStallMs = 0.0;
 
     static void call(void* context, const float* const* inputRows, std::uint32_t inputs,
                      float* const* outputRows, std::uint32_t outputs, std::uint32_t count,
                      double sampleRate) {
         auto& self = *static_cast<ToneCallback*>(context);
+        if (self.calls.load(std::memory_order_relaxed) == 0) {
+            const double from = preciseTime100ns();
+            while ((preciseTime100ns() - from) * 0.0001 < self.firstCallStallMs) {
+            }
+        }
         const std::uint64_t start = self.frames.load(std::memory_order_relaxed);
         if (self.firstChunks.size() < 16) {
             self.firstChunks.push_back(count);
