@@ -15,7 +15,7 @@ struct EndpointStatus {
     std::string name;
     // "preparing", "prepared", "running", "stopped" or "fault HRESULT 0x…".
     std::string state;
-    std::uint8_t isInput = 0;
+    bool isInput = false;
     std::uint32_t channelOffset = 0;
     std::uint32_t channels = 0;
     std::uint32_t sampleRate = 0;
@@ -35,16 +35,16 @@ struct EndpointStatus {
     std::uint64_t underruns = 0;
     std::uint64_t startupUnderruns = 0;
     std::uint32_t maxPacketFrames = 0;
-    std::uint8_t resamplerLocked = 0;
-    std::uint8_t lowLatencyActive = 0;
-    std::uint8_t exclusiveActive = 0;
+    bool resamplerLocked = false;
+    bool lowLatencyActive = false;
+    bool exclusiveActive = false;
     std::string fallbackReason;
     std::uint64_t startupRingFrames = 0;
     std::uint64_t startupGlitches = 0;
 };
 
 struct AudioStatus {
-    std::uint8_t running = 0;
+    bool running = false;
     std::uint32_t sampleRate = 0;
     std::uint32_t blockFrames = 0;
     std::uint32_t inputChannels = 0;

@@ -63,11 +63,11 @@ double fillError(double framesAhead, double target) noexcept {
 
 double estimateDeviceRate(RateEstimator& state, double position, double time,
                           double nominal) noexcept {
-    if (state.first != 0) {
+    if (state.first) {
         state.lastPosition = position;
         state.lastTime = time;
         state.estimate = nominal;
-        state.first = 0;
+        state.first = false;
         return nominal;
     }
     const double seconds = (time - state.lastTime) * 1e-7;

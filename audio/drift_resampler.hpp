@@ -14,7 +14,7 @@ struct RateEstimator {
     double lastPosition = 0.0;
     double lastTime = 0.0;
     double estimate = 0.0;
-    std::uint8_t first = 1;
+    bool first = true;
 };
 
 // Worker thread. position in frames, time in 100-ns units; returns the estimate in Hz.
@@ -51,8 +51,8 @@ struct DriftResampler {
     // frame.
     std::array<double, 2> smoothedAhead{};
     double fillSmoothing = 0.0;
-    std::uint8_t primed = 0;
-    std::uint8_t everPrimed = 0;
+    bool primed = false;
+    bool everPrimed = false;
 
     // Set-up only, while the workers are parked. Rates in Hz; target and reserve in ring frames.
     // The resampler locks once the ring holds the target, a 64-frame margin and the reserve.

@@ -15,11 +15,11 @@ struct AudioPort {
     std::string name;
     // The physical interface it belongs to; may be empty.
     std::string interfaceKey;
-    std::uint8_t isInput = 0;
+    bool isInput = false;
     std::uint32_t channels = 0;
     std::uint32_t sampleRate = 0;
     // The mix format was read and accepted; ports without it never reach the device list.
-    std::uint8_t mixKnown = 0;
+    bool mixKnown = false;
 };
 
 // A fresh catalogue of every active capture and then render endpoint, sorted by direction and

@@ -94,7 +94,7 @@ public:
             } catch (...) {
                 failEndpoint(backend_, worker_, kHresultOutOfMemory);
             }
-            if (streamed && worker_.isMaster != 0 && backend_.ended != nullptr) {
+            if (streamed && worker_.isMaster && backend_.ended != nullptr) {
                 backend_.ended(backend_.context);
             }
             guard_ = nullptr;
@@ -111,13 +111,13 @@ private:
 
     bool check(Hresult result) { return hresultFailed(result) ? fail(result) : true; }
 
-    bool stopRequested() const { return backend_.stop.load() != 0; }
+    bool stopRequested() const { return backend_.stop.load(); }
 
     bool faulted() const { return worker_.state.load() == kEndpointFault; }
 
     double rate() const { return worker_.format.sampleRate; }
 
-    bool isSecondaryRender() const { return worker_.isCapture == 0 && worker_.isMaster == 0; }
+    bool isSecondaryRender() const { return !worker_.isCapture && !worker_.isMaster; }
 
     bool activate() {
         guard_->client = nullptr;
@@ -143,7 +143,7 @@ private:
             return false;
         }
         DataFlow flow = DataFlow::Render;
-        const DataFlow wanted = worker_.isCapture != 0 ? DataFlow::Capture : DataFlow::Render;
+        const DataFlow wanted = worker_.isCapture ? DataFlow::Capture : DataFlow::Render;
         if (hresultFailed(device_->getDataFlow(flow)) || flow != wanted) {
             return fail(kHresultInvalidArgument);
         }
@@ -159,15 +159,15 @@ private:
             return fail(kAudclntUnsupportedFormat);
         }
         const NegotiatedFormat mixFormat = worker_.format;
-        if (worker_.requireExclusive != 0 || backend_.preferExclusive != 0) {
+        if (worker_.requireExclusive || backend_.preferExclusive) {
             const Hresult attempt = openExclusive(mixFormat);
             if (!hresultFailed(attempt) && attempt != kHresultFalse) {
-                worker_.exclusiveActive = 1;
+                worker_.exclusiveActive = true;
             } else if (!fallBackToShared(attempt, mixFormat)) {
                 return false;
             }
         }
-        if (worker_.exclusiveActive == 0 && !openShared()) {
+        if (!worker_.exclusiveActive && !openShared()) {
             return false;
         }
         return finishSetUp();
@@ -177,7 +177,7 @@ private:
     Hresult openExclusive(const NegotiatedFormat& mixFormat) {
         NegotiatedFormat candidate = mixFormat;
         auto* wave = reinterpret_cast<WaveFormatEx*>(candidate.wave.data());
-        if (worker_.isMaster != 0) {
+        if (worker_.isMaster) {
             wave->samplesPerSec = backend_.sampleRate;
             wave->avgBytesPerSec = wave->blockAlign * wave->samplesPerSec;
         }
@@ -240,7 +240,7 @@ private:
     }
 
     bool fallBackToShared(Hresult attempt, const NegotiatedFormat& mixFormat) {
-        if (worker_.requireExclusive != 0) {
+        if (worker_.requireExclusive) {
             return fail(hresultFailed(attempt) ? attempt : kAudclntUnsupportedFormat);
         }
         if (attempt == kAudclntDeviceInUse) {
@@ -255,7 +255,7 @@ private:
     }
 
     bool openShared() {
-        if (worker_.isMaster != 0 && worker_.format.sampleRate != backend_.sampleRate) {
+        if (worker_.isMaster && worker_.format.sampleRate != backend_.sampleRate) {
             return fail(kAudclntUnsupportedFormat);
         }
         std::int64_t defaultPeriod = 0;
@@ -263,12 +263,12 @@ private:
         client_->getDevicePeriod(defaultPeriod, minimumPeriod);
         worker_.periodFrames = static_cast<std::uint32_t>(std::llround(
             rate() * static_cast<double>(defaultPeriod) / kHundredNanosecondsPerSecond));
-        if (backend_.lowLatencyShared != 0) {
+        if (backend_.lowLatencyShared) {
             const std::uint32_t period = lowLatencyPeriod();
             if (period != 0) {
                 if (!hresultFailed(client_->initializeSharedAudioStream(
                         kStreamFlagsEventCallback, period, waveOf(worker_.format)))) {
-                    worker_.lowLatencyActive = 1;
+                    worker_.lowLatencyActive = true;
                     worker_.periodFrames = period;
                     return true;
                 }
@@ -310,7 +310,7 @@ private:
         if (!bufferSizeIsValid(worker_.bufferFrames)) {
             return fail(kHresultInvalidArgument);
         }
-        if (worker_.exclusiveActive != 0) {
+        if (worker_.exclusiveActive) {
             worker_.periodFrames = worker_.bufferFrames;
         } else {
             WaveFormatBytes engineFormat;
@@ -328,9 +328,9 @@ private:
         if (worker_.periodFrames == 0) {
             worker_.periodFrames = worker_.bufferFrames;
         }
-        if (worker_.isCapture == 0) {
+        if (!worker_.isCapture) {
             worker_.renderTargetFrames =
-                worker_.exclusiveActive != 0
+                worker_.exclusiveActive
                     ? worker_.bufferFrames
                     : std::min(worker_.bufferFrames,
                                std::max(worker_.periodFrames,
@@ -343,8 +343,8 @@ private:
             worker_.streamLatencyMs = static_cast<double>(latency) * 0.0001;
         }
         if (!check(client_->setEventHandle(worker_.audioEvent)) ||
-            !check(worker_.isCapture != 0 ? client_->getCaptureClient(capture_)
-                                          : client_->getRenderClient(render_)) ||
+            !check(worker_.isCapture ? client_->getCaptureClient(capture_)
+                                     : client_->getRenderClient(render_)) ||
             !check(client_->getClock(clock_))) {
             return false;
         }
@@ -384,7 +384,7 @@ private:
                 return false;
             }
         }
-        if (worker_.isCapture == 0) {
+        if (!worker_.isCapture) {
             const std::uint32_t frames = worker_.renderTargetFrames;
             std::uint8_t* data = nullptr;
             if (!check(render_->getBuffer(frames, data))) {
@@ -404,8 +404,8 @@ private:
         if (!worker_.state.compare_exchange_strong(prepared, kEndpointRunning)) {
             return false;
         }
-        if (worker_.isMaster != 0) {
-            worker_.resamplerLocked = 1;
+        if (worker_.isMaster) {
+            worker_.resamplerLocked = true;
         }
         const Hresult frequency = clock_->getFrequency(clockFrequency_);
         if (hresultFailed(frequency) || clockFrequency_ == 0) {
@@ -428,7 +428,7 @@ private:
                 fail(kHresultFail);
                 return;
             }
-            if (!(worker_.isCapture != 0 ? capturePackets() : renderPeriod())) {
+            if (!(worker_.isCapture ? capturePackets() : renderPeriod())) {
                 return;
             }
         }
@@ -506,12 +506,12 @@ private:
                                                            static_cast<double>(clockFrequency_),
                                                        static_cast<double>(qpc), rate());
             worker_.measuredRate = measured;
-            if (worker_.isMaster != 0) {
+            if (worker_.isMaster) {
                 backend_.currentRate = measured;
             }
         }
         std::uint32_t padding = 0;
-        if (worker_.exclusiveActive == 0) {
+        if (!worker_.exclusiveActive) {
             if (!check(client_->getCurrentPadding(padding))) {
                 return false;
             }
@@ -530,7 +530,7 @@ private:
         firstWake_ = false;
         worker_.deviceQueueMs = padding * 1000.0 / rate();
         std::uint32_t frames = worker_.bufferFrames;
-        if (worker_.exclusiveActive == 0) {
+        if (!worker_.exclusiveActive) {
             if (padding >= worker_.renderTargetFrames) {
                 return true;
             }
@@ -543,7 +543,7 @@ private:
         for (std::uint32_t done = 0; done < frames;) {
             const std::uint32_t chunk = std::min(frames - done, backend_.blockFrames);
             std::uint8_t* chunkData = data + std::size_t{done} * worker_.format.blockAlign();
-            if (worker_.isMaster != 0) {
+            if (worker_.isMaster) {
                 renderMasterChunk(chunkData, chunk);
             } else {
                 renderSecondaryChunk(chunkData, chunk);
@@ -585,7 +585,7 @@ private:
             const bool produced =
                 worker_.resampler.readFrame(worker_.frameScratch.data(), ratio, &ppm);
             if (!produced) {
-                if (worker_.resampler.everPrimed == 0) {
+                if (!worker_.resampler.everPrimed) {
                     worker_.startupRingFrames.fetch_add(1);
                 } else {
                     worker_.ringXrunFrames.fetch_add(1);
@@ -638,9 +638,9 @@ void failEndpoint(AudioBackend& backend, EndpointWorker& worker, Hresult result)
     worker.hresult = hresultFailed(result) ? result : kHresultFail;
     worker.state = kEndpointFault;
     backend.xruns.fetch_add(1);
-    if (worker.isMaster != 0) {
-        backend.running = 0;
-        backend.stop = 1;
+    if (worker.isMaster) {
+        backend.running = false;
+        backend.stop = true;
         backend.system->setEvent(backend.activationEvent);
     }
     backend.system->setEvent(worker.preparedEvent);

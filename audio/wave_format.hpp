@@ -61,7 +61,7 @@ WaveFormatExtensible extensibleFormat(const Guid& subFormat, std::uint16_t chann
 struct NegotiatedFormat {
     // The accepted format's first min(cbSize + 18, 40) bytes; the rest zero.
     std::array<std::uint8_t, sizeof(WaveFormatExtensible)> wave{};
-    std::uint8_t isFloat = 0;
+    bool isFloat = false;
     std::uint32_t bytesPerSample = 0;
     std::uint32_t validBits = 0;
     std::uint32_t channels = 0;

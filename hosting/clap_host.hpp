@@ -12,13 +12,13 @@ namespace velkaphon::rack {
 // thread, the audio thread included, so they only exchange atomic bytes and compare thread ids.
 struct ClapHostState {
     // The plug-in needs new ports, latency or a restart.
-    std::atomic<std::uint8_t> restartRequest{0};
+    std::atomic<bool> restartRequest{false};
     // The plug-in wants on_main_thread.
-    std::atomic<std::uint8_t> callbackRequest{0};
+    std::atomic<bool> callbackRequest{false};
     // The plug-in's parameter values changed and want reading again.
-    std::atomic<std::uint8_t> valuesRequest{0};
+    std::atomic<bool> valuesRequest{false};
     // The plug-in wants its parameters flushed.
-    std::atomic<std::uint8_t> flushRequest{0};
+    std::atomic<bool> flushRequest{false};
     // The thread that created the instance; fixed before the plug-in exists.
     std::uint32_t mainThreadId = currentThreadId();
     // The thread inside process or stop_processing, else 0.

@@ -20,7 +20,7 @@ struct ClapLibrary {
     SharedLibraryHandle module = nullptr;
     const clap_plugin_entry* entry = nullptr;
     const clap_plugin_factory* factory = nullptr;
-    std::uint8_t initialised = 0; // init returned true, so deinit is owed
+    bool initialised = false; // init returned true, so deinit is owed
 
     ClapLibrary() = default;
     ClapLibrary(const ClapLibrary&) = delete;

@@ -84,12 +84,12 @@ public:
                 setControl(*parameter.id, parameter.value);
             }
         }
-        state_.restartRequest.store(0);
+        state_.restartRequest.store(false);
     }
 
     // Audio thread.
     void process(BlockContext& context) noexcept override {
-        if (state_.restartRequest.load(std::memory_order_relaxed) != 0 ||
+        if (state_.restartRequest.load(std::memory_order_relaxed) ||
             context.frames > maxBlockFrames_) {
             clearOutputBuses(context);
             return;
@@ -97,7 +97,7 @@ public:
         const std::uint32_t previous = state_.audioThreadId.exchange(currentThreadId());
         if (!runRecordingFault(fault_, [&] { runBlock(context); })) {
             clearOutputBuses(context);
-            state_.restartRequest.store(1);
+            state_.restartRequest.store(true);
         }
         state_.audioThreadId.store(previous);
     }
@@ -126,7 +126,7 @@ public:
             ClapParameterSlot& slot = block_.slots[i];
             if (slot.info.id == index && !slot.readOnly()) {
                 slot.value.store(std::clamp(value, slot.info.min_value, slot.info.max_value));
-                slot.pending.store(1);
+                slot.pending.store(true);
                 return;
             }
         }
@@ -177,18 +177,18 @@ public:
 
     // UI thread.
     void idle() override {
-        if (state_.callbackRequest.exchange(0) != 0) {
+        if (state_.callbackRequest.exchange(false)) {
             callIgnoringFailure([this] { plugin_->on_main_thread(plugin_); });
         }
-        if (state_.valuesRequest.exchange(0) != 0) {
+        if (state_.valuesRequest.exchange(false)) {
             callIgnoringFailure([this] { readValues(); });
         }
-        if (!activated_ && state_.flushRequest.exchange(0) != 0) {
+        if (!activated_ && state_.flushRequest.exchange(false)) {
             callIgnoringFailure([this] { flushInactive(); });
         }
     }
 
-    bool restartRequested() const override { return state_.restartRequest.load() != 0; }
+    bool restartRequested() const override { return state_.restartRequest.load(); }
     std::optional<std::string> processFault() const override { return fault_.text(); }
     bool hasEventInput() const override { return notePortCount(true) > 0; }
     bool hasEventOutput() const override { return notePortCount(false) > 0; }
@@ -406,7 +406,7 @@ private:
         }
         if (!processClapBlock(block_, context)) {
             fault_.record("process returned CLAP_PROCESS_ERROR");
-            state_.restartRequest.store(1);
+            state_.restartRequest.store(true);
         }
     }
 

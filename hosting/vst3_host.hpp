@@ -31,8 +31,8 @@ namespace velkaphon::rack {
 // written before that exchange. Plug-in threads, the UI thread and the audio thread all write.
 struct ParameterSlot {
     std::atomic<double> value{0.0};
-    std::atomic<std::uint8_t> pendingForProcessor{0};
-    std::atomic<std::uint8_t> pendingForController{0};
+    std::atomic<bool> pendingForProcessor{false};
+    std::atomic<bool> pendingForController{false};
 
     // Audio thread: the value, when an edit is waiting for the processor.
     std::optional<double> takeForProcessor() noexcept;

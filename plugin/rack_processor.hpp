@@ -141,7 +141,7 @@ public:
     vst3::uint32 VELKAPHON_VST3_CALL getProcessContextRequirements() override;
 
     // Host's UI thread: the rack the editor shows.
-    RackApplication& application() { return app; }
+    RackApplication& application() { return app_; }
     // The thread that compiled: tells the host kLatencyChanged when the latency moved.
     void reportLatencyChange();
 
@@ -174,31 +174,31 @@ private:
     };
 
     std::atomic<vst3::uint32> references_{1};
-    RackApplication app;
-    std::array<std::uint32_t, kRackBusCount> inputChannelCounts{};
-    std::array<std::uint32_t, kRackBusCount> outputChannelCounts{};
-    std::array<float*, kRackChannelLimit> inputChannels{};
-    std::array<float*, kRackChannelLimit> outputChannels{};
-    std::vector<float> inputScratch;
-    std::vector<float> outputScratch;
-    std::uint32_t blockFrames = 0;
+    RackApplication app_;
+    std::array<std::uint32_t, kRackBusCount> inputChannelCounts_{};
+    std::array<std::uint32_t, kRackBusCount> outputChannelCounts_{};
+    std::array<float*, kRackChannelLimit> inputChannels_{};
+    std::array<float*, kRackChannelLimit> outputChannels_{};
+    std::vector<float> inputScratch_;
+    std::vector<float> outputScratch_;
+    std::uint32_t blockFrames_ = 0;
     // The rack's block size and the scratch rows' length: blockFrames, at most kMaxBlockFrames.
-    std::uint32_t sliceFrames = 0;
-    std::uint32_t inputChannelTotal = 0;
-    std::uint32_t outputChannelTotal = 0;
-    std::atomic<std::uint8_t> processing{0};
-    std::atomic<std::uint8_t> bypass{0};
-    std::uint32_t reportedLatency = 0;
-    std::int64_t samplePosition = 0;
-    std::int64_t lastProjectTime = 0;
-    std::uint32_t lastBlockFrames = 0;
-    std::uint8_t wasPlaying = 0;
+    std::uint32_t sliceFrames_ = 0;
+    std::uint32_t inputChannelTotal_ = 0;
+    std::uint32_t outputChannelTotal_ = 0;
+    std::atomic<bool> processing_{false};
+    std::atomic<bool> bypass_{false};
+    std::uint32_t reportedLatency_ = 0;
+    std::int64_t samplePosition_ = 0;
+    std::int64_t lastProjectTime_ = 0;
+    std::uint32_t lastBlockFrames_ = 0;
+    bool wasPlaying_ = false;
     // Per block, flattened like the tables: the host's rows (null where the host passes none, and
     // for silenced inputs) and whether an output channel has sounded so far.
-    bool wideSamples = false;
-    std::array<const void*, kRackChannelLimit> hostInputs{};
-    std::array<double*, kRackChannelLimit> hostWideOutputs{};
-    std::array<bool, kRackChannelLimit> sounding{};
+    bool wideSamples_ = false;
+    std::array<const void*, kRackChannelLimit> hostInputs_{};
+    std::array<double*, kRackChannelLimit> hostWideOutputs_{};
+    std::array<bool, kRackChannelLimit> sounding_{};
     // The blob setState applied last, until the controller side is given it too.
     std::optional<RackPluginState> appliedState_;
 
