@@ -9,7 +9,7 @@
 namespace velkaphon::rack {
 
 // What the host callbacks of one CLAP instance set and read. The plug-in may call them from any
-// thread, the audio thread included, so they only exchange atomic bytes and compare thread ids.
+// thread, the audio thread included, so they only exchange atomic flags and compare thread ids.
 struct ClapHostState {
     // The plug-in needs new ports, latency or a restart.
     std::atomic<bool> restartRequest{false};

@@ -26,8 +26,8 @@
 
 namespace velkaphon::rack {
 
-// One parameter's hand-over. Writers store the value, then raise the pending bytes; each reader
-// clears its byte with an exchange and only then reads the value, so it sees the last value
+// One parameter's hand-over. Writers store the value, then raise the pending flags; each reader
+// clears its flag with an exchange and only then reads the value, so it sees the last value
 // written before that exchange. Plug-in threads, the UI thread and the audio thread all write.
 struct ParameterSlot {
     std::atomic<double> value{0.0};
