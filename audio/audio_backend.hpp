@@ -16,7 +16,7 @@
 
 namespace velkaphon::rack {
 
-// Audio thread (the master endpoint's worker). Called once per chunk of at most the configured
+// [audio] (the master endpoint's worker) Called once per chunk of at most the configured
 // block that the master writes to its device, with planar rows of room for kMaximumRowFrames;
 // output rows arrive cleared to 0.0. Must neither block nor throw.
 using AudioCallback = void (*)(void* context, const float* const* inputRows,
@@ -24,7 +24,7 @@ using AudioCallback = void (*)(void* context, const float* const* inputRows,
                                std::uint32_t outputChannels, std::uint32_t frames,
                                double sampleRate);
 
-// Audio thread (the master endpoint's worker), once, after its last callback of a run, as the
+// [audio] (the master endpoint's worker) Once, after its last callback of a run, as the
 // worker ends: the stream is stopping or has failed. Must neither block nor throw.
 using AudioEndCallback = void (*)(void* context);
 

@@ -71,10 +71,10 @@ std::unique_ptr<AudioBackend> createAudioBackend();
 // The same on a given system, which must outlive it.
 std::unique_ptr<AudioBackend> createAudioBackend(AudioSystem& system);
 
-// Control thread. Stops and joins every worker, then frees the back end.
+// [control] Stops and joins every worker, then frees the back end.
 void destroyAudioBackend(std::unique_ptr<AudioBackend>& backend);
 
-// Control thread. Checks the configuration against a fresh catalogue, starts one worker per
+// [control] Checks the configuration against a fresh catalogue, starts one worker per
 // endpoint, waits until each is prepared (up to 10 s each, the mutex held throughout), lays out
 // the aggregate and releases the workers at once. False with one sentence in error otherwise.
 // `ended`, when given, runs with the same context at the end of the master's worker.
@@ -82,13 +82,13 @@ bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
                        AudioCallback callback, void* context, std::string& error,
                        AudioEndCallback ended = nullptr);
 
-// Control thread. Stops and joins the workers; they stay listed for the status.
+// [control] Stops and joins the workers; they stay listed for the status.
 void stopAudioBackend(AudioBackend& backend);
 
-// Control thread, with the mutex held. Never from a worker.
+// [control] With the mutex held. Never from a worker.
 void stopBackendWorkers(AudioBackend& backend);
 
-// Control thread. A consistent copy of everything the status shows.
+// [control] A consistent copy of everything the status shows.
 AudioStatus snapshotStatus(AudioBackend& backend);
 
 } // namespace velkaphon::rack

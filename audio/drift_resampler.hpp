@@ -17,7 +17,7 @@ struct RateEstimator {
     bool first = true;
 };
 
-// Worker thread. position in frames, time in 100-ns units; returns the estimate in Hz.
+// [worker] position in frames, time in 100-ns units; returns the estimate in Hz.
 // Measurements outside nominal +-0.5 % or not finite are ignored; readings less than 0.25 s
 // apart leave everything as it was.
 double estimateDeviceRate(RateEstimator& state, double position, double time,
@@ -59,20 +59,20 @@ struct DriftResampler {
     void configure(SpscRing* source, double ringRate, double consumerRate, double fillTarget,
                    double lockReserve = 0.0);
 
-    // Consumer thread of the ring. Writes one frame of ring channels into out and the step's
+    // [consumer] Writes one frame of ring channels into out and the step's
     // deviation from the base ratio into ppm; false (out untouched) when no frame is ready.
     bool readFrame(float* out, double ratio, double* ppm) noexcept;
 
-    // Consumer thread. readFrame without the controller: the step stays where it is.
+    // [consumer] readFrame without the controller: the step stays where it is.
     bool readFrameAtFixedStep(float* out) noexcept;
 
     const float* row(int phase) const noexcept { return table.data() + phase * kTaps; }
 
 private:
-    // Consumer thread. Takes a fresh read position once the fill reaches lockFill; false while
+    // [consumer] Takes a fresh read position once the fill reaches lockFill; false while
     // it has not.
     bool lock(std::uint64_t write, std::uint64_t read) noexcept;
-    // Consumer thread. One frame at the read position, then one step on; false (and the waiting
+    // [consumer] One frame at the read position, then one step on; false (and the waiting
     // frames dropped) when the window is not wholly inside the ring.
     bool readAtStep(float* out, std::uint64_t write, std::uint64_t read) noexcept;
 };

@@ -22,9 +22,9 @@ struct AudioPort {
     bool mixKnown = false;
 };
 
-// A fresh catalogue of every active capture and then render endpoint, sorted by direction and
-// id, through the back end's system. COM failures leave "HRESULT 0x…" in error; what could be
-// listed is listed anyway. Control thread; the apartment is entered and left inside.
+// [control] A fresh catalogue of every active capture and then render endpoint, sorted by
+// direction and id, through the back end's system. COM failures leave "HRESULT 0x…" in error;
+// what could be listed is listed anyway. The apartment is entered and left inside.
 bool enumerateDevices(AudioBackend& backend, std::vector<AudioPort>& ports, std::string& error);
 bool enumerateDevices(AudioSystem& system, std::vector<AudioPort>& ports, std::string& error);
 

@@ -107,7 +107,7 @@ using CallKey = std::pair<std::string, SimulatedCall>;
 
 } // namespace SimulatedImpl
 
-// Any thread: every member is used under mutex.
+// [any] Every member is used under mutex.
 struct SimulatedAudioSystem::State {
     using Ticks = SimulatedImpl::Ticks;
     using Endpoint = SimulatedImpl::Endpoint;

@@ -75,10 +75,10 @@ struct NegotiatedFormat {
 // The format must be readable for cbSize bytes past its basic record.
 bool checkWaveFormat(NegotiatedFormat& out, const WaveFormatEx* format);
 
-// Audio thread. One device sample to float; non-finite or out-of-range floats give 0.0.
+// [audio] One device sample to float; non-finite or out-of-range floats give 0.0.
 float decodeSamples(const NegotiatedFormat& format, const std::uint8_t* sample) noexcept;
 
-// Audio thread. One float to a device sample: integers clipped and rounded half away from zero,
+// [audio] One float to a device sample: integers clipped and rounded half away from zero,
 // NaN and infinities written as 0.
 void encodeSamples(const NegotiatedFormat& format, std::uint8_t* sample, float value) noexcept;
 

@@ -30,7 +30,7 @@ inline constexpr const char* kClapHostVendor = "VELKAPHON";
 inline constexpr const char* kClapHostUrl = "https://velkaphon.example/rack";
 inline constexpr const char* kClapHostVersion = "0.1.0-beta.3";
 
-// Control thread: the host record of one instance. Its host_data is the state, which must
+// [control] The host record of one instance. Its host_data is the state, which must
 // outlive the plug-in.
 clap_host makeClapHost(ClapHostState& state) noexcept;
 

@@ -66,7 +66,7 @@ class RackProcessor final : public RackComponentSide,
                             public vst3::IConnectionPoint,
                             public vst3::IProcessContextRequirements {
 public:
-    // Host's control thread.
+    // [control]
     RackProcessor();
     RackProcessor(const RackProcessor&) = delete;
     RackProcessor& operator=(const RackProcessor&) = delete;
@@ -105,9 +105,9 @@ public:
     vst3::tresult VELKAPHON_VST3_CALL canProcessSampleSize(vst3::int32 size) override;
     vst3::uint32 VELKAPHON_VST3_CALL getLatencySamples() override;
     vst3::tresult VELKAPHON_VST3_CALL setupProcessing(vst3::ProcessSetup& setup) override;
-    // May come on the host's audio thread.
+    // [control, audio] The host may call it on either.
     vst3::tresult VELKAPHON_VST3_CALL setProcessing(vst3::TBool state) override;
-    // Host's audio thread. Never allocates, locks or throws.
+    // [audio] Never allocates, locks or throws.
     vst3::tresult VELKAPHON_VST3_CALL process(vst3::ProcessData& data) override;
     vst3::uint32 VELKAPHON_VST3_CALL getTailSamples() override;
 
@@ -140,9 +140,9 @@ public:
     // IProcessContextRequirements
     vst3::uint32 VELKAPHON_VST3_CALL getProcessContextRequirements() override;
 
-    // Host's UI thread: the rack the editor shows.
+    // [control] The rack the editor shows.
     RackApplication& application() { return app_; }
-    // The thread that compiled: tells the host kLatencyChanged when the latency moved.
+    // [control, host] Tells the host kLatencyChanged when the latency moved.
     void reportLatencyChange();
 
 private:
@@ -150,11 +150,11 @@ private:
 
     vst3::tresult readState(vst3::IBStream* state) override;
     vst3::tresult writeState(vst3::IBStream* state) override;
-    // Host's control thread, processing or not. The controller's copy of the blob the component
+    // [control] Processing or not. The controller's copy of the blob the component
     // side has just applied restores nothing a second time.
     vst3::tresult applyState(vst3::IBStream* state, bool controllerSide);
 
-    // Audio thread: the steps of process.
+    // [audio] The steps of process.
     // The host's buses into the channel tables; false for a bus with more channels than declared.
     bool bindBuses(const vst3::ProcessData& data);
     TransportInfo blockTransport(const vst3::ProcessContext* context, std::uint32_t frames);

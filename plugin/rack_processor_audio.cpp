@@ -17,7 +17,7 @@ constexpr std::uint32_t kMaximumBypassPoints = 256;
 
 using BypassPoints = std::array<BypassPoint, kMaximumBypassPoints>;
 
-// Audio thread. The host's note-ons and note-offs inside the block, in offset order.
+// [audio] The host's note-ons and note-offs inside the block, in offset order.
 EventList readNotes(const vst3::ProcessData& data) {
     EventList events;
     if (data.inputEvents == nullptr) {
@@ -49,7 +49,7 @@ EventList readNotes(const vst3::ProcessData& data) {
     return events;
 }
 
-// Audio thread. The "Bypass" points inside the block (its end included), sorted by offset;
+// [audio] The "Bypass" points inside the block (its end included), sorted by offset;
 // returns how many there are.
 std::uint32_t readBypassPoints(const vst3::ProcessData& data, BypassPoints& points) {
     std::uint32_t count = 0;
