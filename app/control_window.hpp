@@ -20,11 +20,11 @@ struct ControlWindow {
 // racks in one process never share a class.
 std::wstring controlWindowClassName(const void* owner);
 
-// UI thread. Registers the owner's class and creates the window with its timer; a window that
+// [control] Registers the owner's class and creates the window with its timer; a window that
 // cannot be created leaves the rack without the timer and is no failure.
 void openControlWindow(ControlWindow& control, RackApplication& owner);
 
-// UI thread. Stops the timer, destroys the window and unregisters the class.
+// [control] Stops the timer, destroys the window and unregisters the class.
 void closeControlWindow(ControlWindow& control);
 
 } // namespace velkaphon::rack

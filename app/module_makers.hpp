@@ -7,7 +7,7 @@
 
 namespace velkaphon::rack {
 
-// Control thread: a fresh module for the node by its type, or an empty pointer when no maker of
+// [control] A fresh module for the node by its type, or an empty pointer when no maker of
 // the rack knows the type. Construction errors propagate.
 std::unique_ptr<Module> makeRackModule(const NodeDefinition& node);
 

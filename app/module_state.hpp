@@ -14,22 +14,22 @@ namespace velkaphon::rack {
 
 using ModuleMap = std::map<std::string, Module*>;
 
-// Control thread: the "status" member of a player's or recorder's status, {} when it has none.
+// [control] The "status" member of a player's or recorder's status, {} when it has none.
 nlohmann::json mediaStatus(const Module& module);
 
 // A flag of a media status entry: false when absent or not a boolean.
 bool mediaFlag(const nlohmann::json& entry, const char* key);
 
-// Control thread: a recorder of the patch is recording or finalizing its take.
+// [control] A recorder of the patch is recording or finalizing its take.
 bool anyRecorderBusy(const GraphDefinition& graph, const ModuleMap& modules);
 
-// Control thread: the node's member of the ports description.
+// [control] The node's member of the ports description.
 nlohmann::json describePorts(const NodeDefinition& node, const Module& module);
 
-// Control thread: {"id", "value"} per parameter of the hosted plug-in, in its own order.
+// [control] {"id", "value"} per parameter of the hosted plug-in, in its own order.
 nlohmann::json parameterValues(const HostedModule& module);
 
-// Control thread: the definition with each hosted plug-in's captured state and parameter values
+// [control] The definition with each hosted plug-in's captured state and parameter values
 // taken from the live module it replaces: same node id, type, path, class id and plug-in id.
 GraphDefinition withLiveHostedState(GraphDefinition next, const GraphDefinition& current,
                                     const ModuleMap& modules);

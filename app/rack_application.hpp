@@ -29,12 +29,12 @@ inline constexpr const char* kProductVersion = "0.1.0-beta.3";
 // standalone program and the plug-in share it; pluginMode is their only difference.
 class RackApplication {
 public:
-    // UI thread. Compiles the default patch; its exception ends construction.
+    // [control] Compiles the default patch; its exception ends construction.
     explicit RackApplication(bool pluginMode);
     // The same on a given audio system, which must outlive the rack. Tests give moduleOverrides,
     // which is asked first and makes the modules of the types it knows in place of the rack's own.
     RackApplication(bool pluginMode, AudioSystem& audioSystem, ModuleFactory moduleOverrides = {});
-    // UI thread.
+    // [control]
     ~RackApplication();
     RackApplication(const RackApplication&) = delete;
     RackApplication& operator=(const RackApplication&) = delete;
@@ -42,64 +42,64 @@ public:
     // Called by compile when the graph latency changed; set by the plug-in's processor.
     std::function<void()> onLatencyChanged;
 
-    // UI thread. One page command in, its result out; every refusal is thrown.
+    // [control] One page command in, its result out; every refusal is thrown.
     nlohmann::json handleCommand(const nlohmann::json& request);
 
-    // Host set-up thread. Takes the host's rate and block and recompiles; throws for a rate
+    // [control, host] Takes the host's rate and block and recompiles; throws for a rate
     // outside 8..384 kHz or a block outside 1..4096.
     void configure(const ProcessSpec& processSpec);
 
-    // Audio thread (the master endpoint's worker): the back end's callback, with the rack as
+    // [audio] (the master endpoint's worker) The back end's callback, with the rack as
     // context. Never allocates, locks or throws.
     static void processDeviceBlock(void* context, const float* const* inputs,
                                    std::uint32_t inputCount, float* const* outputs,
                                    std::uint32_t outputCount, std::uint32_t frames,
                                    double sampleRate);
 
-    // Audio thread (the master endpoint's worker), as it ends after its last block: the modules
+    // [audio] (the master endpoint's worker) As it ends after its last block: the modules
     // finish processing there.
     static void finishDeviceBlocks(void* context);
 
-    // Audio thread (the host's process thread). Never allocates, locks or throws.
+    // [audio] (the host's process thread) Never allocates, locks or throws.
     void processHostBlock(std::uint32_t frames, const BusSpan& inputs, const BusSpan& outputs,
                           const TransportInfo& transport, const RackEvent* events,
                           std::uint64_t eventCount);
 
-    // UI thread. Stops the back end (not in plug-in mode), the transport and every player and
+    // [control] Stops the back end (not in plug-in mode), the transport and every player and
     // recorder, and disarms every recorder of the patch.
     void stop();
-    // Any thread, the host's audio thread included: only atomics. The transport stops at once;
+    // [any] Only atomics, so the host may call it on its audio thread. The transport stops at once;
     // the rest of stop runs at the next control tick, or at stop itself. On the thread that ran
     // the last host block, the modules also finish processing there.
     void requestStop() noexcept;
 
-    // Any thread. The latency of the last published graph, in frames.
+    // [any] The latency of the last published graph, in frames.
     std::uint32_t latency() const noexcept { return latency_.load(); }
 
-    // UI thread: frees retired graphs, then gives every hosted plug-in its idle call. Lets
+    // [control] Frees retired graphs, then gives every hosted plug-in its idle call. Lets
     // exceptions through.
     void onControlTick();
-    // UI thread: onControlTick under the timer's guard; the first failure ends the tick and its
+    // [control] onControlTick under the timer's guard; the first failure ends the tick and its
     // text becomes the last error. Run by the control window's 50 ms timer, by the Linux shell's
     // loop and by the view's timer.
     void runControlTimer() noexcept;
 
-    // UI thread.
+    // [control]
     void closeHostedEditors();
     bool openEditor(const std::string& nodeId, NativeWindowHandle parent, std::string& error);
 
-    // UI thread. Starts the audio back end with the command's settings.
+    // [control] Starts the audio back end with the command's settings.
     void start(const nlohmann::json& params);
 
-    // UI thread. The status snapshot: may set the last error and clear the recording request.
+    // [control] The status snapshot: may set the last error and clear the recording request.
     nlohmann::json status();
-    // UI thread. The device list; a failed refresh shows its text in the next status.
+    // [control] The device list; a failed refresh shows its text in the next status.
     nlohmann::json listDevices();
 
-    // UI thread or the host's state thread. The patch with every module's state merged in (kept
+    // [control, host] The patch with every module's state merged in (kept
     // in the stored patch as well), every recorder disarmed.
     nlohmann::json projectDocument();
-    // UI thread or the host's state thread. Replaces the patch and layout; throws on refusal and
+    // [control, host] Replaces the patch and layout; throws on refusal and
     // leaves everything as it was.
     void restoreProject(const nlohmann::json& document);
 
@@ -107,16 +107,16 @@ public:
     const std::wstring& controlClassName() const { return controlWindow_.className; }
 
 private:
-    // UI thread. Builds, prepares and publishes the definition's graph for the given spec; on
+    // [control] Builds, prepares and publishes the definition's graph for the given spec; on
     // success the graph, modules, ports, stored patch and spec change together, else nothing.
     void compile(const GraphDefinition& definition, const ProcessSpec& processSpec);
     // The definition with the live hosted plug-ins' state carried over, compiled.
     void rebuild(GraphDefinition definition, const ProcessSpec& processSpec);
 
-    // UI thread. Whether a block takes the control queue: the rack runs and, standalone, its
+    // [control] Whether a block takes the control queue: the rack runs and, standalone, its
     // back end has not stopped by itself.
     bool audioRuns() const;
-    // UI thread. One run-time change for a node's module. While audio runs it is queued for the
+    // [control] One run-time change for a node's module. While audio runs it is queued for the
     // audio thread (false when the queue is full) and, but for players and recorders, also given
     // to the module at once; otherwise the module takes it at once. Changes queued for a run that
     // ended are dropped when audio stops or starts, so they never land after newer ones.

@@ -140,7 +140,7 @@ void RackApplication::start(const json& params) {
         throw std::runtime_error("Your DAW controls audio. Rack uses the DAW ports.");
     }
     // A back end that faulted has stopped by itself: only one that still runs is left alone.
-    if (running_ && backend_->running.load() != 0) {
+    if (running_ && backend_->running.load()) {
         return;
     }
 
@@ -149,8 +149,8 @@ void RackApplication::start(const json& params) {
     settings.inputId = params.value("inputId", std::string());
     settings.outputId = params.at("outputId").get<std::string>();
     settings.blockFrames = unsignedOr(params, "blockFrames", 128, kRateOrBlockMessage);
-    settings.requireExclusive = 0;
-    settings.exclusive = params.value("exclusive", false) ? 1 : 0;
+    settings.requireExclusive = false;
+    settings.exclusive = params.value("exclusive", false);
     settings.sampleRate = unsignedOr(params, "sampleRate", 0, kRateOrBlockMessage);
 
     std::vector<AudioDevice> devices;
@@ -187,7 +187,7 @@ void RackApplication::start(const json& params) {
 }
 
 bool RackApplication::audioRuns() const {
-    return running_.load() && (pluginMode_ || backend_->running.load() != 0);
+    return running_.load() && (pluginMode_ || backend_->running.load());
 }
 
 bool RackApplication::sendControl(const std::string& nodeId, ModuleKind kind, std::uint32_t index,

@@ -89,7 +89,7 @@ json RackApplication::status() {
 
 json RackApplication::deviceStatus() {
     const AudioStatus device = AudioDeviceHost::status(*backend_);
-    return {{"running", device.running != 0},
+    return {{"running", device.running},
             {"blockFrames", device.blockFrames},
             {"periodFrames", device.periodFrames},
             {"latencyMs", device.latencyMs > 0.0 ? json(device.latencyMs) : json()},

@@ -29,7 +29,7 @@ bool gatherCapture(AudioBackend& backend, EndpointWorker& worker, std::int32_t f
             for (std::uint32_t c = 0; c < channels; ++c) {
                 rows[c][i] = worker.frameScratch[c];
             }
-        } else if (worker.resampler.everPrimed == 0) {
+        } else if (!worker.resampler.everPrimed) {
             worker.startupRingFrames.fetch_add(1, std::memory_order_relaxed);
         } else {
             worker.ringXrunFrames.fetch_add(1, std::memory_order_relaxed);
@@ -69,7 +69,7 @@ void runAggregateCycle(AudioBackend& backend, std::int32_t frames) noexcept {
     clearRows(backend.inputRowPointers.data(), backend.inputChannels, frames);
     bool lost = false;
     for (const auto& worker : backend.workers) {
-        if (worker->isCapture != 0 &&
+        if (worker->isCapture &&
             worker->state.load(std::memory_order_acquire) == kEndpointRunning) {
             lost = gatherCapture(backend, *worker, frames) || lost;
         }
@@ -84,7 +84,7 @@ void runAggregateCycle(AudioBackend& backend, std::int32_t frames) noexcept {
                      static_cast<std::uint32_t>(frames), static_cast<double>(backend.sampleRate));
 
     for (const auto& worker : backend.workers) {
-        if (worker->isCapture == 0 && worker->isMaster == 0 &&
+        if (!worker->isCapture && !worker->isMaster &&
             worker->state.load(std::memory_order_acquire) != kEndpointFault) {
             handToSecondary(backend, *worker, frames);
         }

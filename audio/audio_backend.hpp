@@ -16,7 +16,7 @@
 
 namespace velkaphon::rack {
 
-// Audio thread (the master endpoint's worker). Called once per chunk of at most the configured
+// [audio] (the master endpoint's worker) Called once per chunk of at most the configured
 // block that the master writes to its device, with planar rows of room for kMaximumRowFrames;
 // output rows arrive cleared to 0.0. Must neither block nor throw.
 using AudioCallback = void (*)(void* context, const float* const* inputRows,
@@ -24,7 +24,7 @@ using AudioCallback = void (*)(void* context, const float* const* inputRows,
                                std::uint32_t outputChannels, std::uint32_t frames,
                                double sampleRate);
 
-// Audio thread (the master endpoint's worker), once, after its last callback of a run, as the
+// [audio] (the master endpoint's worker) Once, after its last callback of a run, as the
 // worker ends: the stream is stopping or has failed. Must neither block nor throw.
 using AudioEndCallback = void (*)(void* context);
 
@@ -35,7 +35,7 @@ constexpr std::uint32_t kMaximumAggregateChannels = 256;
 
 struct EndpointSelection {
     std::string endpointId;
-    std::uint8_t requireExclusive = 0;
+    bool requireExclusive = false;
 };
 
 struct AudioBackendConfig {
@@ -46,8 +46,8 @@ struct AudioBackendConfig {
     std::uint32_t blockFrames = 0;
     // 0 single interface, 1 several interfaces.
     std::uint32_t deviceMode = 0;
-    std::uint8_t lowLatencyShared = 1;
-    std::uint8_t preferExclusive = 0;
+    bool lowLatencyShared = true;
+    bool preferExclusive = false;
 };
 
 enum EndpointState : std::int32_t {
@@ -62,17 +62,17 @@ enum EndpointState : std::int32_t {
 // the rest are written before the workers are released or after they are joined.
 struct alignas(64) EndpointWorker {
     std::string id;
-    std::uint8_t requireExclusive = 0;
-    std::uint8_t isCapture = 0;
-    std::uint8_t isMaster = 0;
+    bool requireExclusive = false;
+    bool isCapture = false;
+    bool isMaster = false;
     std::string name;
     NegotiatedFormat format;
     std::uint32_t channelOffset = 0;
     std::uint32_t bufferFrames = 0;
     std::uint32_t periodFrames = 0;
     double streamLatencyMs = 0.0;
-    std::uint8_t lowLatencyActive = 0;
-    std::uint8_t exclusiveActive = 0;
+    bool lowLatencyActive = false;
+    bool exclusiveActive = false;
     std::string fallbackReason;
     // Manual reset: signalled at "prepared" and on every fault.
     SystemEvent preparedEvent = nullptr;
@@ -91,7 +91,7 @@ struct alignas(64) EndpointWorker {
     std::atomic<std::uint64_t> ringXrunFrames{0};
     std::atomic<std::uint64_t> startupRingFrames{0};
     std::atomic<std::uint64_t> startupGlitches{0};
-    std::atomic<std::uint8_t> resamplerLocked{0};
+    std::atomic<bool> resamplerLocked{false};
     std::atomic<std::int32_t> maxPacketFrames{0};
     std::uint32_t renderTargetFrames = 0;
     std::atomic<double> deviceQueueMs{0.0};
@@ -110,8 +110,8 @@ struct AudioBackend {
     std::vector<std::unique_ptr<EndpointWorker>> workers;
     // Manual reset: releases the prepared workers, and every worker on a stop or master fault.
     SystemEvent activationEvent = nullptr;
-    std::atomic<std::uint8_t> stop{0};
-    std::atomic<std::uint8_t> running{0};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> running{false};
     std::atomic<std::uint64_t> cycles{0};
     std::atomic<std::uint64_t> xruns{0};
     std::atomic<std::uint64_t> lateCycles{0};
@@ -124,8 +124,8 @@ struct AudioBackend {
     std::uint32_t sampleRate = 48000;
     std::uint32_t blockFrames = 128;
     std::uint32_t deviceMode = 0;
-    std::uint8_t lowLatencyShared = 1;
-    std::uint8_t preferExclusive = 0;
+    bool lowLatencyShared = true;
+    bool preferExclusive = false;
     AudioCallback callback = nullptr;
     AudioEndCallback ended = nullptr;
     void* context = nullptr;

@@ -15,7 +15,7 @@ const AudioDevice* findDevice(const std::vector<AudioDevice>& devices, const std
     const AudioDevice* found = nullptr;
     for (const AudioDevice& device : devices) {
         for (const AudioPort& port : input ? device.inputs : device.outputs) {
-            if (port.mixKnown != 0 && port.id == id) {
+            if (port.mixKnown && port.id == id) {
                 found = &device;
             }
         }
@@ -43,7 +43,7 @@ std::vector<AudioDevice>& listDevices(std::unique_ptr<AudioBackend>& backend,
     enumerateDevices(*backend, ports, error);
     devices.clear();
     for (const AudioPort& port : ports) {
-        if (port.mixKnown == 0) {
+        if (!port.mixKnown) {
             continue;
         }
         const std::string& key = port.interfaceKey.empty() ? port.id : port.interfaceKey;
@@ -53,7 +53,7 @@ std::vector<AudioDevice>& listDevices(std::unique_ptr<AudioBackend>& backend,
             devices.push_back(AudioDevice{key, port.name, {}, {}});
             device = devices.end() - 1;
         }
-        if (port.isInput != 0) {
+        if (port.isInput) {
             device->inputs.push_back(port);
         } else {
             device->outputs.push_back(port);
@@ -124,7 +124,7 @@ bool start(std::unique_ptr<AudioBackend>& backend, const AudioDeviceSettings& se
         settings.sampleRate != 0 ? settings.sampleRate : outputMixRate(devices, settings.outputId);
     config.blockFrames = settings.blockFrames;
     config.deviceMode = 0;
-    config.lowLatencyShared = 1;
+    config.lowLatencyShared = true;
     config.preferExclusive = settings.exclusive;
     return configureAndStart(*backend, config, callback, context, error, ended);
 }

@@ -19,8 +19,8 @@ struct AudioDeviceSettings {
     // 0 = Automatic: the output's mix rate.
     std::uint32_t sampleRate = 0;
     std::uint32_t blockFrames = 0;
-    std::uint8_t requireExclusive = 0;
-    std::uint8_t exclusive = 0;
+    bool requireExclusive = false;
+    bool exclusive = false;
 };
 
 // One physical interface with its ports.

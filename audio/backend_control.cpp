@@ -88,8 +88,8 @@ void createWorkers(AudioBackend& backend) {
             auto worker = std::make_unique<EndpointWorker>();
             worker->id = selection.endpointId;
             worker->requireExclusive = selection.requireExclusive;
-            worker->isCapture = capture ? 1 : 0;
-            worker->isMaster = !capture && selection.endpointId == backend.masterId ? 1 : 0;
+            worker->isCapture = capture;
+            worker->isMaster = !capture && selection.endpointId == backend.masterId;
             worker->preparedEvent = system.createEvent(true);
             worker->audioEvent = system.createEvent(false);
             EndpointWorker& added = *worker;
@@ -116,7 +116,7 @@ std::string displayLabel(const EndpointWorker& worker, const std::vector<AudioPo
     if (name.empty()) {
         name = worker.id;
     }
-    return std::string(worker.isCapture != 0 ? "audio input " : "audio output ") + "\"" + name +
+    return std::string(worker.isCapture ? "audio input " : "audio output ") + "\"" + name +
            "\"";
 }
 
@@ -145,10 +145,10 @@ bool waitUntilPrepared(AudioBackend& backend, const std::vector<AudioPort>& port
             return false;
         }
         std::uint32_t& total =
-            worker.isCapture != 0 ? backend.inputChannels : backend.outputChannels;
+            worker.isCapture ? backend.inputChannels : backend.outputChannels;
         worker.channelOffset = total;
         total += worker.format.channels;
-        if (worker.isMaster != 0) {
+        if (worker.isMaster) {
             backend.periodFrames = worker.periodFrames;
         }
         if (total > kMaximumAggregateChannels) {
@@ -162,7 +162,7 @@ bool waitUntilPrepared(AudioBackend& backend, const std::vector<AudioPort>& port
 
 const EndpointWorker& masterOf(const AudioBackend& backend) {
     return **std::find_if(backend.workers.begin(), backend.workers.end(),
-                          [](const auto& worker) { return worker->isMaster != 0; });
+                          [](const auto& worker) { return worker->isMaster; });
 }
 
 // Points every non-master endpoint's resampler at its ring with the fill it is to hold.
@@ -170,11 +170,11 @@ void configureResamplers(AudioBackend& backend) {
     const double configuredRate = backend.sampleRate;
     const EndpointWorker& master = masterOf(backend);
     for (auto& worker : backend.workers) {
-        if (worker->isMaster != 0) {
+        if (worker->isMaster) {
             continue;
         }
         const double endpointRate = worker->format.sampleRate;
-        const double ringRate = worker->isCapture != 0 ? endpointRate : configuredRate;
+        const double ringRate = worker->isCapture ? endpointRate : configuredRate;
         const double scale = ringRate / configuredRate;
         const double masterTerm = std::max(1u, master.periodFrames) * scale;
         const double workerTerm = std::max(1u, worker->periodFrames) * ringRate / endpointRate;
@@ -193,7 +193,7 @@ void configureResamplers(AudioBackend& backend) {
         if (worker->ring.capacity < needed) {
             worker->ring.reset(static_cast<std::int32_t>(worker->format.channels), needed);
         }
-        if (worker->isCapture != 0) {
+        if (worker->isCapture) {
             worker->resampler.configure(&worker->ring, endpointRate, configuredRate, target,
                                         lockReserve);
         } else {
@@ -235,8 +235,8 @@ EndpointStatus endpointStatus(const AudioBackend& backend, const EndpointWorker&
     status.ringXrunFrames = worker.ringXrunFrames.load();
     status.bufferFrames = worker.bufferFrames;
     status.periodFrames = worker.periodFrames;
-    if (worker.isMaster == 0) {
-        const double ringRate = worker.isCapture != 0 ? worker.format.sampleRate
+    if (!worker.isMaster) {
+        const double ringRate = worker.isCapture ? worker.format.sampleRate
                                                       : static_cast<double>(backend.sampleRate);
         if (ringRate > 0.0) {
             status.ringTargetMs = worker.resampler.target * 1000.0 / ringRate;
@@ -245,7 +245,7 @@ EndpointStatus endpointStatus(const AudioBackend& backend, const EndpointWorker&
     }
     status.streamLatencyMs = worker.streamLatencyMs;
     status.deviceQueueMs = worker.deviceQueueMs.load();
-    if (worker.isCapture == 0 && worker.format.sampleRate > 0) {
+    if (!worker.isCapture && worker.format.sampleRate > 0) {
         status.renderTargetMs = worker.renderTargetFrames * 1000.0 / worker.format.sampleRate;
     }
     status.underruns = worker.underruns.load();
@@ -290,7 +290,7 @@ bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
                        AudioEndCallback ended) {
     std::lock_guard lock(backend.mutex);
     error.clear();
-    if (backend.running.load() != 0) {
+    if (backend.running.load()) {
         error = "Backend already running; stop before reconfiguration.";
         return false;
     }
@@ -317,7 +317,7 @@ bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
 
     stopBackendWorkers(backend);
     destroyWorkers(backend);
-    backend.stop = 0;
+    backend.stop = false;
     copyConfiguration(backend, config, callback, ended, context);
 
     closeEvent(*backend.system, backend.activationEvent);
@@ -353,14 +353,14 @@ bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
         return false;
     }
 
-    backend.running = 1;
+    backend.running = true;
     backend.system->setEvent(backend.activationEvent);
     return true;
 }
 
 void stopBackendWorkers(AudioBackend& backend) {
-    backend.stop = 1;
-    backend.running = 0;
+    backend.stop = true;
+    backend.running = false;
     if (backend.activationEvent != nullptr) {
         backend.system->setEvent(backend.activationEvent);
     }
@@ -405,7 +405,7 @@ AudioStatus snapshotStatus(AudioBackend& backend) {
         status.underruns += endpoint.underruns;
         status.startupUnderruns += endpoint.startupUnderruns;
         status.startupRingFrames += endpoint.startupRingFrames;
-        if (worker->isMaster != 0) {
+        if (worker->isMaster) {
             status.latencyMs = endpoint.streamLatencyMs;
             status.queueMs = endpoint.deviceQueueMs;
             status.targetQueueMs = endpoint.renderTargetMs;

@@ -15,7 +15,7 @@ struct EndpointStatus {
     std::string name;
     // "preparing", "prepared", "running", "stopped" or "fault HRESULT 0x…".
     std::string state;
-    std::uint8_t isInput = 0;
+    bool isInput = false;
     std::uint32_t channelOffset = 0;
     std::uint32_t channels = 0;
     std::uint32_t sampleRate = 0;
@@ -35,16 +35,16 @@ struct EndpointStatus {
     std::uint64_t underruns = 0;
     std::uint64_t startupUnderruns = 0;
     std::uint32_t maxPacketFrames = 0;
-    std::uint8_t resamplerLocked = 0;
-    std::uint8_t lowLatencyActive = 0;
-    std::uint8_t exclusiveActive = 0;
+    bool resamplerLocked = false;
+    bool lowLatencyActive = false;
+    bool exclusiveActive = false;
     std::string fallbackReason;
     std::uint64_t startupRingFrames = 0;
     std::uint64_t startupGlitches = 0;
 };
 
 struct AudioStatus {
-    std::uint8_t running = 0;
+    bool running = false;
     std::uint32_t sampleRate = 0;
     std::uint32_t blockFrames = 0;
     std::uint32_t inputChannels = 0;
@@ -71,10 +71,10 @@ std::unique_ptr<AudioBackend> createAudioBackend();
 // The same on a given system, which must outlive it.
 std::unique_ptr<AudioBackend> createAudioBackend(AudioSystem& system);
 
-// Control thread. Stops and joins every worker, then frees the back end.
+// [control] Stops and joins every worker, then frees the back end.
 void destroyAudioBackend(std::unique_ptr<AudioBackend>& backend);
 
-// Control thread. Checks the configuration against a fresh catalogue, starts one worker per
+// [control] Checks the configuration against a fresh catalogue, starts one worker per
 // endpoint, waits until each is prepared (up to 10 s each, the mutex held throughout), lays out
 // the aggregate and releases the workers at once. False with one sentence in error otherwise.
 // `ended`, when given, runs with the same context at the end of the master's worker.
@@ -82,13 +82,13 @@ bool configureAndStart(AudioBackend& backend, const AudioBackendConfig& config,
                        AudioCallback callback, void* context, std::string& error,
                        AudioEndCallback ended = nullptr);
 
-// Control thread. Stops and joins the workers; they stay listed for the status.
+// [control] Stops and joins the workers; they stay listed for the status.
 void stopAudioBackend(AudioBackend& backend);
 
-// Control thread, with the mutex held. Never from a worker.
+// [control] With the mutex held. Never from a worker.
 void stopBackendWorkers(AudioBackend& backend);
 
-// Control thread. A consistent copy of everything the status shows.
+// [control] A consistent copy of everything the status shows.
 AudioStatus snapshotStatus(AudioBackend& backend);
 
 } // namespace velkaphon::rack

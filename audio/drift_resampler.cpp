@@ -63,11 +63,11 @@ double fillError(double framesAhead, double target) noexcept {
 
 double estimateDeviceRate(RateEstimator& state, double position, double time,
                           double nominal) noexcept {
-    if (state.first != 0) {
+    if (state.first) {
         state.lastPosition = position;
         state.lastTime = time;
         state.estimate = nominal;
-        state.first = 0;
+        state.first = false;
         return nominal;
     }
     const double seconds = (time - state.lastTime) * 1e-7;
@@ -94,13 +94,13 @@ void DriftResampler::configure(SpscRing* source, double ringRate, double consume
     fillSmoothing = 1.0 / (consumerRate * kFillSmoothingSeconds);
     smoothedAhead.fill(fillTarget);
     position = 0.0;
-    primed = 0;
-    everPrimed = 0;
+    primed = false;
+    everPrimed = false;
     buildTable(table, baseRatio);
 }
 
 bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
-    if (primed != 0) {
+    if (primed) {
         return true;
     }
     if (lockFill > static_cast<double>(write - read)) {
@@ -108,8 +108,8 @@ bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
     }
     position = static_cast<double>(read + SpscRing::kInitialFrames);
     smoothedAhead.fill(static_cast<double>(write) - position);
-    primed = 1;
-    everPrimed = 1;
+    primed = true;
+    everPrimed = true;
     return true;
 }
 
@@ -142,7 +142,7 @@ bool DriftResampler::readFrameAtFixedStep(float* out) noexcept {
 bool DriftResampler::readAtStep(float* out, std::uint64_t write, std::uint64_t read) noexcept {
     const auto index = static_cast<std::uint64_t>(position);
     if (index < read + kTapsBehind || index + kTapsAhead >= write) {
-        primed = 0;
+        primed = false;
         ring->readIndex.store(write, std::memory_order_release);
         return false;
     }

@@ -14,10 +14,10 @@ struct RateEstimator {
     double lastPosition = 0.0;
     double lastTime = 0.0;
     double estimate = 0.0;
-    std::uint8_t first = 1;
+    bool first = true;
 };
 
-// Worker thread. position in frames, time in 100-ns units; returns the estimate in Hz.
+// [worker] position in frames, time in 100-ns units; returns the estimate in Hz.
 // Measurements outside nominal +-0.5 % or not finite are ignored; readings less than 0.25 s
 // apart leave everything as it was.
 double estimateDeviceRate(RateEstimator& state, double position, double time,
@@ -51,28 +51,28 @@ struct DriftResampler {
     // frame.
     std::array<double, 2> smoothedAhead{};
     double fillSmoothing = 0.0;
-    std::uint8_t primed = 0;
-    std::uint8_t everPrimed = 0;
+    bool primed = false;
+    bool everPrimed = false;
 
     // Set-up only, while the workers are parked. Rates in Hz; target and reserve in ring frames.
     // The resampler locks once the ring holds the target, a 64-frame margin and the reserve.
     void configure(SpscRing* source, double ringRate, double consumerRate, double fillTarget,
                    double lockReserve = 0.0);
 
-    // Consumer thread of the ring. Writes one frame of ring channels into out and the step's
+    // [consumer] Writes one frame of ring channels into out and the step's
     // deviation from the base ratio into ppm; false (out untouched) when no frame is ready.
     bool readFrame(float* out, double ratio, double* ppm) noexcept;
 
-    // Consumer thread. readFrame without the controller: the step stays where it is.
+    // [consumer] readFrame without the controller: the step stays where it is.
     bool readFrameAtFixedStep(float* out) noexcept;
 
     const float* row(int phase) const noexcept { return table.data() + phase * kTaps; }
 
 private:
-    // Consumer thread. Takes a fresh read position once the fill reaches lockFill; false while
+    // [consumer] Takes a fresh read position once the fill reaches lockFill; false while
     // it has not.
     bool lock(std::uint64_t write, std::uint64_t read) noexcept;
-    // Consumer thread. One frame at the read position, then one step on; false (and the waiting
+    // [consumer] One frame at the read position, then one step on; false (and the waiting
     // frames dropped) when the window is not wholly inside the ring.
     bool readAtStep(float* out, std::uint64_t write, std::uint64_t read) noexcept;
 };

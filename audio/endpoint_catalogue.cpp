@@ -43,7 +43,7 @@ void readMixFormat(AudioDeviceApi& device, AudioPort& port) {
         !hresultFailed(client->getMixFormat(mix)) && checkWaveFormat(format, asWaveFormat(mix))) {
         port.channels = format.channels;
         port.sampleRate = format.sampleRate;
-        port.mixKnown = 1;
+        port.mixKnown = true;
     }
 }
 
@@ -63,7 +63,7 @@ void listFlow(AudioEnumeratorApi& enumerator, DataFlow flow, std::vector<AudioPo
         AudioPort port;
         port.id = wideToUtf8(wideId.c_str());
         port.name = readFriendlyName(*device);
-        port.isInput = flow == DataFlow::Capture ? 1 : 0;
+        port.isInput = flow == DataFlow::Capture;
         port.interfaceKey = interfaceKeyFromContainer(*device);
         if (port.interfaceKey.empty()) {
             port.interfaceKey = interfaceKeyFromPortLabel(port.name, port.id);
@@ -85,7 +85,7 @@ bool isLabelDevice(const std::string& device) {
 const AudioPort* findPort(const std::vector<AudioPort>& ports, const std::string& id,
                           bool isInput) {
     for (const AudioPort& port : ports) {
-        if (port.id == id && (port.isInput != 0) == isInput) {
+        if (port.id == id && port.isInput == isInput) {
             return &port;
         }
     }
@@ -217,7 +217,7 @@ bool checkDeviceMode(const AudioBackendConfig& config, const std::vector<AudioPo
         const bool isInput = selections == &config.inputs;
         for (const EndpointSelection& selection : *selections) {
             const AudioPort* port = findPort(ports, selection.endpointId, isInput);
-            if (port == nullptr || port->mixKnown == 0) {
+            if (port == nullptr || !port->mixKnown) {
                 error = "The selected audio endpoint is unavailable. Refresh devices and choose "
                         "an available input or output.";
                 return false;
@@ -255,12 +255,12 @@ bool checkMasterRate(const AudioBackendConfig& config, const std::vector<AudioPo
         return false;
     }
     const AudioPort* port = findPort(ports, masterId, false);
-    if (port == nullptr || port->mixKnown == 0) {
+    if (port == nullptr || !port->mixKnown) {
         error = "The selected clock output is unavailable. Refresh devices and choose an "
                 "available output.";
         return false;
     }
-    if (master->requireExclusive != 0 || port->sampleRate == config.sampleRate) {
+    if (master->requireExclusive || port->sampleRate == config.sampleRate) {
         return true;
     }
     error = "Audio output \"" + port->name + "\" uses " + std::to_string(port->sampleRate) +

@@ -15,16 +15,16 @@ struct AudioPort {
     std::string name;
     // The physical interface it belongs to; may be empty.
     std::string interfaceKey;
-    std::uint8_t isInput = 0;
+    bool isInput = false;
     std::uint32_t channels = 0;
     std::uint32_t sampleRate = 0;
     // The mix format was read and accepted; ports without it never reach the device list.
-    std::uint8_t mixKnown = 0;
+    bool mixKnown = false;
 };
 
-// A fresh catalogue of every active capture and then render endpoint, sorted by direction and
-// id, through the back end's system. COM failures leave "HRESULT 0x…" in error; what could be
-// listed is listed anyway. Control thread; the apartment is entered and left inside.
+// [control] A fresh catalogue of every active capture and then render endpoint, sorted by
+// direction and id, through the back end's system. COM failures leave "HRESULT 0x…" in error;
+// what could be listed is listed anyway. The apartment is entered and left inside.
 bool enumerateDevices(AudioBackend& backend, std::vector<AudioPort>& ports, std::string& error);
 bool enumerateDevices(AudioSystem& system, std::vector<AudioPort>& ports, std::string& error);
 

@@ -69,7 +69,7 @@ bool EndpointSetUp::setUp() {
         return false;
     }
     DataFlow flow = DataFlow::Render;
-    const DataFlow wanted = worker_.isCapture != 0 ? DataFlow::Capture : DataFlow::Render;
+    const DataFlow wanted = worker_.isCapture ? DataFlow::Capture : DataFlow::Render;
     if (hresultFailed(device_->getDataFlow(flow)) || flow != wanted) {
         return fail(kHresultInvalidArgument);
     }
@@ -85,15 +85,15 @@ bool EndpointSetUp::setUp() {
         return fail(kAudclntUnsupportedFormat);
     }
     const NegotiatedFormat mixFormat = worker_.format;
-    if (worker_.requireExclusive != 0 || backend_.preferExclusive != 0) {
+    if (worker_.requireExclusive || backend_.preferExclusive) {
         const Hresult attempt = openExclusive(mixFormat);
         if (!hresultFailed(attempt) && attempt != kHresultFalse) {
-            worker_.exclusiveActive = 1;
+            worker_.exclusiveActive = true;
         } else if (!fallBackToShared(attempt, mixFormat)) {
             return false;
         }
     }
-    if (worker_.exclusiveActive == 0 && !openShared()) {
+    if (!worker_.exclusiveActive && !openShared()) {
         return false;
     }
     return finishSetUp();
@@ -102,7 +102,7 @@ bool EndpointSetUp::setUp() {
 Hresult EndpointSetUp::openExclusive(const NegotiatedFormat& mixFormat) {
     NegotiatedFormat candidate = mixFormat;
     auto* wave = reinterpret_cast<WaveFormatEx*>(candidate.wave.data());
-    if (worker_.isMaster != 0) {
+    if (worker_.isMaster) {
         wave->samplesPerSec = backend_.sampleRate;
         wave->avgBytesPerSec = wave->blockAlign * wave->samplesPerSec;
     }
@@ -165,7 +165,7 @@ Hresult EndpointSetUp::openExclusive(const NegotiatedFormat& mixFormat) {
 }
 
 bool EndpointSetUp::fallBackToShared(Hresult attempt, const NegotiatedFormat& mixFormat) {
-    if (worker_.requireExclusive != 0) {
+    if (worker_.requireExclusive) {
         return fail(hresultFailed(attempt) ? attempt : kAudclntUnsupportedFormat);
     }
     if (attempt == kAudclntDeviceInUse) {
@@ -180,7 +180,7 @@ bool EndpointSetUp::fallBackToShared(Hresult attempt, const NegotiatedFormat& mi
 }
 
 bool EndpointSetUp::openShared() {
-    if (worker_.isMaster != 0 && worker_.format.sampleRate != backend_.sampleRate) {
+    if (worker_.isMaster && worker_.format.sampleRate != backend_.sampleRate) {
         return fail(kAudclntUnsupportedFormat);
     }
     std::int64_t defaultPeriod = 0;
@@ -188,12 +188,12 @@ bool EndpointSetUp::openShared() {
     client_->getDevicePeriod(defaultPeriod, minimumPeriod);
     worker_.periodFrames = static_cast<std::uint32_t>(
         std::llround(rate() * static_cast<double>(defaultPeriod) / kHundredNanosecondsPerSecond));
-    if (backend_.lowLatencyShared != 0) {
+    if (backend_.lowLatencyShared) {
         const std::uint32_t period = lowLatencyPeriod();
         if (period != 0) {
             if (!hresultFailed(client_->initializeSharedAudioStream(
                     kStreamFlagsEventCallback, period, waveOf(worker_.format)))) {
-                worker_.lowLatencyActive = 1;
+                worker_.lowLatencyActive = true;
                 worker_.periodFrames = period;
                 return true;
             }
@@ -233,7 +233,7 @@ bool EndpointSetUp::finishSetUp() {
     if (!bufferSizeIsValid(worker_.bufferFrames)) {
         return fail(kHresultInvalidArgument);
     }
-    if (worker_.exclusiveActive != 0) {
+    if (worker_.exclusiveActive) {
         worker_.periodFrames = worker_.bufferFrames;
     } else {
         WaveFormatBytes engineFormat;
@@ -250,9 +250,9 @@ bool EndpointSetUp::finishSetUp() {
     if (worker_.periodFrames == 0) {
         worker_.periodFrames = worker_.bufferFrames;
     }
-    if (worker_.isCapture == 0) {
+    if (!worker_.isCapture) {
         worker_.renderTargetFrames =
-            worker_.exclusiveActive != 0
+            worker_.exclusiveActive
                 ? worker_.bufferFrames
                 : std::min(worker_.bufferFrames,
                            std::max(worker_.periodFrames,
@@ -265,7 +265,7 @@ bool EndpointSetUp::finishSetUp() {
         worker_.streamLatencyMs = static_cast<double>(latency) * 0.0001;
     }
     if (!check(client_->setEventHandle(worker_.audioEvent)) ||
-        !check(worker_.isCapture != 0 ? client_->getCaptureClient(capture_)
+        !check(worker_.isCapture ? client_->getCaptureClient(capture_)
                                       : client_->getRenderClient(render_)) ||
         !check(client_->getClock(clock_))) {
         return false;

@@ -12,7 +12,7 @@
 
 namespace velkaphon::rack {
 
-// Worker thread. Stops the stream, leaves MMCSS and settles the state on every way out of the
+// [worker] Stops the stream, leaves MMCSS and settles the state on every way out of the
 // thread. The master may fault this endpoint from its own thread at any time, so "stopped" never
 // replaces a fault.
 class EndpointExitGuard {
@@ -43,7 +43,7 @@ private:
     EndpointWorker& worker_;
 };
 
-// Worker thread, all of it. One endpoint's device objects and their set-up. Every step that
+// [worker] All of it. One endpoint's device objects and their set-up. Every step that
 // fails calls fail() and returns false; release() lets the objects go.
 class EndpointSetUp {
 public:
@@ -63,13 +63,13 @@ protected:
 
     bool check(Hresult result) { return hresultFailed(result) ? fail(result) : true; }
 
-    bool stopRequested() const { return backend_.stop.load() != 0; }
+    bool stopRequested() const { return backend_.stop.load(); }
 
     bool faulted() const { return worker_.state.load() == kEndpointFault; }
 
     double rate() const { return worker_.format.sampleRate; }
 
-    bool isSecondaryRender() const { return worker_.isCapture == 0 && worker_.isMaster == 0; }
+    bool isSecondaryRender() const { return !worker_.isCapture && !worker_.isMaster; }
 
     // After the guard has stopped the stream.
     void release();

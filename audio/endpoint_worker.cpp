@@ -44,7 +44,7 @@ public:
             } catch (...) {
                 failEndpoint(backend_, worker_, kHresultOutOfMemory);
             }
-            if (streamed && worker_.isMaster != 0 && backend_.ended != nullptr) {
+            if (streamed && worker_.isMaster && backend_.ended != nullptr) {
                 backend_.ended(backend_.context);
             }
             guard_ = nullptr;
@@ -79,7 +79,7 @@ private:
                 return false;
             }
         }
-        if (worker_.isCapture == 0) {
+        if (!worker_.isCapture) {
             const std::uint32_t frames = worker_.renderTargetFrames;
             std::uint8_t* data = nullptr;
             if (!check(render_->getBuffer(frames, data))) {
@@ -99,8 +99,8 @@ private:
         if (!worker_.state.compare_exchange_strong(prepared, kEndpointRunning)) {
             return false;
         }
-        if (worker_.isMaster != 0) {
-            worker_.resamplerLocked = 1;
+        if (worker_.isMaster) {
+            worker_.resamplerLocked = true;
         }
         const Hresult frequency = clock_->getFrequency(clockFrequency_);
         if (hresultFailed(frequency) || clockFrequency_ == 0) {
@@ -123,7 +123,7 @@ private:
                 fail(kHresultFail);
                 return;
             }
-            if (!(worker_.isCapture != 0 ? capturePackets() : renderPeriod())) {
+            if (!(worker_.isCapture ? capturePackets() : renderPeriod())) {
                 return;
             }
         }
@@ -201,12 +201,12 @@ private:
                                                            static_cast<double>(clockFrequency_),
                                                        static_cast<double>(qpc), rate());
             worker_.measuredRate = measured;
-            if (worker_.isMaster != 0) {
+            if (worker_.isMaster) {
                 backend_.currentRate = measured;
             }
         }
         std::uint32_t padding = 0;
-        if (worker_.exclusiveActive == 0) {
+        if (!worker_.exclusiveActive) {
             if (!check(client_->getCurrentPadding(padding))) {
                 return false;
             }
@@ -225,7 +225,7 @@ private:
         firstWake_ = false;
         worker_.deviceQueueMs = padding * 1000.0 / rate();
         std::uint32_t frames = worker_.bufferFrames;
-        if (worker_.exclusiveActive == 0) {
+        if (!worker_.exclusiveActive) {
             if (padding >= worker_.renderTargetFrames) {
                 return true;
             }
@@ -238,7 +238,7 @@ private:
         for (std::uint32_t done = 0; done < frames;) {
             const std::uint32_t chunk = std::min(frames - done, backend_.blockFrames);
             std::uint8_t* chunkData = data + std::size_t{done} * worker_.format.blockAlign();
-            if (worker_.isMaster != 0) {
+            if (worker_.isMaster) {
                 renderMasterChunk(chunkData, chunk);
             } else {
                 renderSecondaryChunk(chunkData, chunk);
@@ -280,7 +280,7 @@ private:
             const bool produced =
                 worker_.resampler.readFrame(worker_.frameScratch.data(), ratio, &ppm);
             if (!produced) {
-                if (worker_.resampler.everPrimed == 0) {
+                if (!worker_.resampler.everPrimed) {
                     worker_.startupRingFrames.fetch_add(1);
                 } else {
                     worker_.ringXrunFrames.fetch_add(1);
@@ -312,9 +312,9 @@ void failEndpoint(AudioBackend& backend, EndpointWorker& worker, Hresult result)
     worker.hresult = hresultFailed(result) ? result : kHresultFail;
     worker.state = kEndpointFault;
     backend.xruns.fetch_add(1);
-    if (worker.isMaster != 0) {
-        backend.running = 0;
-        backend.stop = 1;
+    if (worker.isMaster) {
+        backend.running = false;
+        backend.stop = true;
         backend.system->setEvent(backend.activationEvent);
     }
     backend.system->setEvent(worker.preparedEvent);

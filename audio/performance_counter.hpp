@@ -5,7 +5,7 @@
 namespace velkaphon::rack {
 
 // QueryPerformanceCounter and its frequency on Windows, the monotonic clock elsewhere.
-// Any thread; never blocks or allocates.
+// [any] Never blocks or allocates.
 std::int64_t performanceCounter() noexcept;
 std::int64_t performanceFrequency() noexcept;
 

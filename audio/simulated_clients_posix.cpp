@@ -274,7 +274,7 @@ private:
             return kAudclntDeviceInUse;
         }
         for (const ExclusiveLayout& layout : endpoint_->setup.exclusiveLayouts) {
-            if ((asked.isFloat != 0) == layout.isFloat &&
+            if (asked.isFloat == layout.isFloat &&
                 asked.bytesPerSample * 8 == layout.containerBits &&
                 asked.validBits == layout.validBits &&
                 asked.channels == mixOf(*endpoint_).channels) {

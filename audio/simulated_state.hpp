@@ -107,7 +107,7 @@ using CallKey = std::pair<std::string, SimulatedCall>;
 
 } // namespace SimulatedImpl
 
-// Any thread: every member is used under mutex.
+// [any] Every member is used under mutex.
 struct SimulatedAudioSystem::State {
     using Ticks = SimulatedImpl::Ticks;
     using Endpoint = SimulatedImpl::Endpoint;
@@ -155,7 +155,7 @@ struct SimulatedAudioSystem::State {
 
 namespace SimulatedImpl {
 
-// Any thread. The services of an initialised stream; each keeps the stream alive.
+// [any] The services of an initialised stream; each keeps the stream alive.
 std::unique_ptr<AudioClockApi> newSimulatedClock(std::shared_ptr<SimulatedAudioSystem::State> state,
                                                  std::shared_ptr<Stream> stream);
 std::unique_ptr<AudioRenderApi>

@@ -21,14 +21,15 @@ struct SpscRing {
     alignas(64) std::atomic<std::uint64_t> writeIndex{0};
     alignas(64) std::atomic<std::uint64_t> readIndex{0};
 
-    // Set-up only, before the ring is shared: capacity is the smallest power of two of at least
-    // minimumFrames (and at least kMinimumCapacity); the ring then holds kInitialFrames of silence.
+    // [control] Set-up only, before the ring is shared: capacity is the smallest power of two of at
+    // least minimumFrames (and at least kMinimumCapacity); the ring then holds kInitialFrames of
+    // silence.
     void reset(std::int32_t frameChannels, std::uint64_t minimumFrames);
 
-    // Producer thread. Copies all count frames or, when they do not fit, nothing.
+    // [producer] Copies all count frames or, when they do not fit, nothing.
     bool push(const float* frames, std::int32_t count) noexcept;
 
-    // Either thread; a snapshot.
+    // [producer, consumer] A snapshot.
     std::uint64_t fill() const noexcept {
         return writeIndex.load(std::memory_order_acquire) -
                readIndex.load(std::memory_order_acquire);

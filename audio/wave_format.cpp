@@ -12,7 +12,7 @@ constexpr double kLargestFloat = 3.4028234663852886e+38;
 
 bool applyFloatRules(NegotiatedFormat& candidate, const WaveFormatEx& format,
                      std::uint32_t validBits) {
-    candidate.isFloat = 1;
+    candidate.isFloat = true;
     candidate.bytesPerSample = format.bitsPerSample / 8u;
     if (candidate.bytesPerSample != 4 && candidate.bytesPerSample != 8) {
         return false;
@@ -22,7 +22,7 @@ bool applyFloatRules(NegotiatedFormat& candidate, const WaveFormatEx& format,
 
 bool applyPcmRules(NegotiatedFormat& candidate, const WaveFormatEx& format,
                    std::uint32_t validBits) {
-    candidate.isFloat = 0;
+    candidate.isFloat = false;
     candidate.bytesPerSample = format.bitsPerSample / 8u;
     if (candidate.bytesPerSample < 2 || candidate.bytesPerSample > 4) {
         return false;
@@ -127,7 +127,7 @@ bool checkWaveFormat(NegotiatedFormat& out, const WaveFormatEx* format) {
 }
 
 float decodeSamples(const NegotiatedFormat& format, const std::uint8_t* sample) noexcept {
-    if (format.isFloat != 0) {
+    if (format.isFloat) {
         if (format.bytesPerSample == 4) {
             float value;
             std::memcpy(&value, sample, sizeof value);
@@ -152,7 +152,7 @@ float decodeSamples(const NegotiatedFormat& format, const std::uint8_t* sample) 
 
 void encodeSamples(const NegotiatedFormat& format, std::uint8_t* sample, float value) noexcept {
     const bool finite = std::isfinite(value);
-    if (format.isFloat != 0) {
+    if (format.isFloat) {
         const float clean = finite ? value : 0.0f;
         if (format.bytesPerSample == 4) {
             std::memcpy(sample, &clean, sizeof clean);

@@ -61,7 +61,7 @@ WaveFormatExtensible extensibleFormat(const Guid& subFormat, std::uint16_t chann
 struct NegotiatedFormat {
     // The accepted format's first min(cbSize + 18, 40) bytes; the rest zero.
     std::array<std::uint8_t, sizeof(WaveFormatExtensible)> wave{};
-    std::uint8_t isFloat = 0;
+    bool isFloat = false;
     std::uint32_t bytesPerSample = 0;
     std::uint32_t validBits = 0;
     std::uint32_t channels = 0;
@@ -75,10 +75,10 @@ struct NegotiatedFormat {
 // The format must be readable for cbSize bytes past its basic record.
 bool checkWaveFormat(NegotiatedFormat& out, const WaveFormatEx* format);
 
-// Audio thread. One device sample to float; non-finite or out-of-range floats give 0.0.
+// [audio] One device sample to float; non-finite or out-of-range floats give 0.0.
 float decodeSamples(const NegotiatedFormat& format, const std::uint8_t* sample) noexcept;
 
-// Audio thread. One float to a device sample: integers clipped and rounded half away from zero,
+// [audio] One float to a device sample: integers clipped and rounded half away from zero,
 // NaN and infinities written as 0.
 void encodeSamples(const NegotiatedFormat& format, std::uint8_t* sample, float value) noexcept;
 

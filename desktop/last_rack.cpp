@@ -20,7 +20,7 @@ std::string pathText(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-// UI thread. Moves the file that failed to restore aside, replacing an older one, and answers
+// [control] Moves the file that failed to restore aside, replacing an older one, and answers
 // the sentence that says where it went.
 std::string keepAside(const std::filesystem::path& path) {
     const std::filesystem::path broken = brokenLastRackPath(path);

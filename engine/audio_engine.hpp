@@ -24,41 +24,41 @@ public:
     static constexpr std::uint32_t kPeakSlots = 128;
 
     AudioEngine() = default;
-    // Control thread, after the audio thread has stopped calling process.
+    // [control] After the audio thread has stopped calling process.
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
 
-    // Control thread: the graph waits in the pending slot until the next block takes it. A graph
+    // [control] The graph waits in the pending slot until the next block takes it. A graph
     // published earlier and never taken is freed here.
     void publishGraph(std::unique_ptr<PreparedGraph> graph);
 
-    // Control thread: frees the graphs that the audio thread has replaced.
+    // [control] Frees the graphs that the audio thread has replaced.
     void drainRetired();
 
-    // Control thread: false, with nothing queued, for an empty, over-long or NUL-holding id, a
+    // [control] False, with nothing queued, for an empty, over-long or NUL-holding id, a
     // value that is not finite, or a full queue. Never waits.
     bool enqueueControl(std::string_view nodeId, std::uint32_t index, double value);
 
-    // Control thread: the changes queued so far belong to a run of audio that has ended; the
+    // [control] The changes queued so far belong to a run of audio that has ended; the
     // audio thread drops them at its next block instead of applying them. Later ones are kept.
     void dropQueuedControls() noexcept;
 
-    // Control thread: the modules of the current graph, the pending one and the retired ones.
+    // [control] The modules of the current graph, the pending one and the retired ones.
     // Meant for when audio is stopped, or for operations that the modules make safe themselves.
     void forEachModule(const std::function<void(Module&)>& visit) const;
 
-    // Any thread: the node's last peak by definition index; 0 for an index past the table.
+    // [any] The node's last peak by definition index; 0 for an index past the table.
     float nodePeak(std::uint32_t definitionIndex) const noexcept;
 
-    // Audio thread: one block, with flush-to-zero and denormals-are-zero set for its length.
+    // [audio] One block, with flush-to-zero and denormals-are-zero set for its length.
     // Takes a pending graph, applies queued controls, then runs the current graph, or writes
     // silence without one. Never allocates, frees, locks or throws.
     void process(std::uint32_t frames, const BusSpan& hostInput, const BusSpan& hostOutput,
                  const TransportInfo& transport, const RackEvent* hostEvents,
                  std::uint64_t hostEventCount) noexcept;
 
-    // Audio thread, after the last block of a run of audio, with no block running at the same
+    // [audio] After the last block of a run of audio, with no block running at the same
     // time: every module of the current graph finishes processing, once, and starts again in the
     // next block. Never allocates, frees, locks or throws.
     void finishProcessing() noexcept;
@@ -67,7 +67,7 @@ private:
     // Lets a test fill the retired ring, which publishGraph's own draining never allows.
     friend struct AudioEngineTestAccess;
 
-    // Control thread: the exchange half of publishGraph, without the draining.
+    // [control] The exchange half of publishGraph, without the draining.
     void offerGraph(std::unique_ptr<PreparedGraph> graph);
     static constexpr std::uint32_t kNoDrop = 0xFFFFFFFFu;
 

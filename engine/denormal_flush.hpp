@@ -5,7 +5,7 @@
 
 namespace velkaphon::rack {
 
-// Audio thread: flush-to-zero and denormals-are-zero for the life of the object, then the
+// [audio] Flush-to-zero and denormals-are-zero for the life of the object, then the
 // previous floating-point mode again, so decaying filters and gains do not slow a block.
 class DenormalFlushScope {
 public:

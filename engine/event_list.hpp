@@ -35,10 +35,10 @@ struct EventList {
     std::uint32_t count = 0;
     std::uint32_t dropped = 0;
 
-    // Audio thread. Returns false and counts the event as dropped when the list is full.
+    // [audio] Returns false and counts the event as dropped when the list is full.
     bool push(const RackEvent& event) noexcept;
 
-    // Audio thread. Leaves the slots as they are.
+    // [audio] Leaves the slots as they are.
     void clear() noexcept {
         count = 0;
         dropped = 0;

@@ -8,7 +8,7 @@
 
 namespace velkaphon::rack {
 
-// Control thread: readers of the keys that the player and the recorder share.
+// [control] Readers of the keys that the player and the recorder share.
 
 // "channels": 1..64, 2 when absent; else "Media channels must be 1..64".
 std::uint32_t mediaChannels(const nlohmann::json& configuration);

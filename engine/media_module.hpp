@@ -7,11 +7,11 @@
 
 namespace velkaphon::rack {
 
-// Control thread: a player for a "player" node, a recorder for a "recorder" node, or an empty
+// [control] A player for a "player" node, a recorder for a "recorder" node, or an empty
 // pointer for every other type so that the caller tries its next factory.
 std::unique_ptr<Module> createMediaModule(const NodeDefinition& node);
 
-// UI thread, with the rack stopped: players stop; recorders finish their take at once, join
+// [control] With the rack stopped: players stop; recorders finish their take at once, join
 // their writer thread and disarm. Other modules are left alone.
 void stopMediaModule(Module& module);
 

@@ -8,7 +8,7 @@
 
 namespace velkaphon::rack {
 
-// Control thread: a fresh module for the node, or an empty pointer for a type it does not know.
+// [control] A fresh module for the node, or an empty pointer for a type it does not know.
 // It may throw; the exception reaches the caller of the compile unchanged.
 using ModuleFactory = std::function<std::unique_ptr<Module>(const NodeDefinition&)>;
 

@@ -23,13 +23,13 @@ enum class ModuleKind : std::uint32_t {
     Clap,
 };
 
-// Any thread. The kind of a module type name, aliases included; Unknown for any other name.
+// [any] The kind of a module type name, aliases included; Unknown for any other name.
 ModuleKind moduleKindOf(std::string_view type);
 
-// Any thread. Players and recorders, which take run-time changes from the control queue only.
+// [any] Players and recorders, which take run-time changes from the control queue only.
 bool isMediaKind(ModuleKind kind);
 
-// Any thread. Hosted VST3 and CLAP plug-ins.
+// [any] Hosted VST3 and CLAP plug-ins.
 bool isHostedKind(ModuleKind kind);
 
 } // namespace velkaphon::rack

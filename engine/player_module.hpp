@@ -29,7 +29,7 @@ struct PlayerState {
     PlayerState(const PlayerState&) = delete;
     PlayerState& operator=(const PlayerState&) = delete;
 
-    // Audio thread.
+    // [audio]
     std::unique_ptr<AudioClip> current;
     std::atomic<AudioClip*> pending{nullptr};
     std::atomic<AudioClip*> published{nullptr};
@@ -43,14 +43,14 @@ struct PlayerState {
     std::atomic<std::int64_t> endSample{-1};
 };
 
-// UI thread: frees the clips the audio thread has given back.
+// [control] Frees the clips the audio thread has given back.
 void drainRetiredAudio(PlayerState& state);
 
-// Either thread.
+// [control, audio]
 void startPlayback(PlayerState& state, std::int64_t startSample, std::uint64_t sourceOffset);
 void stopPlayback(PlayerState& state);
 
-// Audio thread: takes a pending clip when the retired ring has room, then renders frames from
+// [audio] Takes a pending clip when the retired ring has room, then renders frames from
 // timeline position on, linearly resampled to hostRate.
 void renderPlayer(PlayerState& state, float* const* outputs, std::uint32_t outputCount,
                   std::uint32_t frames, double hostRate, std::int64_t position) noexcept;
@@ -58,26 +58,26 @@ void renderPlayer(PlayerState& state, float* const* outputs, std::uint32_t outpu
 // The module of type "player": one WAV file loaded whole at creation, played once on its output.
 class PlayerModule final : public Module {
 public:
-    // Control thread. Throws the configuration's and the reader's messages.
+    // [control] Throws the configuration's and the reader's messages.
     explicit PlayerModule(nlohmann::json configuration);
 
-    // Control thread: replaces the clip; the audio thread takes it at its next block.
+    // [control] Replaces the clip; the audio thread takes it at its next block.
     void loadFile(const std::filesystem::path& path);
     void setLoadedAudio(WavAudio audio);
 
     std::vector<PortSpec> inputs() const override { return {}; }
     std::vector<PortSpec> outputs() const override;
     void prepare(const ProcessSpec& spec) override;
-    // Audio thread.
+    // [audio]
     void process(BlockContext& context) override;
     std::uint32_t latencySamples() const override { return 0; }
     float level() const override { return 0.0f; }
-    // Either thread.
+    // [control, audio]
     void setControl(std::uint32_t index, double value) override;
-    // Control thread.
+    // [control]
     nlohmann::json status() const override;
 
-    // UI thread, with the rack stopped.
+    // [control] With the rack stopped.
     void stop();
 
 private:

@@ -36,17 +36,17 @@ struct MeterSnapshot {
     bool coherent = true;
 };
 
-// Audio thread, once per block; inputs may be null (every channel silent).
+// [audio] Once per block; inputs may be null (every channel silent).
 void updateMeters(RecorderMeters& meters, const float* const* inputs, std::uint32_t inputChannels,
                   std::uint32_t frames) noexcept;
 
-// UI thread, while no update runs.
+// [control] While no update runs.
 void resetMeters(RecorderMeters& meters) noexcept;
 
-// UI thread (prepare): channels, rate and clip hold for a prepared recorder, then a reset.
+// [control] (prepare) Channels, rate and clip hold for a prepared recorder, then a reset.
 void configureMeters(RecorderMeters& meters, std::uint32_t channels, double sampleRate) noexcept;
 
-// UI thread; never waits: four tries, then one copy marked incoherent.
+// [control] Never waits: four tries, then one copy marked incoherent.
 MeterSnapshot snapshotMeters(const RecorderMeters& meters) noexcept;
 
 } // namespace velkaphon::rack

@@ -22,31 +22,31 @@ chooseTakePath(const std::filesystem::path& requested,
 // thread and passes the input through for monitoring.
 class RecorderModule final : public Module {
 public:
-    // Control thread. Throws "Media channels must be 1..64" or the JSON library's errors.
+    // [control] Throws "Media channels must be 1..64" or the JSON library's errors.
     explicit RecorderModule(nlohmann::json configuration);
-    // Control thread: finishes the take at once; a take file that got no frame is removed.
+    // [control] Finishes the take at once; a take file that got no frame is removed.
     ~RecorderModule() override;
 
     std::vector<PortSpec> inputs() const override;
     std::vector<PortSpec> outputs() const override;
-    // Control thread: an armed recorder creates its take file here and rewrites "path".
+    // [control] An armed recorder creates its take file here and rewrites "path".
     void prepare(const ProcessSpec& spec) override;
-    // Audio thread.
+    // [audio]
     void process(BlockContext& context) override;
     std::uint32_t latencySamples() const override { return 0; }
     float level() const override { return 0.0f; }
-    // Either thread.
+    // [control, audio]
     void setControl(std::uint32_t index, double value) override;
-    // Control thread.
+    // [control]
     nlohmann::json status() const override;
 
-    // Control thread: the ring, charged against the graph's budget and made once it has passed.
+    // [control] The ring, charged against the graph's budget and made once it has passed.
     std::uint64_t storageBytes() const override { return kRecorderRingSamples * sizeof(float); }
     void allocateStorage() override { writer_.allocateRing(); }
     bool writesEveryOutputSample() const override { return true; }
     bool neverWritesInputs() const override { return true; }
 
-    // UI thread, with the rack stopped: ends the take at once and disarms.
+    // [control] With the rack stopped: ends the take at once and disarms.
     void stop();
 
 private:

@@ -31,51 +31,51 @@ inline constexpr std::uint64_t kRecorderRingSamples = std::uint64_t{1} << 20;
 
 class RecorderWriter {
 public:
-    // Control thread. The ring waits for allocateRing, so that a graph can be checked against
+    // [control] The ring waits for allocateRing, so that a graph can be checked against
     // its memory budget before anything big is allocated.
     RecorderWriter();
-    // Finishes the take (skipping the tail) and joins the writer thread.
+    // [control] Finishes the take (skipping the tail) and joins the writer thread.
     ~RecorderWriter();
     RecorderWriter(const RecorderWriter&) = delete;
     RecorderWriter& operator=(const RecorderWriter&) = delete;
 
-    // UI thread: creates the file with a header for zero samples and starts the writer thread;
+    // [control] Creates the file with a header for zero samples and starts the writer thread;
     // returns once the file is open. Throws a user-facing std::runtime_error.
     void setDestination(const std::filesystem::path& path, std::uint32_t channels,
                         std::uint32_t sampleRate);
 
-    // Control thread, before the audio thread sees the writer; harmless when the ring exists.
+    // [control] Before the audio thread sees the writer; harmless when the ring exists.
     // Capture is ignored until it has run.
     void allocateRing();
 
-    // Audio thread.
+    // [audio]
     void startCapture(std::uint64_t position) noexcept;
     void beginTail(std::uint64_t position, double silenceSeconds, double maxTailSeconds,
                    double silenceDb) noexcept;
-    // Audio thread: stores frames from position on; channels beyond count or null count as 0.
+    // [audio] Stores frames from position on; channels beyond count or null count as 0.
     void pushToRing(const float* const* inputs, std::uint32_t count, std::uint32_t frames,
                     std::uint64_t position) noexcept;
 
-    // Either thread.
+    // [control, audio]
     void stopCapture() noexcept;
-    // UI thread: ends the take at once and joins the writer thread.
+    // [control] Ends the take at once and joins the writer thread.
     void stopAndJoin();
 
-    // UI thread, after the take is finished: removes the file this writer created when not a
+    // [control] After the take is finished: removes the file this writer created when not a
     // single frame reached it.
     void discardEmptyTake();
 
-    // Any thread: the take's format, 0 before the first destination.
+    // [any] The take's format, 0 before the first destination.
     std::uint32_t channels() const noexcept { return channels_.load(); }
     std::uint32_t sampleRate() const noexcept { return sampleRate_.load(); }
-    // Any thread: samples the audio thread has put into the ring, and those the writer thread
+    // [any] Samples the audio thread has put into the ring, and those the writer thread
     // has taken out of it, since the destination was chosen.
     std::uint64_t pushedSamples() const noexcept { return writeIndex_.load(); }
     std::uint64_t drainedSamples() const noexcept { return readIndex_.load(); }
-    // Any thread: whole frames on disk, and frames the full ring refused.
+    // [any] Whole frames on disk, and frames the full ring refused.
     std::uint64_t framesWritten() const noexcept { return framesWritten_.load(); }
     std::uint64_t droppedFrames() const noexcept { return droppedFrames_.load(); }
-    // Any thread: the state of the take.
+    // [any] The state of the take.
     bool ready() const noexcept { return ready_.load(); }
     bool capturing() const noexcept { return capturing_.load(); }
     bool inTail() const noexcept { return tailStart_.load() != kNoTail; }
@@ -91,15 +91,15 @@ private:
         void operator()(float* ring) const noexcept;
     };
 
-    // Writer thread: the whole take, from creating the file to its final header.
+    // [writer] The whole take, from creating the file to its final header.
     void writerThread(std::filesystem::path path);
-    // Writer thread: copies the ring to the stream until a stop with the ring empty, a failed
+    // [writer] Copies the ring to the stream until a stop with the ring empty, a failed
     // write or the largest WAV file; returns the samples handed to the stream.
     std::uint64_t drainRing(std::FILE* stream, std::uint32_t take);
-    // Writer thread: trims the file to whole frames, writes the final header and closes it.
+    // [writer] Trims the file to whole frames, writes the final header and closes it.
     void finishTake(std::FILE* stream, std::uint32_t take, std::uint32_t rate,
                     std::uint64_t written);
-    // UI thread.
+    // [control]
     void finishThread();
 
     std::atomic<std::uint64_t> readIndex_{0};

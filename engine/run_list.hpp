@@ -4,7 +4,7 @@
 
 namespace velkaphon::rack {
 
-// Control thread, once a graph's nodes, buffers and delay lines are in place: builds its run list.
+// [control] Once a graph's nodes, buffers and delay lines are in place: builds its run list.
 // A zero-latency cable whose source port feeds nothing else hands the source's buffers over in
 // place when the destination never writes its inputs; every other one becomes channel copies that
 // also meter their source.

@@ -27,7 +27,7 @@ inline float magnitudeOf(float sample) noexcept {
 
 } // namespace peak_detail
 
-// Audio thread: the largest absolute sample over count channels, starting from peak (never NaN).
+// [audio] The largest absolute sample over count channels, starting from peak (never NaN).
 // Four independent accumulators, carried from channel to channel and reduced once, keep the max
 // chain off the critical path; MAXPS returns its second operand when the first is NaN, so a NaN
 // sample leaves the peak as it is.
@@ -57,12 +57,12 @@ inline float channelsPeak(const float* const* channels, std::uint32_t count, std
     return tailPeak(widest(a, b, c, d), peak);
 }
 
-// Audio thread: the same for one channel.
+// [audio] The same for one channel.
 inline float channelPeak(const float* samples, std::uint32_t frames, float peak) noexcept {
     return channelsPeak(&samples, 1, frames, peak);
 }
 
-// Audio thread: writes store(sample) for frames samples and returns the peak of the samples read,
+// [audio] Writes store(sample) for frames samples and returns the peak of the samples read,
 // as channelPeak would, in one pass. store takes and returns either one float or four.
 template <typename Store>
 inline float copyWithPeak(const float* source, float* destination, std::uint32_t frames, float peak,
@@ -94,7 +94,7 @@ inline float copyWithPeak(const float* source, float* destination, std::uint32_t
     return tailPeak(widest(a, b, c, d), peak);
 }
 
-// Audio thread: copies frames samples and returns their peak as channelPeak would, in one pass.
+// [audio] Copies frames samples and returns their peak as channelPeak would, in one pass.
 inline float copyWithPeak(const float* source, float* destination, std::uint32_t frames,
                           float peak) noexcept {
     return copyWithPeak(source, destination, frames, peak, [](auto sample) { return sample; });

@@ -7,7 +7,7 @@
 
 namespace velkaphon::rack {
 
-// Any thread: an allocator whose growth leaves new elements default-initialised, so a buffer that
+// [any] An allocator whose growth leaves new elements default-initialised, so a buffer that
 // is about to be overwritten by a read or a decode is not zero-filled first.
 template <typename T>
 struct UninitializedAllocator : std::allocator<T> {

@@ -20,7 +20,7 @@ enum class JsonExtent {
     FirstValue, // what follows the first complete value is ignored
 };
 
-// Any thread. Throws std::runtime_error carrying tooDeep for nesting deeper than kMaxJsonDepth,
+// [any] Throws std::runtime_error carrying tooDeep for nesting deeper than kMaxJsonDepth,
 // and the library's parse error for text that is not JSON.
 nlohmann::json readUntrustedJson(std::string_view text, JsonExtent extent, const char* tooDeep);
 

@@ -23,11 +23,11 @@ struct WavAudio {
     SampleVector samples;
 };
 
-// Control thread: reads a whole PCM 16/24/32-bit or float 32-bit file into floats. Throws
+// [control] Reads a whole PCM 16/24/32-bit or float 32-bit file into floats. Throws
 // std::runtime_error with a user-facing sentence; never returns a partial result.
 WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLimit);
 
-// Any thread but the audio thread: writes the 44-byte header of a 32-bit float file at the start
+// [control, writer] Writes the 44-byte header of a 32-bit float file at the start
 // of the stream and leaves it at offset 44. The caller checks the stream's error flag.
 void writeWavHeader(std::FILE* stream, std::uint32_t channels, std::uint32_t sampleRate,
                     std::uint32_t dataBytes);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Moving one block's audio between the rack's port views and a plug-in's own buffers.
-// Audio thread: no allocation, no lock, no throw.
+// [audio] No allocation, no lock, no throw.
 
 #include "engine/module.hpp"
 

@@ -164,7 +164,7 @@ void queueParameterEvents(ClapBlock& block) noexcept {
     for (std::uint32_t i = 0;
          i < block.parameterCount && block.inputEvents.size() < ClapEventBuffer::kCapacity; ++i) {
         ClapParameterSlot& slot = block.slots[i];
-        if (slot.pending.exchange(0) == 0) {
+        if (!slot.pending.exchange(false)) {
             continue;
         }
         clap_event_param_value event{};
@@ -198,7 +198,7 @@ void storePluginValue(ClapBlock& block, clap_id id, double value) noexcept {
     }
     for (std::uint32_t i = 0; i < block.parameterCount; ++i) {
         ClapParameterSlot& slot = block.slots[i];
-        if (slot.info.id == id && slot.pending.load() == 0) {
+        if (slot.info.id == id && !slot.pending.load()) {
             slot.value.store(value);
         }
     }

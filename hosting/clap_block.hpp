@@ -23,10 +23,10 @@ struct ClapSide {
     std::vector<std::vector<float>> storage;
     std::vector<std::vector<float*>> pointers;
 
-    // Control thread.
+    // [control]
     void allocate(std::uint32_t maxFrames);
 
-    // Audio thread: null outside the ports.
+    // [audio] Null outside the ports.
     float* channel(std::size_t port, std::uint32_t c) const {
         return port < ports.size() && c < ports[port].channels ? pointers[port][c] : nullptr;
     }
@@ -48,18 +48,18 @@ struct ClapBlock {
     clap_event_transport transport{};
 };
 
-// Audio thread; allocates nothing and takes no lock, but lets the plug-in's exceptions through
+// [audio] Allocates nothing and takes no lock, but lets the plug-in's exceptions through
 // to the caller. The block must fit the activated maximum. False, with the outputs zeroed, when
 // the plug-in answers CLAP_PROCESS_ERROR.
 bool processClapBlock(ClapBlock& block, BlockContext& context);
 
-// UI or audio thread: the page's pending parameter changes into the input events.
+// [control, audio] The page's pending parameter changes into the input events.
 void queueParameterEvents(ClapBlock& block) noexcept;
 
-// UI or audio thread: the values the plug-in reported in its output events into their slots.
+// [control, audio] The values the plug-in reported in its output events into their slots.
 void storeOutputValues(ClapBlock& block) noexcept;
 
-// Any thread: stores a finite value the plug-in reports unless the page moved the parameter
+// [any] Stores a finite value the plug-in reports unless the page moved the parameter
 // since.
 void storePluginValue(ClapBlock& block, clap_id id, double value) noexcept;
 

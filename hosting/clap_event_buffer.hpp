@@ -23,13 +23,13 @@ public:
     const clap_input_events* input() const noexcept { return &input_; }
     const clap_output_events* output() const noexcept { return &output_; }
 
-    // Audio thread: copies the event's header size in bytes. False for a null event, a size
+    // [audio] Copies the event's header size in bytes. False for a null event, a size
     // outside 16..56 bytes, or a full buffer.
     bool push(const clap_event_header* event) noexcept;
 
-    // Audio thread.
+    // [audio]
     std::uint32_t size() const noexcept { return count_; }
-    // Audio thread: null when index is not below the count.
+    // [audio] Null when index is not below the count.
     const clap_event_header* get(std::uint32_t index) const noexcept;
     void clear() noexcept { count_ = 0; }
 

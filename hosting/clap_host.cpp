@@ -18,9 +18,9 @@ ClapHostState* stateOf(const clap_host* host) {
     return host == nullptr ? nullptr : static_cast<ClapHostState*>(host->host_data);
 }
 
-void raise(const clap_host* host, std::atomic<std::uint8_t> ClapHostState::*request) {
+void raise(const clap_host* host, std::atomic<bool> ClapHostState::*request) {
     if (ClapHostState* state = stateOf(host)) {
-        (state->*request).exchange(1);
+        (state->*request).exchange(true);
     }
 }
 

@@ -9,16 +9,16 @@
 namespace velkaphon::rack {
 
 // What the host callbacks of one CLAP instance set and read. The plug-in may call them from any
-// thread, the audio thread included, so they only exchange atomic bytes and compare thread ids.
+// thread, the audio thread included, so they only exchange atomic flags and compare thread ids.
 struct ClapHostState {
     // The plug-in needs new ports, latency or a restart.
-    std::atomic<std::uint8_t> restartRequest{0};
+    std::atomic<bool> restartRequest{false};
     // The plug-in wants on_main_thread.
-    std::atomic<std::uint8_t> callbackRequest{0};
+    std::atomic<bool> callbackRequest{false};
     // The plug-in's parameter values changed and want reading again.
-    std::atomic<std::uint8_t> valuesRequest{0};
+    std::atomic<bool> valuesRequest{false};
     // The plug-in wants its parameters flushed.
-    std::atomic<std::uint8_t> flushRequest{0};
+    std::atomic<bool> flushRequest{false};
     // The thread that created the instance; fixed before the plug-in exists.
     std::uint32_t mainThreadId = currentThreadId();
     // The thread inside process or stop_processing, else 0.
@@ -30,7 +30,7 @@ inline constexpr const char* kClapHostVendor = "VELKAPHON";
 inline constexpr const char* kClapHostUrl = "https://velkaphon.example/rack";
 inline constexpr const char* kClapHostVersion = "0.1.0-beta.3";
 
-// Control thread: the host record of one instance. Its host_data is the state, which must
+// [control] The host record of one instance. Its host_data is the state, which must
 // outlive the plug-in.
 clap_host makeClapHost(ClapHostState& state) noexcept;
 

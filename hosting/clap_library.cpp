@@ -50,7 +50,7 @@ bool isComplete(const clap_plugin_factory* factory) {
 } // namespace
 
 void destroyClapLibrary(ClapLibrary& library) noexcept {
-    if (library.initialised != 0) {
+    if (library.initialised) {
         library.entry->deinit();
     }
     if (library.module != nullptr) {
@@ -59,7 +59,7 @@ void destroyClapLibrary(ClapLibrary& library) noexcept {
     library.module = nullptr;
     library.entry = nullptr;
     library.factory = nullptr;
-    library.initialised = 0;
+    library.initialised = false;
 }
 
 std::unique_ptr<ClapLibrary> loadClapLibrary(std::string_view utf8Path) {
@@ -85,7 +85,7 @@ std::unique_ptr<ClapLibrary> loadClapLibrary(std::string_view utf8Path) {
     if (!entry->init(pathToUtf8(path).c_str())) {
         throw std::runtime_error("CLAP initialization failed.");
     }
-    library->initialised = 1;
+    library->initialised = true;
 
     const auto* factory =
         static_cast<const clap_plugin_factory*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));

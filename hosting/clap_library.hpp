@@ -11,7 +11,7 @@ namespace velkaphon::rack {
 
 struct ClapLibrary;
 
-// Control thread: deinit through the entry when it is owed, then unload; never raises. Leaves the
+// [control] deinit through the entry when it is owed, then unload; never raises. Leaves the
 // record empty, so a second call does nothing.
 void destroyClapLibrary(ClapLibrary& library) noexcept;
 
@@ -20,7 +20,7 @@ struct ClapLibrary {
     SharedLibraryHandle module = nullptr;
     const clap_plugin_entry* entry = nullptr;
     const clap_plugin_factory* factory = nullptr;
-    std::uint8_t initialised = 0; // init returned true, so deinit is owed
+    bool initialised = false; // init returned true, so deinit is owed
 
     ClapLibrary() = default;
     ClapLibrary(const ClapLibrary&) = delete;
@@ -28,12 +28,12 @@ struct ClapLibrary {
     ~ClapLibrary() { destroyClapLibrary(*this); }
 };
 
-// Control thread: loads the file by its absolute path, checks its entry, initialises it with that
+// [control] Loads the file by its absolute path, checks its entry, initialises it with that
 // path and takes its plug-in factory. A failure after the load deinitialises (when owed) and
 // unloads again before the message is raised.
 std::unique_ptr<ClapLibrary> loadClapLibrary(std::string_view utf8Path);
 
-// Control thread: the process-wide cached library of the file (by its weakly canonical path),
+// [control] The process-wide cached library of the file (by its weakly canonical path),
 // loaded on a miss. One mutex serialises every call, loading included; a file whose last user
 // has just let go is deinitialised and unloaded before it is loaded again.
 std::shared_ptr<ClapLibrary> acquireClapLibrary(std::string_view utf8Path);

@@ -84,12 +84,12 @@ public:
                 setControl(*parameter.id, parameter.value);
             }
         }
-        state_.restartRequest.store(0);
+        state_.restartRequest.store(false);
     }
 
-    // Audio thread.
+    // [audio]
     void process(BlockContext& context) noexcept override {
-        if (state_.restartRequest.load(std::memory_order_relaxed) != 0 ||
+        if (state_.restartRequest.load(std::memory_order_relaxed) ||
             context.frames > maxBlockFrames_) {
             clearOutputBuses(context);
             return;
@@ -97,12 +97,12 @@ public:
         const std::uint32_t previous = state_.audioThreadId.exchange(currentThreadId());
         if (!runRecordingFault(fault_, [&] { runBlock(context); })) {
             clearOutputBuses(context);
-            state_.restartRequest.store(1);
+            state_.restartRequest.store(true);
         }
         state_.audioThreadId.store(previous);
     }
 
-    // Audio thread: stop_processing belongs here, in the last block of a graph or of a run of
+    // [audio] stop_processing belongs here, in the last block of a graph or of a run of
     // audio, not in teardown on the control thread.
     void finishProcessing() noexcept override {
         if (!processing_.load(std::memory_order_relaxed)) {
@@ -117,7 +117,7 @@ public:
     std::uint32_t latencySamples() const override { return latency_; }
     float level() const override { return 0.0f; }
 
-    // Audio and control thread.
+    // [control, audio]
     void setControl(std::uint32_t index, double value) noexcept override {
         if (!std::isfinite(value)) {
             return;
@@ -126,7 +126,7 @@ public:
             ClapParameterSlot& slot = block_.slots[i];
             if (slot.info.id == index && !slot.readOnly()) {
                 slot.value.store(std::clamp(value, slot.info.min_value, slot.info.max_value));
-                slot.pending.store(1);
+                slot.pending.store(true);
                 return;
             }
         }
@@ -154,7 +154,7 @@ public:
         return list;
     }
 
-    // UI thread.
+    // [control]
     bool openEditor(NativeWindowHandle parent, std::string& error) override {
         closeEditor();
         try {
@@ -166,7 +166,7 @@ public:
         }
     }
 
-    // UI thread.
+    // [control]
     void closeEditor() override {
         if (editorOpen_ && gui_ != nullptr) {
             callIgnoringFailure([this] { gui_->hide(plugin_); });
@@ -175,20 +175,20 @@ public:
         }
     }
 
-    // UI thread.
+    // [control]
     void idle() override {
-        if (state_.callbackRequest.exchange(0) != 0) {
+        if (state_.callbackRequest.exchange(false)) {
             callIgnoringFailure([this] { plugin_->on_main_thread(plugin_); });
         }
-        if (state_.valuesRequest.exchange(0) != 0) {
+        if (state_.valuesRequest.exchange(false)) {
             callIgnoringFailure([this] { readValues(); });
         }
-        if (!activated_ && state_.flushRequest.exchange(0) != 0) {
+        if (!activated_ && state_.flushRequest.exchange(false)) {
             callIgnoringFailure([this] { flushInactive(); });
         }
     }
 
-    bool restartRequested() const override { return state_.restartRequest.load() != 0; }
+    bool restartRequested() const override { return state_.restartRequest.load(); }
     std::optional<std::string> processFault() const override { return fault_.text(); }
     bool hasEventInput() const override { return notePortCount(true) > 0; }
     bool hasEventOutput() const override { return notePortCount(false) > 0; }
@@ -281,7 +281,7 @@ private:
         readValues();
     }
 
-    // Control or UI thread: what the plug-in holds now, except where the page moved a
+    // [control] What the plug-in holds now, except where the page moved a
     // parameter since.
     void readValues() {
         for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
@@ -293,7 +293,7 @@ private:
         }
     }
 
-    // UI thread, while inactive: the page's parameter changes and nothing else.
+    // [control] While inactive: the page's parameter changes and nothing else.
     void flushInactive() {
         if (params_ == nullptr) {
             return;
@@ -395,7 +395,7 @@ private:
         return true;
     }
 
-    // Audio thread.
+    // [audio]
     void runBlock(BlockContext& context) {
         if (!processing_.load(std::memory_order_relaxed)) {
             if (!plugin_->start_processing(plugin_)) {
@@ -406,7 +406,7 @@ private:
         }
         if (!processClapBlock(block_, context)) {
             fault_.record("process returned CLAP_PROCESS_ERROR");
-            state_.restartRequest.store(1);
+            state_.restartRequest.store(true);
         }
     }
 

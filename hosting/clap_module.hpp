@@ -8,7 +8,7 @@
 
 namespace velkaphon::rack {
 
-// UI thread: a module running the configured CLAP plug-in ("path", "pluginId", "state",
+// [control] A module running the configured CLAP plug-in ("path", "pluginId", "state",
 // "parameters"). Raises one sentence when it cannot be made.
 std::unique_ptr<Module> createClapModule(const nlohmann::json& configuration);
 

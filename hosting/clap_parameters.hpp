@@ -12,7 +12,7 @@ namespace velkaphon::rack {
 struct ClapParameterSlot {
     clap_param_info info{};
     std::atomic<double> value{0.0};
-    std::atomic<std::uint8_t> pending{0};
+    std::atomic<bool> pending{false};
 
     bool readOnly() const noexcept { return (info.flags & CLAP_PARAM_IS_READONLY) != 0; }
 };

@@ -6,7 +6,7 @@
 
 namespace velkaphon::rack {
 
-// Control thread: one entry {"name", "pluginId", "format": "CLAP", "path"} per plug-in of the
+// [control] One entry {"name", "pluginId", "format": "CLAP", "path"} per plug-in of the
 // file's factory, in factory order. Holds the file only for the scan, so a file no module uses
 // is unloaded again when it returns.
 nlohmann::json scanClapLibrary(std::string_view utf8Path);

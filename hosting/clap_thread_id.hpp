@@ -4,7 +4,7 @@
 
 namespace velkaphon::rack {
 
-// Any thread: the system's id of the calling thread, never 0 (0 means "no thread").
+// [any] The system's id of the calling thread, never 0 (0 means "no thread").
 std::uint32_t currentThreadId() noexcept;
 
 } // namespace velkaphon::rack

@@ -18,11 +18,11 @@ struct StandInWindow {
     bool alive = true;
 };
 
-// UI thread: a top-level window of the class, as the rack's view would create.
+// [control] A top-level window of the class, as the rack's view would create.
 NativeWindowHandle createStandInWindow(const std::string& className, std::int32_t clientWidth,
                                        std::int32_t clientHeight);
 
-// UI thread: the window is gone; a child can no longer be made in it, nor can it be sized.
+// [control] The window is gone; a child can no longer be made in it, nor can it be sized.
 void destroyStandInWindow(NativeWindowHandle window);
 
 // The record of a window the stand-in made; its records last as long as the process.

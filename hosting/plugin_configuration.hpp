@@ -1,7 +1,7 @@
 #pragma once
 
 // Reading the parts of a hosted module's node configuration that both plug-in formats share:
-// the saved state as bytes and the parameter values to apply. Control thread.
+// the saved state as bytes and the parameter values to apply. Every function is [control].
 
 #include <nlohmann/json.hpp>
 

@@ -15,7 +15,7 @@ namespace velkaphon::rack {
 // storage and then raises the flag; the control side reads the text only after seeing the flag.
 class PluginFault {
 public:
-    // Audio thread. The first fault is the one kept.
+    // [audio] The first fault is the one kept.
     void record(const char* text) noexcept {
         if (recorded_.load(std::memory_order_relaxed)) {
             return;
@@ -28,10 +28,10 @@ public:
         recorded_.store(true, std::memory_order_release);
     }
 
-    // Any thread.
+    // [any]
     bool recorded() const noexcept { return recorded_.load(std::memory_order_acquire); }
 
-    // Control thread: the text without a closing full stop, nothing before a fault.
+    // [control] The text without a closing full stop, nothing before a fault.
     std::optional<std::string> text() const {
         if (!recorded()) {
             return std::nullopt;
@@ -48,7 +48,7 @@ private:
     std::atomic<bool> recorded_{false};
 };
 
-// Audio thread: runs body; false, with what it threw recorded, when it throws.
+// [audio] Runs body; false, with what it threw recorded, when it throws.
 template <class Body>
 bool runRecordingFault(PluginFault& fault, Body&& body) noexcept {
     try {

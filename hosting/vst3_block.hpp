@@ -18,7 +18,7 @@ inline constexpr std::array<std::uint8_t, 7> kVstStartSysEx{0xF0, 0x7D, 0x56, 0x
 inline constexpr std::array<std::uint8_t, 7> kVstStopSysEx{0xF0, 0x7D, 0x56, 0x4B,
                                                            0x53, 0x02, 0xF7};
 
-// Audio thread; allocates nothing and takes no lock, but lets the plug-in's exceptions through
+// [audio] Allocates nothing and takes no lock, but lets the plug-in's exceptions through
 // to the caller. The block must fit the prepared maximum. A process result other than
 // kResultOk leaves the outputs zeroed and marks the plug-in as faulted.
 void processVstBlock(VstHostImpl::Host& host, VstEvents& inputEvents, VstEvents& outputEvents,

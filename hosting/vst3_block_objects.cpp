@@ -4,7 +4,7 @@ namespace velkaphon::rack {
 
 using namespace vst3;
 
-// Any thread.
+// [any]
 ValueQueue::ValueQueue() noexcept = default;
 
 tresult ValueQueue::getPoint(int32 index, int32& sampleOffset, ParamValue& value) {

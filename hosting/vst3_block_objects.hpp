@@ -1,7 +1,7 @@
 #pragma once
 
 // The objects through which one block's parameter changes and events reach a plug-in.
-// Audio thread: none of them allocates, locks or throws.
+// [audio] None of them allocates, locks or throws.
 
 #include "abi/vst3/processor.hpp"
 #include "abi/vst3/uncounted_object.hpp"

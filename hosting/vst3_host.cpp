@@ -14,8 +14,8 @@ namespace {
 
 constexpr int64 kMaximumEditorSide = 8192;
 
-std::optional<double> take(std::atomic<std::uint8_t>& pending, const std::atomic<double>& value) {
-    if (pending.exchange(0, std::memory_order_acq_rel) == 0) {
+std::optional<double> take(std::atomic<bool>& pending, const std::atomic<double>& value) {
+    if (!pending.exchange(false, std::memory_order_acq_rel)) {
         return std::nullopt;
     }
     return value.load(std::memory_order_relaxed);
@@ -52,9 +52,9 @@ bool queueParameterEdit(VstHostImpl::Host& host, std::uint32_t id, double value,
     }
     ParameterSlot& slot = host.parameterSlots[index];
     slot.value.store(std::clamp(value, 0.0, 1.0), std::memory_order_relaxed);
-    slot.pendingForProcessor.store(1, std::memory_order_release);
+    slot.pendingForProcessor.store(true, std::memory_order_release);
     if (!fromController) {
-        slot.pendingForController.store(1, std::memory_order_release);
+        slot.pendingForController.store(true, std::memory_order_release);
     }
     return true;
 }

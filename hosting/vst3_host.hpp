@@ -26,17 +26,17 @@
 
 namespace velkaphon::rack {
 
-// One parameter's hand-over. Writers store the value, then raise the pending bytes; each reader
-// clears its byte with an exchange and only then reads the value, so it sees the last value
+// One parameter's hand-over. Writers store the value, then raise the pending flags; each reader
+// clears its flag with an exchange and only then reads the value, so it sees the last value
 // written before that exchange. Plug-in threads, the UI thread and the audio thread all write.
 struct ParameterSlot {
     std::atomic<double> value{0.0};
-    std::atomic<std::uint8_t> pendingForProcessor{0};
-    std::atomic<std::uint8_t> pendingForController{0};
+    std::atomic<bool> pendingForProcessor{false};
+    std::atomic<bool> pendingForController{false};
 
-    // Audio thread: the value, when an edit is waiting for the processor.
+    // [audio] The value, when an edit is waiting for the processor.
     std::optional<double> takeForProcessor() noexcept;
-    // UI thread: the value, when a rack edit is waiting for the controller.
+    // [control] The value, when a rack edit is waiting for the controller.
     std::optional<double> takeForController() noexcept;
 };
 
@@ -62,14 +62,14 @@ public:
 
     vst3::tresult VELKAPHON_VST3_CALL getName(vst3::String128 name) override;
 
-    // Any plug-in thread.
+    // [any]
     vst3::tresult VELKAPHON_VST3_CALL beginEdit(vst3::ParamID id) override;
     vst3::tresult VELKAPHON_VST3_CALL performEdit(vst3::ParamID id,
                                                   vst3::ParamValue valueNormalized) override;
     vst3::tresult VELKAPHON_VST3_CALL endEdit(vst3::ParamID id) override;
     vst3::tresult VELKAPHON_VST3_CALL restartComponent(vst3::int32 flags) override;
 
-    // Accepted only on the editor thread.
+    // [control] Accepted only on the editor's thread.
     vst3::tresult VELKAPHON_VST3_CALL resizeView(vst3::IPlugView* view,
                                                  vst3::ViewRect* newSize) override;
 
@@ -135,7 +135,7 @@ public:
 
 } // namespace VstHostImpl
 
-// UI, audio and plug-in threads; no lock, no allocation. Refuses a value that is not finite, an
+// [any] No lock, no allocation. Refuses a value that is not finite, an
 // id no parameter has and a read-only parameter; clamps the rest to 0..1.
 bool queueParameterEdit(VstHostImpl::Host& host, std::uint32_t id, double value,
                         bool fromController) noexcept;

@@ -1,8 +1,8 @@
 #pragma once
 
 // The life of one hosted VST3 instance in its host context: creation, buses, activation for a
-// sample rate and block size, and the ordered teardown. UI thread; each step raises one sentence
-// and records in the host's flags what it did, so that the teardown undoes exactly that.
+// sample rate and block size, and the ordered teardown. Every step is [control], raises one
+// sentence and records in the host's flags what it did, so that the teardown undoes exactly that.
 
 #include "hosting/vst3_host.hpp"
 

@@ -39,7 +39,7 @@ void loadVstLibrary(LoadedModule& module, const std::filesystem::path& path);
 // that throws on the way out is still freed.
 void releaseVstLibrary(LoadedModule& module) noexcept;
 
-// Any thread: the loaded module for the path, loading it unless some holder already keeps it.
+// [any] The loaded module for the path, loading it unless some holder already keeps it.
 // The process-wide cache keeps only weak references, so the last holder's release unloads it.
 std::shared_ptr<LoadedModule> acquireVstLibrary(const std::u16string& path);
 

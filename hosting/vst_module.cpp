@@ -111,7 +111,7 @@ public:
         }
     }
 
-    // Audio thread.
+    // [audio]
     void process(BlockContext& context) noexcept override {
         if (context.frames > host_->maxBlockSize ||
             (host_->restartFlags.load(std::memory_order_relaxed) & kRestartMask) != 0) {
@@ -129,7 +129,7 @@ public:
     std::uint32_t latencySamples() const override { return host_->latency; }
     float level() const override { return 0.0f; }
 
-    // Audio and UI thread.
+    // [control, audio]
     void setControl(std::uint32_t index, double value) noexcept override {
         queueParameterEdit(*host_, index, value, false);
     }
@@ -154,7 +154,7 @@ public:
         return list;
     }
 
-    // UI thread.
+    // [control]
     bool openEditor(NativeWindowHandle parent, std::string& error) override {
         if (!host_->controller) {
             error = "Plugin has no controller/editor.";
@@ -169,10 +169,10 @@ public:
         }
     }
 
-    // UI thread.
+    // [control]
     void closeEditor() override { closeVstEditor(*host_); }
 
-    // UI thread: rack edits reach the controller.
+    // [control] Rack edits reach the controller.
     void idle() override {
         if (!host_->controller) {
             return;

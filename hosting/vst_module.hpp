@@ -8,7 +8,7 @@
 
 namespace velkaphon::rack {
 
-// UI thread: a module running the configured VST3 audio class ("path", "classId",
+// [control] A module running the configured VST3 audio class ("path", "classId",
 // "componentState", "controllerState", "precision", "parameters"). Raises one sentence when it
 // cannot be made.
 std::unique_ptr<Module> createVstModule(const nlohmann::json& configuration);

@@ -37,23 +37,23 @@ vst3::tresult guarded(Call call) noexcept {
 
 } // namespace
 
-RackProcessor::RackProcessor() : app(true) {
-    inputChannelCounts.fill(2);
-    outputChannelCounts.fill(2);
-    inputChannelTotal = 2 * kRackBusCount;
-    outputChannelTotal = 2 * kRackBusCount;
+RackProcessor::RackProcessor() : app_(true) {
+    inputChannelCounts_.fill(2);
+    outputChannelCounts_.fill(2);
+    inputChannelTotal_ = 2 * kRackBusCount;
+    outputChannelTotal_ = 2 * kRackBusCount;
     contextRequirements_ = vst3::IProcessContextRequirements::kNeedTempo |
                            vst3::IProcessContextRequirements::kNeedTransportState;
-    app.onLatencyChanged = [this] {
+    app_.onLatencyChanged = [this] {
         reportLatencyChange();
     };
 }
 
 RackProcessor::~RackProcessor() {
-    app.onLatencyChanged = nullptr;
+    app_.onLatencyChanged = nullptr;
     try {
-        app.closeHostedEditors();
-        app.stop();
+        app_.closeHostedEditors();
+        app_.stop();
     } catch (...) {
         // The rack goes either way.
     }
@@ -137,8 +137,8 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::initialize(vst3::FUnknown* cont
 
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::terminate() {
     return guarded([&] {
-        app.closeHostedEditors();
-        app.stop();
+        app_.closeHostedEditors();
+        app_.stop();
         audioInputs_.clear();
         audioOutputs_.clear();
         eventInputs_.clear();
@@ -207,10 +207,10 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::activateBus(vst3::MediaType typ
 
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setActive(vst3::TBool state) {
     if (state == 0) {
-        processing = 0;
+        processing_ = false;
         // Deactivation succeeds even when the stop fails part way.
         guarded([&] {
-            app.stop();
+            app_.stop();
             return vst3::kResultOk;
         });
     }
@@ -220,7 +220,7 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setActive(vst3::TBool state) {
 vst3::tresult VELKAPHON_VST3_CALL
 RackProcessor::setBusArrangements(vst3::SpeakerArrangement* inputs, vst3::int32 numIns,
                                   vst3::SpeakerArrangement* outputs, vst3::int32 numOuts) {
-    if (processing != 0 || numIns < 1 || numIns > static_cast<vst3::int32>(kRackBusCount) ||
+    if (processing_ || numIns < 1 || numIns > static_cast<vst3::int32>(kRackBusCount) ||
         numOuts < 1 || numOuts > static_cast<vst3::int32>(kRackBusCount) || inputs == nullptr ||
         outputs == nullptr) {
         return vst3::kResultFalse;
@@ -255,10 +255,10 @@ RackProcessor::setBusArrangements(vst3::SpeakerArrangement* inputs, vst3::int32 
             audioOutputs_[bus].info.channelCount = static_cast<vst3::int32>(outputCounts[bus]);
         }
     }
-    inputChannelCounts = inputCounts;
-    outputChannelCounts = outputCounts;
-    inputChannelTotal = inputTotal;
-    outputChannelTotal = outputTotal;
+    inputChannelCounts_ = inputCounts;
+    outputChannelCounts_ = outputCounts;
+    inputChannelTotal_ = inputTotal;
+    outputChannelTotal_ = outputTotal;
     return vst3::kResultOk;
 }
 
@@ -278,13 +278,13 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::canProcessSampleSize(vst3::int3
 }
 
 vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::getLatencySamples() {
-    return app.latency();
+    return app_.latency();
 }
 
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setupProcessing(vst3::ProcessSetup& setup) {
     const bool rateValid = std::isfinite(setup.sampleRate) && setup.sampleRate >= 8000.0 &&
                            setup.sampleRate <= 384000.0;
-    if (processing != 0 || !rateValid || setup.maxSamplesPerBlock < 1 ||
+    if (processing_ || !rateValid || setup.maxSamplesPerBlock < 1 ||
         (setup.symbolicSampleSize != vst3::kSample32 &&
          setup.symbolicSampleSize != vst3::kSample64)) {
         return vst3::kInvalidArgument;
@@ -296,27 +296,27 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setupProcessing(vst3::ProcessSe
         // The buffers come first, so that sliceFrames never exceeds them.
         std::vector<float> inputs(static_cast<std::size_t>(slice) * kRackChannelLimit, 0.0f);
         std::vector<float> outputs(static_cast<std::size_t>(slice) * kRackChannelLimit, 0.0f);
-        app.configure({setup.sampleRate, slice});
-        inputScratch = std::move(inputs);
-        outputScratch = std::move(outputs);
-        blockFrames = frames;
-        sliceFrames = slice;
-        samplePosition = 0;
-        lastProjectTime = 0;
-        lastBlockFrames = 0;
-        wasPlaying = 0;
+        app_.configure({setup.sampleRate, slice});
+        inputScratch_ = std::move(inputs);
+        outputScratch_ = std::move(outputs);
+        blockFrames_ = frames;
+        sliceFrames_ = slice;
+        samplePosition_ = 0;
+        lastProjectTime_ = 0;
+        lastBlockFrames_ = 0;
+        wasPlaying_ = false;
         return vst3::kResultOk;
     });
 }
 
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setProcessing(vst3::TBool state) {
-    if (state != 0 && blockFrames == 0) {
+    if (state != 0 && blockFrames_ == 0) {
         return vst3::kResultFalse;
     }
-    processing = state != 0 ? 1 : 0;
+    processing_ = state != 0;
     if (state == 0) {
         // This may be the host's audio thread: the full stop waits for the control side.
-        app.requestStop();
+        app_.requestStop();
     }
     return vst3::kResultOk;
 }
@@ -348,8 +348,8 @@ vst3::tresult RackProcessor::applyState(vst3::IBStream* state, bool controllerSi
         if (!applied) {
             // As the page's restore while audio runs: the new graph is handed over, and a
             // recording in progress refuses.
-            app.restoreProject(blob->project);
-            bypass = blob->bypass ? 1 : 0;
+            app_.restoreProject(blob->project);
+            bypass_ = blob->bypass;
         }
         bypassNormalized_ = blob->bypass ? 1.0 : 0.0;
         reportLatencyChange();
@@ -364,9 +364,7 @@ vst3::tresult RackProcessor::writeState(vst3::IBStream* state) {
     if (state == nullptr) {
         return vst3::kInvalidArgument;
     }
-    return guarded([&] {
-        return writeRackPluginState(*state, {app.projectDocument(), bypass != 0});
-    });
+    return guarded([&] { return writeRackPluginState(*state, {app_.projectDocument(), bypass_}); });
 }
 
 vst3::int32 VELKAPHON_VST3_CALL RackProcessor::getParameterCount() {
@@ -423,7 +421,7 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setParamNormalized(vst3::ParamI
     if (id != kBypassParameter || !std::isfinite(value)) {
         return vst3::kInvalidArgument;
     }
-    bypass.exchange(value >= 0.5 ? 1 : 0);
+    bypass_.exchange(value >= 0.5);
     bypassNormalized_ = std::clamp(value, 0.0, 1.0);
     return vst3::kResultOk;
 }
@@ -468,11 +466,11 @@ vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::getProcessContextRequirements() 
 }
 
 void RackProcessor::reportLatencyChange() {
-    const std::uint32_t latency = app.latency();
-    if (latency == reportedLatency) {
+    const std::uint32_t latency = app_.latency();
+    if (latency == reportedLatency_) {
         return;
     }
-    reportedLatency = latency;
+    reportedLatency_ = latency;
     if (componentHandler_) {
         componentHandler_->restartComponent(vst3::kLatencyChanged);
     }

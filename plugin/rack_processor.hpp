@@ -66,7 +66,7 @@ class RackProcessor final : public RackComponentSide,
                             public vst3::IConnectionPoint,
                             public vst3::IProcessContextRequirements {
 public:
-    // Host's control thread.
+    // [control]
     RackProcessor();
     RackProcessor(const RackProcessor&) = delete;
     RackProcessor& operator=(const RackProcessor&) = delete;
@@ -105,9 +105,9 @@ public:
     vst3::tresult VELKAPHON_VST3_CALL canProcessSampleSize(vst3::int32 size) override;
     vst3::uint32 VELKAPHON_VST3_CALL getLatencySamples() override;
     vst3::tresult VELKAPHON_VST3_CALL setupProcessing(vst3::ProcessSetup& setup) override;
-    // May come on the host's audio thread.
+    // [control, audio] The host may call it on either.
     vst3::tresult VELKAPHON_VST3_CALL setProcessing(vst3::TBool state) override;
-    // Host's audio thread. Never allocates, locks or throws.
+    // [audio] Never allocates, locks or throws.
     vst3::tresult VELKAPHON_VST3_CALL process(vst3::ProcessData& data) override;
     vst3::uint32 VELKAPHON_VST3_CALL getTailSamples() override;
 
@@ -140,9 +140,9 @@ public:
     // IProcessContextRequirements
     vst3::uint32 VELKAPHON_VST3_CALL getProcessContextRequirements() override;
 
-    // Host's UI thread: the rack the editor shows.
-    RackApplication& application() { return app; }
-    // The thread that compiled: tells the host kLatencyChanged when the latency moved.
+    // [control] The rack the editor shows.
+    RackApplication& application() { return app_; }
+    // [control, host] Tells the host kLatencyChanged when the latency moved.
     void reportLatencyChange();
 
 private:
@@ -150,11 +150,11 @@ private:
 
     vst3::tresult readState(vst3::IBStream* state) override;
     vst3::tresult writeState(vst3::IBStream* state) override;
-    // Host's control thread, processing or not. The controller's copy of the blob the component
+    // [control] Processing or not. The controller's copy of the blob the component
     // side has just applied restores nothing a second time.
     vst3::tresult applyState(vst3::IBStream* state, bool controllerSide);
 
-    // Audio thread: the steps of process.
+    // [audio] The steps of process.
     // The host's buses into the channel tables; false for a bus with more channels than declared.
     bool bindBuses(const vst3::ProcessData& data);
     TransportInfo blockTransport(const vst3::ProcessContext* context, std::uint32_t frames);
@@ -174,31 +174,31 @@ private:
     };
 
     std::atomic<vst3::uint32> references_{1};
-    RackApplication app;
-    std::array<std::uint32_t, kRackBusCount> inputChannelCounts{};
-    std::array<std::uint32_t, kRackBusCount> outputChannelCounts{};
-    std::array<float*, kRackChannelLimit> inputChannels{};
-    std::array<float*, kRackChannelLimit> outputChannels{};
-    std::vector<float> inputScratch;
-    std::vector<float> outputScratch;
-    std::uint32_t blockFrames = 0;
+    RackApplication app_;
+    std::array<std::uint32_t, kRackBusCount> inputChannelCounts_{};
+    std::array<std::uint32_t, kRackBusCount> outputChannelCounts_{};
+    std::array<float*, kRackChannelLimit> inputChannels_{};
+    std::array<float*, kRackChannelLimit> outputChannels_{};
+    std::vector<float> inputScratch_;
+    std::vector<float> outputScratch_;
+    std::uint32_t blockFrames_ = 0;
     // The rack's block size and the scratch rows' length: blockFrames, at most kMaxBlockFrames.
-    std::uint32_t sliceFrames = 0;
-    std::uint32_t inputChannelTotal = 0;
-    std::uint32_t outputChannelTotal = 0;
-    std::atomic<std::uint8_t> processing{0};
-    std::atomic<std::uint8_t> bypass{0};
-    std::uint32_t reportedLatency = 0;
-    std::int64_t samplePosition = 0;
-    std::int64_t lastProjectTime = 0;
-    std::uint32_t lastBlockFrames = 0;
-    std::uint8_t wasPlaying = 0;
+    std::uint32_t sliceFrames_ = 0;
+    std::uint32_t inputChannelTotal_ = 0;
+    std::uint32_t outputChannelTotal_ = 0;
+    std::atomic<bool> processing_{false};
+    std::atomic<bool> bypass_{false};
+    std::uint32_t reportedLatency_ = 0;
+    std::int64_t samplePosition_ = 0;
+    std::int64_t lastProjectTime_ = 0;
+    std::uint32_t lastBlockFrames_ = 0;
+    bool wasPlaying_ = false;
     // Per block, flattened like the tables: the host's rows (null where the host passes none, and
     // for silenced inputs) and whether an output channel has sounded so far.
-    bool wideSamples = false;
-    std::array<const void*, kRackChannelLimit> hostInputs{};
-    std::array<double*, kRackChannelLimit> hostWideOutputs{};
-    std::array<bool, kRackChannelLimit> sounding{};
+    bool wideSamples_ = false;
+    std::array<const void*, kRackChannelLimit> hostInputs_{};
+    std::array<double*, kRackChannelLimit> hostWideOutputs_{};
+    std::array<bool, kRackChannelLimit> sounding_{};
     // The blob setState applied last, until the controller side is given it too.
     std::optional<RackPluginState> appliedState_;
 

@@ -17,7 +17,7 @@ constexpr std::uint32_t kMaximumBypassPoints = 256;
 
 using BypassPoints = std::array<BypassPoint, kMaximumBypassPoints>;
 
-// Audio thread. The host's note-ons and note-offs inside the block, in offset order.
+// [audio] The host's note-ons and note-offs inside the block, in offset order.
 EventList readNotes(const vst3::ProcessData& data) {
     EventList events;
     if (data.inputEvents == nullptr) {
@@ -49,7 +49,7 @@ EventList readNotes(const vst3::ProcessData& data) {
     return events;
 }
 
-// Audio thread. The "Bypass" points inside the block (its end included), sorted by offset;
+// [audio] The "Bypass" points inside the block (its end included), sorted by offset;
 // returns how many there are.
 std::uint32_t readBypassPoints(const vst3::ProcessData& data, BypassPoints& points) {
     std::uint32_t count = 0;
@@ -87,8 +87,8 @@ std::uint32_t readBypassPoints(const vst3::ProcessData& data, BypassPoints& poin
 
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data) {
     const bool wide = data.symbolicSampleSize == vst3::kSample64;
-    if (data.numSamples < 0 || blockFrames == 0 ||
-        static_cast<std::uint32_t>(data.numSamples) > blockFrames ||
+    if (data.numSamples < 0 || blockFrames_ == 0 ||
+        static_cast<std::uint32_t>(data.numSamples) > blockFrames_ ||
         static_cast<std::uint32_t>(data.numInputs) > kRackBusCount ||
         static_cast<std::uint32_t>(data.numOutputs) > kRackBusCount ||
         (data.inputs == nullptr && data.numInputs > 0) ||
@@ -110,52 +110,52 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data
 }
 
 bool RackProcessor::bindBuses(const vst3::ProcessData& data) {
-    wideSamples = data.symbolicSampleSize == vst3::kSample64;
-    inputChannels.fill(nullptr);
-    outputChannels.fill(nullptr);
-    hostInputs.fill(nullptr);
-    hostWideOutputs.fill(nullptr);
-    sounding.fill(false);
+    wideSamples_ = data.symbolicSampleSize == vst3::kSample64;
+    inputChannels_.fill(nullptr);
+    outputChannels_.fill(nullptr);
+    hostInputs_.fill(nullptr);
+    hostWideOutputs_.fill(nullptr);
+    sounding_.fill(false);
 
     std::uint32_t base = 0;
     for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numInputs); ++b) {
         const vst3::AudioBusBuffers& bus = data.inputs[b];
         if (bus.numChannels < 0 ||
-            static_cast<std::uint32_t>(bus.numChannels) > inputChannelCounts[b]) {
+            static_cast<std::uint32_t>(bus.numChannels) > inputChannelCounts_[b]) {
             return false;
         }
         for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
-            inputChannels[base + c] =
-                inputScratch.data() + static_cast<std::size_t>(base + c) * sliceFrames;
+            inputChannels_[base + c] =
+                inputScratch_.data() + static_cast<std::size_t>(base + c) * sliceFrames_;
             const bool silent = ((bus.silenceFlags >> c) & 1u) != 0;
             if (!silent && bus.channelBuffers32 != nullptr) {
-                hostInputs[base + c] = wideSamples
-                                           ? static_cast<const void*>(bus.channelBuffers64[c])
-                                           : static_cast<const void*>(bus.channelBuffers32[c]);
+                hostInputs_[base + c] = wideSamples_
+                                            ? static_cast<const void*>(bus.channelBuffers64[c])
+                                            : static_cast<const void*>(bus.channelBuffers32[c]);
             }
         }
-        base += inputChannelCounts[b];
+        base += inputChannelCounts_[b];
     }
 
     base = 0;
     for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
         const vst3::AudioBusBuffers& bus = data.outputs[b];
         if (bus.numChannels < 0 ||
-            static_cast<std::uint32_t>(bus.numChannels) > outputChannelCounts[b]) {
+            static_cast<std::uint32_t>(bus.numChannels) > outputChannelCounts_[b]) {
             return false;
         }
         for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
-            if (wideSamples) {
-                outputChannels[base + c] =
-                    outputScratch.data() + static_cast<std::size_t>(base + c) * sliceFrames;
-                hostWideOutputs[base + c] =
+            if (wideSamples_) {
+                outputChannels_[base + c] =
+                    outputScratch_.data() + static_cast<std::size_t>(base + c) * sliceFrames_;
+                hostWideOutputs_[base + c] =
                     bus.channelBuffers64 != nullptr ? bus.channelBuffers64[c] : nullptr;
             } else {
-                outputChannels[base + c] =
+                outputChannels_[base + c] =
                     bus.channelBuffers32 == nullptr ? nullptr : bus.channelBuffers32[c];
             }
         }
-        base += outputChannelCounts[b];
+        base += outputChannelCounts_[b];
     }
     return true;
 }
@@ -171,19 +171,19 @@ TransportInfo RackProcessor::blockTransport(const vst3::ProcessContext* context,
             transport.tempo = context->tempo;
         }
         if ((context->state & vst3::ProcessContext::kContTimeValid) != 0) {
-            samplePosition = context->continousTimeSamples;
+            samplePosition_ = context->continousTimeSamples;
         } else if (transport.playing &&
-                   (wasPlaying == 0 ||
+                   (!wasPlaying_ ||
                     context->projectTimeSamples !=
-                        lastProjectTime + static_cast<std::int64_t>(lastBlockFrames))) {
-            samplePosition = context->projectTimeSamples;
+                        lastProjectTime_ + static_cast<std::int64_t>(lastBlockFrames_))) {
+            samplePosition_ = context->projectTimeSamples;
         }
-        lastProjectTime = context->projectTimeSamples;
+        lastProjectTime_ = context->projectTimeSamples;
     }
-    transport.samplePosition = samplePosition;
-    samplePosition += frames;
-    lastBlockFrames = frames;
-    wasPlaying = transport.playing ? 1 : 0;
+    transport.samplePosition = samplePosition_;
+    samplePosition_ += frames;
+    lastBlockFrames_ = frames;
+    wasPlaying_ = transport.playing;
     return transport;
 }
 
@@ -195,12 +195,12 @@ void RackProcessor::renderSlices(std::uint32_t frames, const TransportInfo& tran
     for (;;) {
         // A point takes effect from its offset; one at the block's end, for the next block.
         for (; next < pointCount && points[next].offset <= position; ++next) {
-            bypass = points[next].value ? 1 : 0;
+            bypass_ = points[next].value;
         }
         if (position >= frames) {
             return;
         }
-        std::uint32_t end = std::min(frames, position + sliceFrames);
+        std::uint32_t end = std::min(frames, position + sliceFrames_);
         if (next < pointCount) {
             end = std::min(end, points[next].offset);
         }
@@ -212,30 +212,30 @@ void RackProcessor::renderSlices(std::uint32_t frames, const TransportInfo& tran
 void RackProcessor::renderSlice(std::uint32_t offset, std::uint32_t frames,
                                 const TransportInfo& transport, const EventList& events) {
     // The host's input is copied first, so that a host rendering in place keeps it.
-    for (std::uint32_t i = 0; i < inputChannelTotal; ++i) {
-        float* row = inputChannels[i];
+    for (std::uint32_t i = 0; i < inputChannelTotal_; ++i) {
+        float* row = inputChannels_[i];
         if (row == nullptr) {
             continue;
         }
-        if (hostInputs[i] == nullptr) {
+        if (hostInputs_[i] == nullptr) {
             std::fill_n(row, frames, 0.0f);
-        } else if (wideSamples) {
-            const double* samples = static_cast<const double*>(hostInputs[i]) + offset;
+        } else if (wideSamples_) {
+            const double* samples = static_cast<const double*>(hostInputs_[i]) + offset;
             std::transform(samples, samples + frames, row,
                            [](double sample) { return static_cast<float>(sample); });
         } else {
-            std::copy_n(static_cast<const float*>(hostInputs[i]) + offset, frames, row);
+            std::copy_n(static_cast<const float*>(hostInputs_[i]) + offset, frames, row);
         }
     }
     // 32-bit hosts are rendered in place into their rows; 64-bit ones into the scratch rows.
     std::array<float*, kRackChannelLimit> outputs{};
-    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
-        outputs[i] = outputChannels[i] == nullptr ? nullptr
-                     : wideSamples                ? outputChannels[i]
-                                                  : outputChannels[i] + offset;
+    for (std::uint32_t i = 0; i < outputChannelTotal_; ++i) {
+        outputs[i] = outputChannels_[i] == nullptr ? nullptr
+                     : wideSamples_                ? outputChannels_[i]
+                                                   : outputChannels_[i] + offset;
     }
 
-    if (bypass == 0) {
+    if (!bypass_) {
         EventList slice;
         for (std::uint32_t i = 0; i < events.count; ++i) {
             RackEvent event = events.events[i];
@@ -246,29 +246,29 @@ void RackProcessor::renderSlice(std::uint32_t offset, std::uint32_t frames,
         }
         TransportInfo sliceTransport = transport;
         sliceTransport.samplePosition += offset;
-        app.processHostBlock(frames, {inputChannels.data(), inputChannelTotal},
-                             {outputs.data(), outputChannelTotal}, sliceTransport,
-                             slice.events.data(), slice.count);
+        app_.processHostBlock(frames, {inputChannels_.data(), inputChannelTotal_},
+                              {outputs.data(), outputChannelTotal_}, sliceTransport,
+                              slice.events.data(), slice.count);
     } else {
-        for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
+        for (std::uint32_t i = 0; i < outputChannelTotal_; ++i) {
             if (outputs[i] == nullptr) {
                 continue;
             }
-            if (i < inputChannelCounts[0] && i < outputChannelCounts[0] &&
-                inputChannels[i] != nullptr) {
-                std::copy_n(inputChannels[i], frames, outputs[i]);
+            if (i < inputChannelCounts_[0] && i < outputChannelCounts_[0] &&
+                inputChannels_[i] != nullptr) {
+                std::copy_n(inputChannels_[i], frames, outputs[i]);
             } else {
                 std::fill_n(outputs[i], frames, 0.0f);
             }
         }
     }
 
-    for (std::uint32_t i = 0; i < outputChannelTotal; ++i) {
+    for (std::uint32_t i = 0; i < outputChannelTotal_; ++i) {
         const float* rendered = outputs[i];
         if (rendered == nullptr) {
             continue;
         }
-        double* target = hostWideOutputs[i] != nullptr ? hostWideOutputs[i] + offset : nullptr;
+        double* target = hostWideOutputs_[i] != nullptr ? hostWideOutputs_[i] + offset : nullptr;
         bool heard = false;
         for (std::uint32_t s = 0; s < frames; ++s) {
             heard = heard || rendered[s] != 0.0f;
@@ -276,7 +276,7 @@ void RackProcessor::renderSlice(std::uint32_t offset, std::uint32_t frames,
                 target[s] = rendered[s];
             }
         }
-        sounding[i] = sounding[i] || heard;
+        sounding_[i] = sounding_[i] || heard;
     }
 }
 
@@ -287,12 +287,12 @@ void RackProcessor::writeOutputs(vst3::ProcessData& data) {
         const auto channels = static_cast<std::uint32_t>(bus.numChannels);
         std::uint64_t silence = channels >= 64 ? ~0ull : (1ull << channels) - 1;
         for (std::uint32_t c = 0; c < channels; ++c) {
-            if (sounding[base + c]) {
+            if (sounding_[base + c]) {
                 silence &= ~(1ull << c);
             }
         }
         bus.silenceFlags = silence;
-        base += outputChannelCounts[b];
+        base += outputChannelCounts_[b];
     }
 }
 

@@ -20,7 +20,7 @@ bool isSupportedPlatform(vst3::FIDString type) {
     return type != nullptr && std::strcmp(type, vst3::kPlatformTypeHWND) == 0;
 }
 
-// Every operation runs on the host's UI thread.
+// [control] Every operation, on the host's UI thread.
 class RackView final : public vst3::CountedObject<vst3::IPlugView> {
 public:
     explicit RackView(RackProcessor& processor) : processor_(processor) { processor_.addRef(); }

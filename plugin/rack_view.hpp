@@ -11,7 +11,7 @@ class RackProcessor;
 inline constexpr vst3::int32 kRackViewWidth = 1280;
 inline constexpr vst3::int32 kRackViewHeight = 820;
 
-// Host's UI thread. A new detached view of the processor's rack, holding one reference on the
+// [control] A new detached view of the processor's rack, holding one reference on the
 // processor, with its initial reference for the caller.
 vst3::IPlugView* createRackView(RackProcessor& processor);
 

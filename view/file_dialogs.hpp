@@ -24,7 +24,7 @@ struct BrowseResult {
     bool cancelled = false;
 };
 
-// UI thread. Asks the user for a path of the kind, starting at "current" (UTF-8), and answers the
+// [control] Asks the user for a path of the kind, starting at "current" (UTF-8), and answers the
 // checked choice. On Windows this is the shell's modal dialog over the owner's root window; on
 // this machine's stand-in the starting path itself is the choice. Throws std::runtime_error
 // with one sentence; cancelling is no failure.

@@ -13,14 +13,14 @@ namespace velkaphon::rack {
 // The page's address, token included.
 std::string rackViewAddress(NativeViewHandle view);
 
-// UI thread: waits up to the timeout for page messages and answers every one that waits; one turn
+// [control] Waits up to the timeout for page messages and answers every one that waits; one turn
 // of the message loop below.
 void pumpRackView(NativeViewHandle view, std::chrono::milliseconds timeout);
 
-// UI thread. From here on SIGINT and SIGTERM ask the shell to close, as a window's close would.
+// [control] From here on SIGINT and SIGTERM ask the shell to close, as a window's close would.
 void catchCloseSignals();
 
-// UI thread: the shell's message loop. Answers the page and runs the rack's control timer every
+// [control] The shell's message loop. Answers the page and runs the rack's control timer every
 // 50 ms until a close is asked for and `close` agrees; when it answers false the loop goes on.
 void runRackViewLoop(NativeViewHandle view, RackApplication& rack,
                      const std::function<bool()>& close);

@@ -11,7 +11,7 @@ inline constexpr std::uint32_t kMessageBoxQuestion = 0x24; // yes/no with a ques
 inline constexpr std::uint32_t kMessageBoxWarning = 0x30;  // OK with a warning sign
 inline constexpr int kMessageBoxAnswerYes = 6;
 
-// UI thread. A modal message box on Windows, a line on standard error elsewhere; answers the
+// [control] A modal message box on Windows, a line on standard error elsewhere; answers the
 // button pressed. Tests replace it, since a modal box would hang a run without a person.
 int showMessageBox(void* owner, const std::string& text, const std::string& caption,
                    std::uint32_t style);

@@ -10,15 +10,15 @@ class RackApplication;
 struct NativeRackView;
 using NativeViewHandle = NativeRackView*;
 
-// UI thread. Shows the rack's page in a child of the parent window (an HWND on Windows; ignored
+// [control] Shows the rack's page in a child of the parent window (an HWND on Windows; ignored
 // by this machine's stand-in, which serves the page on loopback). Never null; throws only when
 // the per-user storage folder fails, and then leaves nothing behind.
 NativeViewHandle createNativeRackView(void* parent, RackApplication* rack);
 
-// UI thread. A null handle does nothing.
+// [control] A null handle does nothing.
 void resizeNativeRackView(NativeViewHandle view, std::uint32_t width, std::uint32_t height);
 
-// UI thread. A null handle does nothing; the handle is invalid afterwards.
+// [control] A null handle does nothing; the handle is invalid afterwards.
 void destroyNativeRackView(NativeViewHandle view);
 
 } // namespace velkaphon::rack

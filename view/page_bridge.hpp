@@ -18,9 +18,9 @@ inline constexpr std::size_t kMaxPageRequestBytes = 67'108'864;
 // The platform's part of the "editor" request: a window of its own for a plug-in's editor.
 class EditorWindowHost {
 public:
-    // UI thread: destroys any editor window held, then makes a new one and answers it.
+    // [control] Destroys any editor window held, then makes a new one and answers it.
     virtual NativeWindowHandle replaceEditorWindow() = 0;
-    // UI thread: destroys the editor window held, if any.
+    // [control] Destroys the editor window held, if any.
     virtual void destroyEditorWindow() = 0;
 
 protected:
@@ -37,11 +37,11 @@ public:
     // origin: what every accepted message's source starts with.
     PageBridge(RackApplication& rack, std::string origin, Browse browse, EditorWindowHost& editors);
 
-    // UI thread. The reply text, or nothing for a message that gets none (a foreign source, or a
+    // [control] The reply text, or nothing for a message that gets none (a foreign source, or a
     // bridge that is closed).
     std::optional<std::string> answer(std::string_view source, std::string_view message);
 
-    // UI thread: from now on nothing is answered; a dialog still open loses its choice.
+    // [control] From now on nothing is answered; a dialog still open loses its choice.
     void close() { closed_ = true; }
     bool closed() const { return closed_; }
 

@@ -38,7 +38,7 @@ public:
     std::uint16_t port() const { return port_; }
     const std::string& token() const { return token_; }
 
-    // UI thread. Waits up to the timeout for a message, then answers every message that waits.
+    // [control] Waits up to the timeout for a message, then answers every message that waits.
     void answerPending(const Answer& answer, std::chrono::milliseconds timeout);
 
 private:

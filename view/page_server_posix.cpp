@@ -175,7 +175,7 @@ std::string PageServer::pageAddress() const {
     return origin() + "index.html";
 }
 
-// Server thread: hands the message to the UI thread and waits for its answer.
+// [server] Hands the message to the UI thread and waits for its answer.
 std::optional<std::string> PageServer::forward(std::string message) {
     auto exchange = std::make_shared<Exchange>();
     exchange->message = std::move(message);

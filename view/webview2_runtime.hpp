@@ -43,7 +43,7 @@ struct WebView2Entry {
 };
 
 // What the lookup needs of the machine; Windows answers from its registry and loader, tests
-// from fakes. UI thread, every operation.
+// from fakes. Every operation is [control].
 class WebView2System {
 public:
     // The folder of the module that holds this code (the program or the plug-in DLL).
@@ -60,15 +60,15 @@ protected:
     ~WebView2System() = default;
 };
 
-// Any thread. The machine's own answers; Windows only.
+// [any] The machine's own answers; Windows only.
 WebView2System& windowsWebView2System();
 
-// UI thread. The entry point that creates the WebView2 environment, in the order the SDK's own
+// [control] The entry point that creates the WebView2 environment, in the order the SDK's own
 // loader looks: a loader beside our module, the folder the documented variable names, then the
 // installed Evergreen runtime per machine and per user. Nothing when no usable runtime is found.
 std::optional<WebView2Entry> findWebView2(WebView2System& system);
 
-// Any thread. "a.b.c.d" as four numbers; nothing for any other text.
+// [any] "a.b.c.d" as four numbers; nothing for any other text.
 std::optional<std::array<unsigned, 4>> parseWebView2Version(std::u16string_view text);
 
 } // namespace velkaphon::rack

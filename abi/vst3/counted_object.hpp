@@ -16,7 +16,7 @@ namespace velkaphon::rack::vst3 {
 template <class Interface, class... Also>
 class CountedObject : public Interface {
 public:
-    // Any thread.
+    // [any]
     tresult VELKAPHON_VST3_CALL queryInterface(const TUID iid, void** object) override {
         if (object == nullptr) {
             return kInvalidArgument;
@@ -31,12 +31,12 @@ public:
         return kNoInterface;
     }
 
-    // Any thread.
+    // [any]
     uint32 VELKAPHON_VST3_CALL addRef() override {
         return references_.fetch_add(1, std::memory_order_relaxed) + 1;
     }
 
-    // Any thread; the last release runs the destructor on the calling thread.
+    // [any] The last release runs the destructor on the calling thread.
     uint32 VELKAPHON_VST3_CALL release() override {
         const uint32 left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (left == 0) {

@@ -54,8 +54,8 @@ protected:
 
     EndpointWorker& addWorker(bool capture, bool master, std::uint32_t channels) {
         auto worker = std::make_unique<EndpointWorker>();
-        worker->isCapture = capture ? 1 : 0;
-        worker->isMaster = master ? 1 : 0;
+        worker->isCapture = capture;
+        worker->isMaster = master;
         worker->format.channels = channels;
         worker->format.sampleRate = 48000;
         worker->measuredRate = 48000.0;
@@ -110,7 +110,7 @@ TEST_F(AggregateCycle, AnUnprimedCaptureIsSilentAndCountedAsStartUp) {
     }
     EXPECT_EQ(capture.startupRingFrames.load(), 128u);
     EXPECT_EQ(capture.ringXrunFrames.load(), 0u);
-    EXPECT_EQ(capture.resamplerLocked.load(), 0);
+    EXPECT_FALSE(capture.resamplerLocked.load());
     EXPECT_EQ(backend.xruns.load(), 0u);
     EXPECT_DOUBLE_EQ(capture.ringMs.load(), 132.0 * 1000.0 / 48000.0);
 }
@@ -129,7 +129,7 @@ TEST_F(AggregateCycle, ACapturedSignalReachesItsOwnRows) {
     EXPECT_NEAR(backend.inputRowPointers[0][127], 0.25f, 1e-5);
     EXPECT_NEAR(backend.inputRowPointers[1][127], -0.5f, 1e-5);
     EXPECT_NEAR(backend.inputRowPointers[2][127], -0.5f, 1e-5);
-    EXPECT_EQ(first.resamplerLocked.load(), 1);
+    EXPECT_TRUE(first.resamplerLocked.load());
     EXPECT_GT(first.driftPpm.load(), 0.0); // the fill sits above its target
     EXPECT_EQ(backend.xruns.load(), 0u);
 }
@@ -155,7 +155,7 @@ TEST_F(AggregateCycle, TwoCapturesUnderflowingInOneCycleCountOneXrun) {
         EXPECT_EQ(backend.xruns.load() - xruns, bothLost ? 1u : 0u) << i;
     }
     EXPECT_GE(cyclesWhereBothLost, 2);
-    EXPECT_EQ(first.resamplerLocked.load(), 0);
+    EXPECT_FALSE(first.resamplerLocked.load());
     EXPECT_EQ(first.startupRingFrames.load(), 0u);
 }
 

@@ -11,8 +11,8 @@ constexpr const char* kRateOrBlock =
 AudioPort port(const std::string& id, bool input, bool known = true) {
     AudioPort result;
     result.id = id;
-    result.isInput = input ? 1 : 0;
-    result.mixKnown = known ? 1 : 0;
+    result.isInput = input;
+    result.mixKnown = known;
     result.sampleRate = 48000;
     return result;
 }

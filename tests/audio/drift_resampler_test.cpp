@@ -32,7 +32,7 @@ void pushConstant(SpscRing& ring, std::size_t count, float value) {
 TEST(RateEstimator, FirstCallGivesTheNominalRateAndShortIntervalsChangeNothing) {
     RateEstimator state;
     EXPECT_EQ(estimateDeviceRate(state, 1000.0, 5e6, 48000.0), 48000.0);
-    EXPECT_EQ(state.first, 0);
+    EXPECT_FALSE(state.first);
     // 0.2 s later: the same value, and lastTime stays.
     EXPECT_EQ(estimateDeviceRate(state, 1000.0 + 9600.6, 5e6 + 2e6, 48000.0), 48000.0);
     EXPECT_EQ(state.lastTime, 5e6);
@@ -105,8 +105,8 @@ TEST(DriftResamplerController, FillErrorIsProportionalUntilItsClamp) {
 
 // Puts the read position where a running resampler would hold it: the fill exactly at target.
 void lockAtTarget(DriftResampler& resampler, const SpscRing& ring) {
-    resampler.primed = 1;
-    resampler.everPrimed = 1;
+    resampler.primed = true;
+    resampler.everPrimed = true;
     resampler.position = static_cast<double>(ring.writeIndex.load()) - resampler.target;
 }
 
@@ -197,7 +197,7 @@ TEST(DriftResamplerController, SteersOnTheMeanFillAndNotOnThePacketSawtooth) {
                 float out;
                 double ppm = 0.0;
                 const bool ok = resampler.readFrame(&out, ratio, &ppm);
-                if (resampler.everPrimed == 0) {
+                if (!resampler.everPrimed) {
                     continue;
                 }
                 lost += ok ? 0 : 1;
@@ -236,12 +236,12 @@ TEST(DriftResamplerPriming, WaitsForTheTargetPlusMarginWithoutTouchingTheRing) {
     EXPECT_FALSE(resampler.readFrame(&out, 1.0, &ppm));
     EXPECT_EQ(out, 7.0f);
     EXPECT_EQ(ring.readIndex.load(), 0u);
-    EXPECT_EQ(resampler.primed, 0);
-    EXPECT_EQ(resampler.everPrimed, 0);
+    EXPECT_FALSE(resampler.primed);
+    EXPECT_FALSE(resampler.everPrimed);
     pushConstant(ring, 1, 1.0f);
     EXPECT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
-    EXPECT_EQ(resampler.primed, 1);
-    EXPECT_EQ(resampler.everPrimed, 1);
+    EXPECT_TRUE(resampler.primed);
+    EXPECT_TRUE(resampler.everPrimed);
     // Position 32 + one step; the read index keeps the 31 frames behind it.
     EXPECT_EQ(ring.readIndex.load(), 2u);
 }
@@ -258,7 +258,7 @@ TEST(DriftResamplerPriming, AReserveDelaysTheLockButTheControllerStillHoldsTheTa
     double ppm = 3.0;
     EXPECT_FALSE(resampler.readFrame(&out, 1.0, &ppm));
     EXPECT_EQ(ring.readIndex.load(), 0u);
-    EXPECT_EQ(resampler.everPrimed, 0);
+    EXPECT_FALSE(resampler.everPrimed);
     pushConstant(ring, 1, 1.0f);
     ASSERT_TRUE(resampler.readFrame(&out, 1.0, &ppm));
     // 1012 frames ahead of a 500-frame target: the step starts to speed up.
@@ -266,7 +266,7 @@ TEST(DriftResamplerPriming, AReserveDelaysTheLockButTheControllerStillHoldsTheTa
     // Starved, it drops its lock and waits for the reserve again.
     while (resampler.readFrame(&out, 1.0, &ppm)) {
     }
-    EXPECT_EQ(resampler.primed, 0);
+    EXPECT_FALSE(resampler.primed);
     EXPECT_EQ(ring.fill(), 0u);
     pushConstant(ring, 1043, 1.0f);
     EXPECT_FALSE(resampler.readFrame(&out, 1.0, &ppm));
@@ -289,8 +289,8 @@ TEST(DriftResamplerPriming, AStarvedReaderDropsItsLockAndTheWaitingFrames) {
     // Fill 232 at the start, read position 32: it stops once the position comes within 32
     // frames of the write index.
     EXPECT_EQ(produced, 232 - 32 - 32);
-    EXPECT_EQ(resampler.primed, 0);
-    EXPECT_EQ(resampler.everPrimed, 1);
+    EXPECT_FALSE(resampler.primed);
+    EXPECT_TRUE(resampler.everPrimed);
     EXPECT_EQ(ring.readIndex.load(), ring.writeIndex.load());
     EXPECT_EQ(ring.fill(), 0u);
     // It primes again on a full target.
@@ -308,7 +308,7 @@ TEST(DriftResamplerSignal, UnityRatioPassesASineOnTime) {
     std::uint64_t written = 0;
     pushSine(ring, written, 1024, 1000.0, 48000.0);
     // The first pushed frame sits just past the initial silence.
-    resampler.primed = 1;
+    resampler.primed = true;
     resampler.position = 32.0;
     double worst = 0.0;
     for (std::uint64_t n = 0; n < 600; ++n) {
@@ -343,7 +343,7 @@ TEST(DriftResamplerSignal, EveryChannelCountSumsAsTheFilterWrittenOut) {
             ring.readIndex.store(static_cast<std::uint64_t>(position) - 100);
             ring.writeIndex.store(static_cast<std::uint64_t>(position) - 100);
             ASSERT_TRUE(ring.push(frames.data(), 200));
-            resampler.primed = 1;
+            resampler.primed = true;
             resampler.position = position;
             std::vector<float> out(static_cast<std::size_t>(channels));
             double ppm;

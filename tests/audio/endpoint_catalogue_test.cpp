@@ -11,10 +11,10 @@ AudioPort port(const std::string& id, bool input, const std::string& key,
     result.id = id;
     result.name = name;
     result.interfaceKey = key;
-    result.isInput = input ? 1 : 0;
+    result.isInput = input;
     result.channels = 2;
     result.sampleRate = rate;
-    result.mixKnown = 1;
+    result.mixKnown = true;
     return result;
 }
 
@@ -79,7 +79,7 @@ TEST(DeviceMode, SingleInterfaceNeedsOneKeyAndKnownMixFormats) {
     EXPECT_FALSE(checkDeviceMode(config, ports, error));
     EXPECT_EQ(error, "Unknown audio device mode.");
     config = selection({}, {"out"});
-    ports[1].mixKnown = 0;
+    ports[1].mixKnown = false;
     EXPECT_FALSE(checkDeviceMode(config, ports, error));
     EXPECT_EQ(error, "The selected audio endpoint is unavailable. Refresh devices and choose an "
                      "available input or output.");
@@ -94,9 +94,9 @@ TEST(MasterRate, TheMastersMixRateMustMatchUnlessExclusiveIsRequired) {
               "Audio output \"Speakers (Box)\" uses 44100 Hz in Windows shared mode, but RACK "
               "requests 48000 Hz. Choose Automatic sample rate or match RACK to 44100 Hz in "
               "Advanced setup.");
-    config.preferExclusive = 1;
+    config.preferExclusive = true;
     EXPECT_FALSE(checkMasterRate(config, ports, error));
-    config.outputs[0].requireExclusive = 1;
+    config.outputs[0].requireExclusive = true;
     EXPECT_TRUE(checkMasterRate(config, ports, error));
 
     config = selection({}, {});

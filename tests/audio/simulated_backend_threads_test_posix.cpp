@@ -23,7 +23,7 @@ TEST_F(SimulatedBackendThreads, TheMasterCallsBackOncePerBlockOfEachDeviceWrite)
     EXPECT_EQ(status.periodFrames, 480u);
     EXPECT_EQ(status.xruns, 0u);
     EXPECT_EQ(status.error, "");
-    EXPECT_EQ(status.running, 0);
+    EXPECT_FALSE(status.running);
     ASSERT_EQ(status.endpoints.size(), 1u);
     EXPECT_EQ(status.endpoints[0].state, "stopped");
     EXPECT_EQ(status.endpoints[0].name, "Speakers (Interface)");
@@ -87,7 +87,7 @@ TEST_F(SimulatedAggregateThreads, DriftingClocksStayLockedForTenMinutes) {
     stopAudioBackend(*backend);
 
     EXPECT_EQ(end.error, "");
-    EXPECT_EQ(end.running, 1);
+    EXPECT_TRUE(end.running);
     EXPECT_EQ(ringXruns(end), ringXruns(locked));
     EXPECT_EQ(end.underruns, locked.underruns);
     EXPECT_EQ(end.xruns, locked.xruns);
@@ -117,7 +117,7 @@ TEST_F(SimulatedAggregateThreads, AFullSecondaryRingFaultsOnlyThatOutputAndStays
     ASSERT_TRUE(start(configuration)) << error;
     system.advance(3.0);
     const AudioStatus status = snapshotStatus(*backend);
-    EXPECT_EQ(status.running, 1);
+    EXPECT_TRUE(status.running);
     EXPECT_EQ(endpoint(status, kSecondOutputId).state, "fault HRESULT 0x88890006");
     EXPECT_EQ(endpoint(status, kOutputId).state, "running");
     EXPECT_EQ(status.error, "fault HRESULT 0x88890006 (" + std::string(kSecondOutputId) + ")");
@@ -142,7 +142,7 @@ TEST_F(SimulatedAggregateThreads, AFailingSecondaryLeavesTheOthersRunning) {
     system.advance(2.0);
     const AudioStatus status = snapshotStatus(*backend);
     stopAudioBackend(*backend);
-    EXPECT_EQ(status.running, 1);
+    EXPECT_TRUE(status.running);
     EXPECT_EQ(endpoint(status, kSecondOutputId).state, "fault HRESULT 0x88890004");
     EXPECT_EQ(endpoint(status, kOutputId).state, "running");
     EXPECT_EQ(status.error, "fault HRESULT 0x88890004 (" + std::string(kSecondOutputId) + ")");
@@ -158,7 +158,7 @@ TEST_F(SimulatedAggregateThreads, AMasterWithoutEventsTimesOutAndStopsTheAggrega
     ASSERT_TRUE(start(config({kInputId}, {kOutputId}))) << error;
     system.advance(2.5);
     const AudioStatus status = snapshotStatus(*backend);
-    EXPECT_EQ(status.running, 0);
+    EXPECT_FALSE(status.running);
     EXPECT_EQ(endpoint(status, kOutputId).state, "fault HRESULT 0x800705b4");
     EXPECT_EQ(status.error, "fault HRESULT 0x800705b4 (" + std::string(kOutputId) + ")");
     stopAudioBackend(*backend);
@@ -179,7 +179,7 @@ TEST_F(SimulatedAggregateThreads, AFastInputPrimesAtASlowConfiguredRate) {
     stopAudioBackend(*backend);
     const EndpointStatus capture = endpoint(status, kInputId);
     EXPECT_EQ(capture.state, "running");
-    EXPECT_EQ(capture.resamplerLocked, 1);
+    EXPECT_TRUE(capture.resamplerLocked);
     EXPECT_GT(capture.ringTargetMs, 500.0); // more than the set-up ring would hold
     EXPECT_EQ(capture.ringXrunFrames, 0u);
     EXPECT_EQ(status.error, "");
@@ -215,7 +215,7 @@ TEST_F(SimulatedAggregateThreads, OneInterfaceKeepsItsInputWhenAPacketLandsAfter
     const EndpointStatus capture = endpoint(status, kInputId);
     EXPECT_EQ(status.xruns, 0u);
     EXPECT_EQ(capture.ringXrunFrames, 0u);
-    EXPECT_EQ(capture.resamplerLocked, 1);
+    EXPECT_TRUE(capture.resamplerLocked);
     EXPECT_EQ(status.startupRingFrames, 960u);
     EXPECT_EQ(status.underruns, 0u);
     EXPECT_EQ(status.error, "");
@@ -232,7 +232,7 @@ TEST_F(SimulatedAggregateThreads, PreparedWorkersStopCleanlyWhenAnotherFailsToPr
     EXPECT_EQ(error, "Could not prepare audio input \"Mic\" (HRESULT 0x88890008).");
     const AudioStatus status = snapshotStatus(*backend);
     EXPECT_EQ(status.error, error);
-    EXPECT_EQ(status.running, 0);
+    EXPECT_FALSE(status.running);
     EXPECT_EQ(endpoint(status, kInputId).state, "fault HRESULT 0x88890008");
     // The output was waiting for its activation: stopped, not faulted.
     EXPECT_EQ(endpoint(status, kOutputId).state, "stopped");
@@ -257,7 +257,7 @@ TEST_F(SimulatedAggregateThreads, ExclusiveModeFallsBackWhenTheDeviceIsInUse) {
     output.exclusiveInUse = true;
     system.addEndpoint(output);
     AudioBackendConfig configuration = config({}, {kOutputId});
-    configuration.preferExclusive = 1;
+    configuration.preferExclusive = true;
     ASSERT_TRUE(start(configuration)) << error;
     system.advance(0.2);
     const AudioStatus status = snapshotStatus(*backend);
@@ -266,7 +266,7 @@ TEST_F(SimulatedAggregateThreads, ExclusiveModeFallsBackWhenTheDeviceIsInUse) {
     EXPECT_EQ(endpoint(status, kOutputId).state, "running");
     stopAudioBackend(*backend);
 
-    configuration.outputs[0].requireExclusive = 1;
+    configuration.outputs[0].requireExclusive = true;
     EXPECT_FALSE(start(configuration));
     EXPECT_EQ(error, "Could not prepare audio output \"Main\" (HRESULT 0x8889000a).");
 }
@@ -277,13 +277,13 @@ TEST_F(SimulatedAggregateThreads, AnUnalignedExclusiveBufferIsActivatedOnceMore)
     output.exclusiveAlignmentFrames = 192;
     system.addEndpoint(output);
     AudioBackendConfig configuration = config({}, {kOutputId});
-    configuration.outputs[0].requireExclusive = 1;
+    configuration.outputs[0].requireExclusive = true;
     ASSERT_TRUE(start(configuration)) << error;
     system.advance(0.2);
     const AudioStatus status = snapshotStatus(*backend);
     stopAudioBackend(*backend);
     const EndpointStatus main = endpoint(status, kOutputId);
-    EXPECT_EQ(main.exclusiveActive, 1);
+    EXPECT_TRUE(main.exclusiveActive);
     EXPECT_EQ(main.bufferFrames, 192u);
     EXPECT_EQ(main.periodFrames, 192u);
     // The mix format was refused; 24 valid bits in 32 were taken.

@@ -41,7 +41,7 @@ TEST_F(SimulatedCatalogue, CaptureFirstThenByIdWithKeysAndMixFormats) {
     ASSERT_TRUE(enumerateDevices(*backend, ports, error)) << error;
     ASSERT_EQ(ports.size(), 4u);
     EXPECT_EQ(ports[0].id, "{c}");
-    EXPECT_EQ(ports[0].isInput, 1);
+    EXPECT_TRUE(ports[0].isInput);
     EXPECT_EQ(ports[0].interfaceKey, "container:{12345678-9ABC-DEF0-0123-456789ABCDEF}");
     EXPECT_EQ(ports[1].id, "{a}");
     EXPECT_EQ(ports[1].interfaceKey, "{a}");
@@ -50,7 +50,7 @@ TEST_F(SimulatedCatalogue, CaptureFirstThenByIdWithKeysAndMixFormats) {
     EXPECT_EQ(ports[2].sampleRate, 44100u);
     EXPECT_EQ(ports[2].channels, 2u);
     EXPECT_EQ(ports[2].name, "Speakers (Box)");
-    EXPECT_EQ(ports[3].mixKnown, 0);
+    EXPECT_FALSE(ports[3].mixKnown);
     EXPECT_EQ(ports[3].sampleRate, 0u);
 
     std::vector<AudioDevice> devices;
@@ -89,7 +89,7 @@ TEST_F(SimulatedCatalogue, ComFailuresBecomeHresultTexts) {
     system.failCall("{out}", SimulatedCall::GetMixFormat, 4, kHresultFail);
     EXPECT_TRUE(enumerateDevices(*backend, ports, error));
     ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[1].mixKnown, 0);
+    EXPECT_FALSE(ports[1].mixKnown);
 }
 
 using SimulatedStartThreads = SimulatedBackendTest;
@@ -106,7 +106,7 @@ TEST_F(SimulatedStartThreads, AutomaticRateTakesTheOutputsMixRate) {
     AudioDeviceHost::stop(*backend);
 
     settings.sampleRate = 48000;
-    settings.exclusive = 1;
+    settings.exclusive = true;
     EXPECT_FALSE(AudioDeviceHost::start(backend, settings, ToneCallback::call, &tone, error));
     EXPECT_EQ(error, "Audio output \"Speakers\" uses 44100 Hz in Windows shared mode, but RACK "
                      "requests 48000 Hz. Choose Automatic sample rate or match RACK to 44100 Hz in "
@@ -183,7 +183,7 @@ TEST_F(SimulatedStartThreads, ListingDevicesLeavesRunningStreamsRunning) {
         const AudioStatus status = AudioDeviceHost::status(*backend);
         // 300 periods of 480 frames in 128-frame calls.
         EXPECT_EQ(tone.calls.load() - before, 1200u) << "listing " << listing;
-        EXPECT_EQ(status.running, 1);
+        EXPECT_TRUE(status.running);
         EXPECT_EQ(status.xruns, 0u);
         EXPECT_EQ(status.error, "");
         for (const EndpointStatus& entry : status.endpoints) {
@@ -217,7 +217,7 @@ TEST(SimulatedRealTimeThreads, TheWorkersRunOnTheirOwnClock) {
     destroyAudioBackend(backend);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    EXPECT_EQ(running.running, 1);
+    EXPECT_TRUE(running.running);
     EXPECT_EQ(running.error, "");
     // About as many frames as the time that passed, give or take the device buffer.
     EXPECT_GT(static_cast<double>(tone.frames.load()), 48000.0 * 0.25);

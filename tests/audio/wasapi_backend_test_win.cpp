@@ -35,13 +35,13 @@ TEST(WasapiBackend, ListsWhatWineOffers) {
     EXPECT_TRUE(enumerateDevices(*backend, ports, error));
     EXPECT_EQ(error, "");
     const auto render = std::count_if(ports.begin(), ports.end(),
-                                      [](const AudioPort& port) { return port.isInput == 0; });
+                                      [](const AudioPort& port) { return !port.isInput; });
     EXPECT_GE(render, 1);
     ASSERT_FALSE(ports.empty());
-    EXPECT_EQ(ports.front().isInput, 1) << "capture ports come first";
+    EXPECT_TRUE(ports.front().isInput) << "capture ports come first";
     for (const AudioPort& port : ports) {
         EXPECT_FALSE(port.id.empty());
-        EXPECT_EQ(port.mixKnown, 1) << port.id;
+        EXPECT_TRUE(port.mixKnown) << port.id;
         EXPECT_GE(port.sampleRate, 8000u);
         EXPECT_GE(port.channels, 1u);
         EXPECT_FALSE(port.interfaceKey.empty());
@@ -72,7 +72,7 @@ TEST(WasapiBackend, RunsTheDefaultOutputAsMasterForOneSecond) {
     AudioDeviceHost::stop(*backend);
     const AudioStatus stopped = AudioDeviceHost::status(*backend);
 
-    EXPECT_EQ(running.running, 1);
+    EXPECT_TRUE(running.running);
     EXPECT_EQ(running.error, "");
     EXPECT_EQ(running.sampleRate, output.sampleRate);
     EXPECT_EQ(running.blockFrames, 128u);
@@ -88,7 +88,7 @@ TEST(WasapiBackend, RunsTheDefaultOutputAsMasterForOneSecond) {
     EXPECT_LE(callback.largestChunk.load(), 128u);
     EXPECT_GE(callback.calls.load(), callback.frames.load() / 128);
 
-    EXPECT_EQ(stopped.running, 0);
+    EXPECT_FALSE(stopped.running);
     EXPECT_EQ(stopped.error, "");
     EXPECT_EQ(stopped.cycles, callback.calls.load());
     ASSERT_EQ(stopped.endpoints.size(), 1u);

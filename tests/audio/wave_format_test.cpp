@@ -27,7 +27,7 @@ WaveFormatEx basic(std::uint16_t tag, std::uint16_t bits, std::uint16_t channels
     return format;
 }
 
-NegotiatedFormat negotiated(std::uint8_t isFloat, std::uint32_t bytes, std::uint32_t validBits) {
+NegotiatedFormat negotiated(bool isFloat, std::uint32_t bytes, std::uint32_t validBits) {
     NegotiatedFormat format;
     format.isFloat = isFloat;
     format.bytesPerSample = bytes;
@@ -56,7 +56,7 @@ TEST(CheckWaveFormat, ExtensibleNeedsTheFullExtension) {
 
     format.format.extraSize = 22;
     ASSERT_TRUE(checkWaveFormat(out, &format.format));
-    EXPECT_EQ(out.isFloat, 0);
+    EXPECT_FALSE(out.isFloat);
     EXPECT_EQ(out.bytesPerSample, 4u);
     EXPECT_EQ(out.validBits, 24u);
     EXPECT_EQ(out.channels, 2u);
@@ -72,7 +72,7 @@ TEST(CheckWaveFormat, TheWaveImageStopsAtTheFormatsOwnSize) {
     for (std::size_t i = sizeof format; i < out.wave.size(); ++i) {
         EXPECT_EQ(out.wave[i], 0) << i;
     }
-    EXPECT_EQ(out.isFloat, 1);
+    EXPECT_TRUE(out.isFloat);
     EXPECT_EQ(out.validBits, 32u);
 }
 
@@ -145,7 +145,7 @@ TEST(CheckWaveFormat, RefusesInconsistentSizesAndUnknownKinds) {
 }
 
 TEST(SampleCodes, EverySixteenBitCodeRoundTrips) {
-    const NegotiatedFormat format = negotiated(0, 2, 16);
+    const NegotiatedFormat format = negotiated(false, 2, 16);
     for (std::int32_t code = -32768; code <= 32767; ++code) {
         std::uint8_t bytes[2] = {static_cast<std::uint8_t>(code),
                                  static_cast<std::uint8_t>(code >> 8)};
@@ -156,7 +156,7 @@ TEST(SampleCodes, EverySixteenBitCodeRoundTrips) {
 }
 
 TEST(SampleCodes, EveryTwentyFourBitCodeRoundTrips) {
-    const NegotiatedFormat format = negotiated(0, 3, 24);
+    const NegotiatedFormat format = negotiated(false, 3, 24);
     for (std::int32_t code = -8388608; code <= 8388607; ++code) {
         std::uint8_t bytes[3] = {static_cast<std::uint8_t>(code),
                                  static_cast<std::uint8_t>(code >> 8),
@@ -169,50 +169,53 @@ TEST(SampleCodes, EveryTwentyFourBitCodeRoundTrips) {
 
 TEST(SampleDecode, KnownValuesOfEachFormat) {
     const std::uint8_t mostNegative24[3] = {0x00, 0x00, 0x80};
-    EXPECT_EQ(decodeSamples(negotiated(0, 3, 24), mostNegative24), -1.0f);
+    EXPECT_EQ(decodeSamples(negotiated(false, 3, 24), mostNegative24), -1.0f);
     const std::uint8_t half32[4] = {0x00, 0x00, 0x00, 0x40};
-    EXPECT_EQ(decodeSamples(negotiated(0, 4, 32), half32), 0.5f);
+    EXPECT_EQ(decodeSamples(negotiated(false, 4, 32), half32), 0.5f);
     // 24 valid bits in 32: read at the container's scale.
-    EXPECT_EQ(decodeSamples(negotiated(0, 4, 24), half32), 0.5f);
+    EXPECT_EQ(decodeSamples(negotiated(false, 4, 24), half32), 0.5f);
     const std::uint8_t anything[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(decodeSamples(negotiated(0, 1, 8), anything), 0.0f);
+    EXPECT_EQ(decodeSamples(negotiated(false, 1, 8), anything), 0.0f);
 
     double wide = 0.25;
-    EXPECT_EQ(decodeSamples(negotiated(1, 8, 64), reinterpret_cast<std::uint8_t*>(&wide)), 0.25f);
+    EXPECT_EQ(decodeSamples(negotiated(true, 8, 64), reinterpret_cast<std::uint8_t*>(&wide)),
+              0.25f);
     for (double bad : {std::numeric_limits<double>::quiet_NaN(),
                        std::numeric_limits<double>::infinity(), 3.5e38, -3.5e38}) {
-        EXPECT_EQ(decodeSamples(negotiated(1, 8, 64), reinterpret_cast<std::uint8_t*>(&bad)), 0.0f)
+        EXPECT_EQ(decodeSamples(negotiated(true, 8, 64), reinterpret_cast<std::uint8_t*>(&bad)),
+                  0.0f)
             << bad;
     }
     float narrow = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(decodeSamples(negotiated(1, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow)), 0.0f);
+    EXPECT_EQ(decodeSamples(negotiated(true, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow)),
+              0.0f);
     narrow = -0.75f;
-    EXPECT_EQ(decodeSamples(negotiated(1, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow)),
+    EXPECT_EQ(decodeSamples(negotiated(true, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow)),
               -0.75f);
 }
 
 TEST(SampleEncode, IntegerClippingAndNan) {
-    const NegotiatedFormat pcm16 = negotiated(0, 2, 16);
+    const NegotiatedFormat pcm16 = negotiated(false, 2, 16);
     EXPECT_EQ(encoded(pcm16, 1.0f), 32767);
     EXPECT_EQ(encoded(pcm16, -1.0f), -32768);
     EXPECT_EQ(encoded(pcm16, 2.0f), 32767);
     EXPECT_EQ(encoded(pcm16, -2.0f), -32768);
     EXPECT_EQ(encoded(pcm16, std::numeric_limits<float>::quiet_NaN()), 0);
     EXPECT_EQ(encoded(pcm16, -std::numeric_limits<float>::infinity()), 0);
-    EXPECT_EQ(encoded(negotiated(0, 4, 32), 1.0f), 2147483647);
-    EXPECT_EQ(encoded(negotiated(0, 4, 32), -1.0f), -2147483647 - 1);
-    EXPECT_EQ(encoded(negotiated(0, 3, 24), 1.0f), 8388607);
+    EXPECT_EQ(encoded(negotiated(false, 4, 32), 1.0f), 2147483647);
+    EXPECT_EQ(encoded(negotiated(false, 4, 32), -1.0f), -2147483647 - 1);
+    EXPECT_EQ(encoded(negotiated(false, 3, 24), 1.0f), 8388607);
 }
 
 TEST(SampleEncode, FewerValidBitsAreShiftedToTheTop) {
-    EXPECT_EQ(encoded(negotiated(0, 4, 24), 1.0f), 0x7FFFFF00);
-    EXPECT_EQ(encoded(negotiated(0, 4, 24), -1.0f), -0x80000000LL);
-    EXPECT_EQ(encoded(negotiated(0, 4, 24), -1.0f / 8388608.0f), -256);
-    EXPECT_EQ(encoded(negotiated(0, 4, 20), 0.5f), 0x40000000);
+    EXPECT_EQ(encoded(negotiated(false, 4, 24), 1.0f), 0x7FFFFF00);
+    EXPECT_EQ(encoded(negotiated(false, 4, 24), -1.0f), -0x80000000LL);
+    EXPECT_EQ(encoded(negotiated(false, 4, 24), -1.0f / 8388608.0f), -256);
+    EXPECT_EQ(encoded(negotiated(false, 4, 20), 0.5f), 0x40000000);
 }
 
 TEST(SampleEncode, RoundsHalvesAwayFromZero) {
-    const NegotiatedFormat pcm16 = negotiated(0, 2, 16);
+    const NegotiatedFormat pcm16 = negotiated(false, 2, 16);
     const float half = 0.5f / 32768.0f;
     EXPECT_EQ(encoded(pcm16, half), 1);
     EXPECT_EQ(encoded(pcm16, -half), -1);
@@ -223,15 +226,15 @@ TEST(SampleEncode, RoundsHalvesAwayFromZero) {
 
 TEST(SampleEncode, FloatsPassUnclampedAndNonFiniteBecomesZero) {
     float narrow = 1.0f;
-    encodeSamples(negotiated(1, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow), 2.5f);
+    encodeSamples(negotiated(true, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow), 2.5f);
     EXPECT_EQ(narrow, 2.5f);
-    encodeSamples(negotiated(1, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow),
+    encodeSamples(negotiated(true, 4, 32), reinterpret_cast<std::uint8_t*>(&narrow),
                   std::numeric_limits<float>::quiet_NaN());
     EXPECT_EQ(narrow, 0.0f);
     double wide = 1.0;
-    encodeSamples(negotiated(1, 8, 64), reinterpret_cast<std::uint8_t*>(&wide), -3.25f);
+    encodeSamples(negotiated(true, 8, 64), reinterpret_cast<std::uint8_t*>(&wide), -3.25f);
     EXPECT_EQ(wide, -3.25);
-    encodeSamples(negotiated(1, 8, 64), reinterpret_cast<std::uint8_t*>(&wide),
+    encodeSamples(negotiated(true, 8, 64), reinterpret_cast<std::uint8_t*>(&wide),
                   std::numeric_limits<float>::infinity());
     EXPECT_EQ(wide, 0.0);
 }

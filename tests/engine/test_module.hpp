@@ -93,7 +93,7 @@ struct TestLog {
     // Node ids in the order their modules ran, across blocks.
     std::array<const std::string*, kCapacity> processed{};
     std::size_t processedCount = 0;
-    // Control thread only.
+    // [control] only.
     std::vector<std::string> destroyed;
     std::atomic<int> alive{0};
     // A module destroyed on this thread counts as a fault.

@@ -26,7 +26,7 @@ const Extension& extensionOf(const clap_host& host, const char* id) {
     return *static_cast<const Extension*>(found);
 }
 
-// The four request bytes as one number, values first, for compact expectations.
+// The four request flags as one number, values first, for compact expectations.
 int requests(const ClapHostState& state) {
     return state.valuesRequest.load() * 1000 + state.restartRequest.load() * 100 +
            state.callbackRequest.load() * 10 + state.flushRequest.load();

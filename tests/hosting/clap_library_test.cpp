@@ -44,7 +44,7 @@ TEST(ClapLibrary, LoadsInitialisesWithTheAbsolutePathAndFreesInOrder) {
     ASSERT_NE(library->module, nullptr);
     EXPECT_NE(library->factory, nullptr);
     EXPECT_EQ(library->entry->clap_version.major, 1u);
-    EXPECT_EQ(library->initialised, 1);
+    EXPECT_TRUE(library->initialised);
     EXPECT_THAT(log.lines(),
                 ElementsAre("load", initLine(relative), "factory clap.plugin-factory"));
     EXPECT_TRUE(std::filesystem::path(log.lines()[1].substr(5)).is_absolute());
@@ -150,7 +150,7 @@ TEST(ClapLibrary, DestroyingTwiceDoesNothingTheSecondTime) {
     auto library = loadClapLibrary(kPlugin);
     destroyClapLibrary(*library);
     EXPECT_EQ(library->module, nullptr);
-    EXPECT_EQ(library->initialised, 0);
+    EXPECT_FALSE(library->initialised);
     library.reset();
     EXPECT_THAT(log.lines(), ElementsAre("load", initLine(kPlugin), "factory clap.plugin-factory",
                                          "deinit", "unload"));

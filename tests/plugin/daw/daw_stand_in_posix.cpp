@@ -29,7 +29,7 @@ Clock::duration blockTime(std::uint64_t block) {
         std::chrono::duration<double>(static_cast<double>(block * kBlockFrames) / kSampleRate));
 }
 
-// The host's audio thread.
+// [audio]
 void runHostAudio(RackApplication& rack, const std::stop_token& stop) {
     std::array<std::array<float, kBlockFrames>, kChannels> input{};
     std::array<std::array<float, kBlockFrames>, kChannels> output{};
