@@ -20,9 +20,9 @@ constexpr double kSlewPerFrame = 5e-7;
 // The fill rises by a whole packet at each arrival and falls as frames are read; the controller
 // steers on its mean through two low-passes. On the bare write index they last two seconds each,
 // short enough to take up where the lock left the fill. On the producer's steady flow, where
-// the lock starts at the target, they last eight, to average the wake-up times out as well.
+// the lock starts at the target, they last sixteen, to average the wake-up times out as well.
 constexpr double kFillSmoothingSeconds = 2.0;
-constexpr double kSteadyFlowSmoothingSeconds = 8.0;
+constexpr double kSteadyFlowSmoothingSeconds = 16.0;
 // Frames beyond the target before a fresh read position is taken.
 constexpr double kPrimeMargin = 64.0;
 
@@ -118,12 +118,15 @@ bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
     position = static_cast<double>(read + SpscRing::kInitialFrames);
     if (writes != nullptr && std::isfinite(readTime)) {
         // Nothing has been heard yet: start where the fill, averaged over the run of reads,
-        // already stands at the target instead of steering there for minutes. The first run
-        // must still find its window.
+        // stands at the target instead of steering there for minutes, once the ring holds
+        // that much and the first run's window.
         const double run = runFrames * step;
-        const double placed = writes->steadyLevel(write, readTime) - target - run / 2.0;
-        const double latest = static_cast<double>(write) - run - 2.0 * kTapsAhead;
-        position = std::max(position, std::min(placed, latest));
+        const double placed = std::min(writes->steadyLevel(write, readTime) - target - run / 2.0,
+                                       static_cast<double>(write) - run - 2.0 * kTapsAhead);
+        if (placed < position) {
+            return false;
+        }
+        position = placed;
     }
     // The fill falls by the run as it is read: its mean over the run is half a run lower.
     smoothedAhead.fill(framesAhead(write) - runFrames * step / 2.0);
