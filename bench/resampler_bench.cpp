@@ -53,24 +53,30 @@ void setChannelFrameCounter(benchmark::State& state, int channels) {
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// Keeps the ring's fill at the target, as a producer running at the measured rate would.
+// Keeps the ring's fill at the target and stamps each write, as a producer running at the
+// measured rate would.
 class RingFeeder {
 public:
-    RingFeeder(SpscRing& ring, int channels, double rate)
-        : ring_(ring), signal_(interleavedSines(48000, channels, rate)), channels_(channels) {}
+    RingFeeder(SpscRing& ring, velkaphon::rack::RingWriteStamp& stamp, int channels, double rate)
+        : ring_(ring), stamp_(stamp), signal_(interleavedSines(48000, channels, rate)),
+          channels_(channels), rate_(rate) {}
 
     void topUp(double ahead) {
         while (static_cast<double>(ring_.writeIndex.load()) < ahead) {
             const std::size_t count = std::min<std::size_t>(256, 48000 - offset_);
             ring_.push(signal_.data() + offset_ * channels_, static_cast<std::int32_t>(count));
+            stamp_.publish(ring_.writeIndex.load(), static_cast<double>(count),
+                           static_cast<double>(ring_.writeIndex.load()) * 1e7 / rate_);
             offset_ = (offset_ + count) % 48000;
         }
     }
 
 private:
     SpscRing& ring_;
+    velkaphon::rack::RingWriteStamp& stamp_;
     std::vector<float> signal_;
     int channels_;
+    double rate_;
     std::size_t offset_ = 0;
 };
 
@@ -79,13 +85,15 @@ void driftResampler(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(1));
     SpscRing ring;
     ring.reset(channels, 16384);
+    velkaphon::rack::RingWriteStamp stamp;
     DriftResampler resampler;
-    resampler.configure(&ring, 48000.0 * ratio, 48000.0, kTarget);
-    RingFeeder feeder(ring, channels, 48000.0 * ratio);
+    resampler.configure(&ring, 48000.0 * ratio, 48000.0, kTarget, 0.0, &stamp);
+    RingFeeder feeder(ring, stamp, channels, 48000.0 * ratio);
     std::vector<float> frame(static_cast<std::size_t>(channels));
     double ppm = 0.0;
     for (auto _ : state) {
         feeder.topUp(resampler.position + kTarget + 64.0 + kOutputFramesPerIteration * ratio);
+        resampler.beginReads(resampler.position / ratio * 1e7 / 48000.0, kOutputFramesPerIteration);
         for (int i = 0; i < kOutputFramesPerIteration; ++i) {
             resampler.readFrame(frame.data(), ratio, &ppm);
         }
