@@ -89,8 +89,9 @@ private:
     // Consumer thread. Frames ahead of the read position: from the producer's steady flow when
     // it publishes its writes, else from the write index.
     double framesAhead(std::uint64_t write) const noexcept;
-    // Consumer thread. Takes a fresh read position once the fill reaches lockFill; false while
-    // it has not.
+    // Consumer thread. Takes a fresh read position once the fill reaches lockFill, and when the
+    // producer stamps its writes, where the fill averaged over the run of reads is the target
+    // once the ring holds that much; false while it does not.
     bool lock(std::uint64_t write, std::uint64_t read) noexcept;
     // Consumer thread. One frame at the read position, then one step on; false (and the waiting
     // frames dropped) when the window is not wholly inside the ring.
