@@ -97,4 +97,17 @@ void runAggregateCycle(AudioBackend& backend, std::int32_t frames) noexcept {
     }
 }
 
+void beginAggregatePeriod(AudioBackend& backend, double time, std::uint32_t frames) noexcept {
+    for (const auto& worker : backend.workers) {
+        if (worker->isCapture) {
+            worker->resampler.beginReads(time, frames);
+        } else if (!worker->isMaster) {
+            // The write index the period's chunks will leave: a consumer that reads it before
+            // the chunks are in still finds the level of the period before.
+            worker->writeStamp.publish(
+                worker->ring.writeIndex.load(std::memory_order_relaxed) + frames, frames, time);
+        }
+    }
+}
+
 } // namespace velkaphon::rack

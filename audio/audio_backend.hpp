@@ -2,6 +2,7 @@
 
 #include "audio/audio_system.hpp"
 #include "audio/drift_resampler.hpp"
+#include "audio/ring_write_stamp.hpp"
 #include "audio/spsc_ring.hpp"
 #include "audio/wave_format.hpp"
 
@@ -79,6 +80,8 @@ struct alignas(64) EndpointWorker {
     // Auto reset: the device's period event.
     SystemEvent audioEvent = nullptr;
     SpscRing ring;
+    // The time of each write to ring, from its producer, for the resampler's controller.
+    RingWriteStamp writeStamp;
     DriftResampler resampler;
     std::vector<float> interleavedScratch;
     std::array<float, 64> frameScratch{};

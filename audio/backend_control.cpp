@@ -195,10 +195,10 @@ void configureResamplers(AudioBackend& backend) {
         }
         if (worker->isCapture) {
             worker->resampler.configure(&worker->ring, endpointRate, configuredRate, target,
-                                        lockReserve);
+                                        lockReserve, &worker->writeStamp);
         } else {
             worker->resampler.configure(&worker->ring, configuredRate, endpointRate, target,
-                                        lockReserve);
+                                        lockReserve, &worker->writeStamp);
         }
     }
 }

@@ -18,9 +18,11 @@ constexpr double kErrorLimit = 0.0005;
 constexpr double kStepLimit = 0.005;
 constexpr double kSlewPerFrame = 5e-7;
 // The fill rises by a whole packet at each arrival and falls as frames are read; the controller
-// steers on its mean through two low-passes of a few seconds each, so the step follows neither
-// that sawtooth nor the jumps of the mean as the two devices' periods slide past each other.
+// steers on its mean through two low-passes. On the bare write index they last two seconds each,
+// short enough to take up where the lock left the fill. On the producer's steady flow, where
+// the lock starts at the target, they last sixteen, to average the wake-up times out as well.
 constexpr double kFillSmoothingSeconds = 2.0;
+constexpr double kSteadyFlowSmoothingSeconds = 16.0;
 // Frames beyond the target before a fresh read position is taken.
 constexpr double kPrimeMargin = 64.0;
 
@@ -85,13 +87,20 @@ double estimateDeviceRate(RateEstimator& state, double position, double time,
 }
 
 void DriftResampler::configure(SpscRing* source, double ringRate, double consumerRate,
-                               double fillTarget, double lockReserve) {
+                               double fillTarget, double lockReserve, RingWriteStamp* stamp) {
     ring = source;
+    writes = stamp;
+    if (stamp != nullptr) {
+        stamp->reset(ringRate);
+    }
+    readTime = std::numeric_limits<double>::quiet_NaN();
+    runFrames = 0.0;
     baseRatio = ringRate / consumerRate;
     step = baseRatio;
     target = fillTarget;
     lockFill = fillTarget + kPrimeMargin + lockReserve;
-    fillSmoothing = 1.0 / (consumerRate * kFillSmoothingSeconds);
+    fillSmoothing = 1.0 / (consumerRate * (stamp != nullptr ? kSteadyFlowSmoothingSeconds
+                                                            : kFillSmoothingSeconds));
     smoothedAhead.fill(fillTarget);
     position = 0.0;
     primed = false;
@@ -107,7 +116,20 @@ bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
         return false;
     }
     position = static_cast<double>(read + SpscRing::kInitialFrames);
-    smoothedAhead.fill(static_cast<double>(write) - position);
+    if (writes != nullptr && std::isfinite(readTime)) {
+        // Nothing has been heard yet: start where the fill, averaged over the run of reads,
+        // stands at the target instead of steering there for minutes, once the ring holds
+        // that much and the first run's window.
+        const double run = runFrames * step;
+        const double placed = std::min(writes->steadyLevel(write, readTime) - target - run / 2.0,
+                                       static_cast<double>(write) - run - 2.0 * kTapsAhead);
+        if (placed < position) {
+            return false;
+        }
+        position = placed;
+    }
+    // The fill falls by the run as it is read: its mean over the run is half a run lower.
+    smoothedAhead.fill(framesAhead(write) - runFrames * step / 2.0);
     primed = true;
     everPrimed = true;
     return true;
@@ -119,7 +141,7 @@ bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
     if (!lock(write, read)) {
         return false;
     }
-    double ahead = static_cast<double>(write) - position;
+    double ahead = framesAhead(write);
     for (double& stage : smoothedAhead) {
         stage += (ahead - stage) * fillSmoothing;
         ahead = stage;
@@ -131,6 +153,12 @@ bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
     step += std::clamp(desired - step, -slew, slew);
     *ppm = (step / baseRatio - 1.0) * 1e6;
     return readAtStep(out, write, read);
+}
+
+double DriftResampler::framesAhead(std::uint64_t write) const noexcept {
+    const double level =
+        writes != nullptr ? writes->steadyLevel(write, readTime) : static_cast<double>(write);
+    return level - position;
 }
 
 bool DriftResampler::readFrameAtFixedStep(float* out) noexcept {

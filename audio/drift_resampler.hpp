@@ -1,10 +1,12 @@
 #pragma once
 
+#include "audio/ring_write_stamp.hpp"
 #include "audio/sinc_kernel.hpp"
 #include "audio/spsc_ring.hpp"
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -40,6 +42,13 @@ struct DriftResampler {
     static constexpr int kTapsAhead = 32;
 
     SpscRing* ring = nullptr;
+    // The producer's writes, when it publishes them: the controller then steers on its steady
+    // flow rather than on the fill's staircase.
+    const RingWriteStamp* writes = nullptr;
+    // The consumer's time of its current run of reads, in the time base of the writes' stamps,
+    // and the consumer frames of that run.
+    double readTime = std::numeric_limits<double>::quiet_NaN();
+    double runFrames = 0.0;
     std::vector<float> table; // (kPhases + 1) rows of kTaps
     double position = 0.0;
     double baseRatio = 1.0;
@@ -56,8 +65,16 @@ struct DriftResampler {
 
     // Set-up only, while the workers are parked. Rates in Hz; target and reserve in ring frames.
     // The resampler locks once the ring holds the target, a 64-frame margin and the reserve.
+    // A stamp, when given, is reset to the ring's rate and followed.
     void configure(SpscRing* source, double ringRate, double consumerRate, double fillTarget,
-                   double lockReserve = 0.0);
+                   double lockReserve = 0.0, RingWriteStamp* stamp = nullptr);
+
+    // [consumer] Before each run of reads: when the run happens (100-ns units) and how
+    // many frames it will read.
+    void beginReads(double time, double frames) noexcept {
+        readTime = time;
+        runFrames = frames;
+    }
 
     // [consumer] Writes one frame of ring channels into out and the step's
     // deviation from the base ratio into ppm; false (out untouched) when no frame is ready.
@@ -69,8 +86,12 @@ struct DriftResampler {
     const float* row(int phase) const noexcept { return table.data() + phase * kTaps; }
 
 private:
-    // [consumer] Takes a fresh read position once the fill reaches lockFill; false while
-    // it has not.
+    // [consumer] Frames ahead of the read position: from the producer's steady flow when
+    // it publishes its writes, else from the write index.
+    double framesAhead(std::uint64_t write) const noexcept;
+    // [consumer] Takes a fresh read position once the fill reaches lockFill, and when the
+    // producer stamps its writes, where the fill averaged over the run of reads is the target
+    // once the ring holds that much; false while it does not.
     bool lock(std::uint64_t write, std::uint64_t read) noexcept;
     // [consumer] One frame at the read position, then one step on; false (and the waiting
     // frames dropped) when the window is not wholly inside the ring.

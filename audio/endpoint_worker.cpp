@@ -5,7 +5,9 @@
 #include "audio/performance_counter.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace velkaphon::rack {
 
@@ -130,6 +132,11 @@ private:
     }
 
     bool capturePackets() {
+        std::uint64_t position = 0;
+        std::uint64_t qpc = 0;
+        writeTime_ = hresultFailed(clock_->getPosition(position, qpc))
+                         ? std::numeric_limits<double>::quiet_NaN()
+                         : static_cast<double>(qpc);
         std::uint32_t packetFrames = 0;
         if (!check(capture_->getNextPacketSize(packetFrames))) {
             return false;
@@ -182,6 +189,10 @@ private:
             out[i] = silent ? 0.0f : decodeSamples(worker_.format, data + i * bytesPerSample);
         }
         const bool pushed = worker_.ring.push(out, static_cast<std::int32_t>(frames));
+        if (pushed && std::isfinite(writeTime_)) {
+            worker_.writeStamp.publish(worker_.ring.writeIndex.load(std::memory_order_relaxed),
+                                       frames, writeTime_);
+        }
         const Hresult released = capture_->releaseBuffer(frames);
         firstPacket_ = false;
         if (!pushed) {
@@ -195,7 +206,9 @@ private:
         const double start = preciseTime100ns();
         std::uint64_t position = 0;
         std::uint64_t qpc = 0;
+        double now = std::numeric_limits<double>::quiet_NaN();
         if (!hresultFailed(clock_->getPosition(position, qpc))) {
+            now = static_cast<double>(qpc);
             const double measured = estimateDeviceRate(estimator_,
                                                        static_cast<double>(position) * rate() /
                                                            static_cast<double>(clockFrequency_),
@@ -234,6 +247,11 @@ private:
         std::uint8_t* data = nullptr;
         if (!check(render_->getBuffer(frames, data))) {
             return false;
+        }
+        if (worker_.isMaster) {
+            beginAggregatePeriod(backend_, now, frames);
+        } else {
+            worker_.resampler.beginReads(now, frames);
         }
         for (std::uint32_t done = 0; done < frames;) {
             const std::uint32_t chunk = std::min(frames - done, backend_.blockFrames);
@@ -302,6 +320,8 @@ private:
 
     std::uint64_t clockFrequency_ = 0;
     RateEstimator estimator_;
+    // When this wake's packets reach the ring: the clock's performance-counter time.
+    double writeTime_ = 0.0;
     bool firstPacket_ = true;
     bool firstWake_ = true;
 };

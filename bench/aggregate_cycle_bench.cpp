@@ -44,20 +44,26 @@ struct Aggregate {
         worker->ring.reset(2, 65536);
         const double scale = rate / 48000.0;
         worker->resampler.configure(&worker->ring, rate, 48000.0,
-                                    (backend.blockFrames + 480.0) * scale + 64.0);
+                                    (backend.blockFrames + 480.0) * scale + 64.0, 0.0,
+                                    &worker->writeStamp);
         worker->interleavedScratch.assign(4096 * 2, 0.0f);
         backend.workers.push_back(std::move(worker));
     }
 
+    double time = 0.0;
+
     EndpointWorker& capture() { return *backend.workers[1]; }
     EndpointWorker& secondary() { return *backend.workers[2]; }
 
-    // Plays the two other endpoints' parts: feed the capture ring, drain the secondary's.
+    // Plays the two other endpoints' parts: feed and stamp the capture ring, drain the
+    // secondary's. Time moves on by the block, in 100-ns units.
     void serviceRings(std::uint32_t frames) {
         static const std::vector<float> silence(4096 * 2, 0.0f);
+        time += frames * 1e7 / 48000.0;
         SpscRing& in = capture().ring;
         while (in.fill() < capture().resampler.target + 64.0 + frames) {
             in.push(silence.data(), static_cast<std::int32_t>(frames));
+            capture().writeStamp.publish(in.writeIndex.load(), frames, time);
         }
         SpscRing& out = secondary().ring;
         out.readIndex.store(out.writeIndex.load());
@@ -78,6 +84,8 @@ void aggregateCycle(benchmark::State& state) {
         state.PauseTiming();
         aggregate.serviceRings(block);
         state.ResumeTiming();
+        // The master begins a period before each block here, the most it ever does.
+        beginAggregatePeriod(aggregate.backend, aggregate.time, block);
         runAggregateCycle(aggregate.backend, static_cast<std::int32_t>(block));
     }
     setShareOfBlock(state, block);

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <random>
 #include <samplerate.h>
 #include <string>
 #include <utility>
@@ -52,24 +53,30 @@ void setChannelFrameCounter(benchmark::State& state, int channels) {
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// Keeps the ring's fill at the target, as a producer running at the measured rate would.
+// Keeps the ring's fill at the target and stamps each write, as a producer running at the
+// measured rate would.
 class RingFeeder {
 public:
-    RingFeeder(SpscRing& ring, int channels, double rate)
-        : ring_(ring), signal_(interleavedSines(48000, channels, rate)), channels_(channels) {}
+    RingFeeder(SpscRing& ring, velkaphon::rack::RingWriteStamp& stamp, int channels, double rate)
+        : ring_(ring), stamp_(stamp), signal_(interleavedSines(48000, channels, rate)),
+          channels_(channels), rate_(rate) {}
 
     void topUp(double ahead) {
         while (static_cast<double>(ring_.writeIndex.load()) < ahead) {
             const std::size_t count = std::min<std::size_t>(256, 48000 - offset_);
             ring_.push(signal_.data() + offset_ * channels_, static_cast<std::int32_t>(count));
+            stamp_.publish(ring_.writeIndex.load(), static_cast<double>(count),
+                           static_cast<double>(ring_.writeIndex.load()) * 1e7 / rate_);
             offset_ = (offset_ + count) % 48000;
         }
     }
 
 private:
     SpscRing& ring_;
+    velkaphon::rack::RingWriteStamp& stamp_;
     std::vector<float> signal_;
     int channels_;
+    double rate_;
     std::size_t offset_ = 0;
 };
 
@@ -78,13 +85,15 @@ void driftResampler(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(1));
     SpscRing ring;
     ring.reset(channels, 16384);
+    velkaphon::rack::RingWriteStamp stamp;
     DriftResampler resampler;
-    resampler.configure(&ring, 48000.0 * ratio, 48000.0, kTarget);
-    RingFeeder feeder(ring, channels, 48000.0 * ratio);
+    resampler.configure(&ring, 48000.0 * ratio, 48000.0, kTarget, 0.0, &stamp);
+    RingFeeder feeder(ring, stamp, channels, 48000.0 * ratio);
     std::vector<float> frame(static_cast<std::size_t>(channels));
     double ppm = 0.0;
     for (auto _ : state) {
         feeder.topUp(resampler.position + kTarget + 64.0 + kOutputFramesPerIteration * ratio);
+        resampler.beginReads(resampler.position / ratio * 1e7 / 48000.0, kOutputFramesPerIteration);
         for (int i = 0; i < kOutputFramesPerIteration; ++i) {
             resampler.readFrame(frame.data(), ratio, &ppm);
         }
@@ -230,9 +239,11 @@ void printRatios(const velkaphon::rack::bench::RatioReporter& reporter) {
 }
 
 // Quality: a tone through a simulated device pair. The producer's clock hands over a 10 ms
-// packet at a time at its true rate, the consumer reads 128-frame blocks at its own, and the
-// ratio is the producer's estimated rate over the consumer's, as the master's cycle computes it.
-// The fits start settleSeconds after the lock.
+// packet at a time at its true rate, the consumer wakes once a master period at its own and
+// reads the period's frames at once, each side up to a millisecond late at random. The ratio is
+// the producer's estimated rate over the consumer's, as the master's cycle computes it, and the
+// producer stamps each write with its time, as the workers do. The fits start settleSeconds
+// after the lock.
 struct DevicePair {
     const char* name;
     double producerRate; // true
@@ -254,6 +265,7 @@ constexpr double kFitSeconds = 4.0;
 constexpr double kWindowSeconds = 0.1;
 constexpr std::uint64_t kBlockFrames = 128;
 constexpr double kMasterPeriodFrames = 480.0;
+constexpr double kLatestWakeSeconds = 0.001;
 
 float toneSample(double frequency, double rate, std::uint64_t n) {
     return static_cast<float>(
@@ -270,37 +282,48 @@ struct DriftRun {
 DriftRun throughDriftResampler(const DevicePair& pair, double frequency) {
     const double scale = pair.producerNominal / pair.consumerRate;
     const auto packetFrames = static_cast<std::uint64_t>(pair.producerNominal / 100.0);
+    const auto periodFrames = static_cast<std::uint64_t>(kMasterPeriodFrames);
     // Two interfaces: the block and both periods, in ring frames, and the margin.
     const double target =
         (kBlockFrames + kMasterPeriodFrames) * scale + static_cast<double>(packetFrames) + 64.0;
     SpscRing ring;
     ring.reset(1, 16384);
+    velkaphon::rack::RingWriteStamp stamp;
     DriftResampler resampler;
-    resampler.configure(&ring, pair.producerNominal, pair.consumerRate, target);
+    resampler.configure(&ring, pair.producerNominal, pair.consumerRate, target, 0.0, &stamp);
     velkaphon::rack::RateEstimator estimator;
+    std::minstd_rand random(25);
+    std::uniform_real_distribution<double> lateness(0.0, kLatestWakeSeconds);
     double ratio = scale;
     std::vector<float> packet(packetFrames);
     std::uint64_t produced = 0;
+    double nextPacket = static_cast<double>(packetFrames) / pair.producerRate + lateness(random);
     DriftRun run;
     const auto total =
         static_cast<std::size_t>((pair.settleSeconds + kFitSeconds) * pair.consumerRate);
     const auto settled = static_cast<std::size_t>(pair.settleSeconds * pair.consumerRate);
     run.output.reserve(total);
-    for (std::uint64_t block = 0; run.output.size() < total; ++block) {
-        const double now = static_cast<double>(block * kBlockFrames) / pair.consumerRate;
-        while (static_cast<double>(produced + packetFrames) / pair.producerRate <= now) {
+    for (std::uint64_t period = 0; run.output.size() < total; ++period) {
+        const double now =
+            static_cast<double>(period * periodFrames) / pair.consumerRate + lateness(random);
+        while (nextPacket <= now) {
             for (std::uint64_t i = 0; i < packetFrames; ++i) {
                 packet[i] = toneSample(frequency, pair.producerRate, produced + i);
             }
             ring.push(packet.data(), static_cast<std::int32_t>(packetFrames));
+            stamp.publish(ring.writeIndex.load(), static_cast<double>(packetFrames),
+                          nextPacket * 1e7);
             produced += packetFrames;
             ratio = velkaphon::rack::estimateDeviceRate(estimator, static_cast<double>(produced),
                                                         static_cast<double>(produced) /
                                                             pair.producerRate * 1e7,
                                                         pair.producerNominal) /
                     pair.consumerRate;
+            nextPacket =
+                static_cast<double>(produced + packetFrames) / pair.producerRate + lateness(random);
         }
-        for (std::uint64_t i = 0; i < kBlockFrames && run.output.size() < total; ++i) {
+        resampler.beginReads(now * 1e7, static_cast<double>(periodFrames));
+        for (std::uint64_t i = 0; i < periodFrames && run.output.size() < total; ++i) {
             float frame = 0.0f;
             double ppm = 0.0;
             const bool read = pair.steered ? resampler.readFrame(&frame, ratio, &ppm)

@@ -209,6 +209,24 @@ TEST_F(AggregateCycle, AFullSecondaryRingFaultsOnlyThatEndpoint) {
     EXPECT_EQ(other.ring.fill(), 32u + 256u);
 }
 
+// The master's period tells every capture resampler when it reads and every secondary ring's
+// stamp when the period's frames arrive.
+TEST_F(AggregateCycle, APeriodTimesTheCaptureReadsAndStampsTheSecondaryWrites) {
+    addWorker(false, true, 2);
+    EndpointWorker& capture = addWorker(true, false, 2);
+    EndpointWorker& phones = addWorker(false, false, 2);
+    capture.resampler.configure(&capture.ring, 48000.0, 48000.0, 672.0, 0.0, &capture.writeStamp);
+    phones.resampler.configure(&phones.ring, 48000.0, 48000.0, 672.0, 0.0, &phones.writeStamp);
+    beginAggregatePeriod(backend, 1e7, 480);
+    EXPECT_EQ(capture.resampler.readTime, 1e7);
+    EXPECT_EQ(capture.resampler.runFrames, 480.0);
+    // Before the chunks are in, the level is that of the period before: half a period beyond
+    // the 32 frames a fresh ring holds. Once they are in, it is half a period short of them.
+    EXPECT_NEAR(phones.writeStamp.steadyLevel(32, 1e7), 32.0 + 240.0, 1e-6);
+    fill(phones, 480, 0.0f);
+    EXPECT_NEAR(phones.writeStamp.steadyLevel(512, 1e7), 512.0 - 240.0, 1e-6);
+}
+
 TEST_F(AggregateCycle, RunsWithoutAllocating) {
     addWorker(false, true, 2);
     EndpointWorker& capture = addWorker(true, false, 2);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -223,6 +224,80 @@ TEST(DriftResamplerController, SteersOnTheMeanFillAndNotOnThePacketSawtooth) {
         EXPECT_LT(std::fabs(meanAhead - target) / target, 0.15)
             << meanAhead << " against " << target;
     }
+}
+
+TEST(RingWriteStamp, TheSteadyLevelRisesWithTimeByAtMostOneWrite) {
+    RingWriteStamp stamp;
+    stamp.reset(48000.0);
+    EXPECT_EQ(stamp.steadyLevel(1000, 1e7), 1000.0) << "nothing published";
+    // 480 frames that left the write index at 1000, one second in; 10 ms is 1e5 ticks.
+    stamp.publish(1000, 480.0, 1e7);
+    struct Case {
+        std::uint64_t writeIndex;
+        double time;
+        double level;
+    };
+    const Case cases[] = {
+        {1000, 1e7, 760.0},          {1000, 1e7 + 0.5e5, 1000.0}, {1000, 1e7 + 1e5, 1240.0},
+        {1000, 1e7 + 3e5, 1240.0},   // the producer is late: no more than its write
+        {1000, 1e7 - 1e5, 760.0},    // a time before the stamp
+        {1480, 1e7 + 0.5e5, 1240.0}, // the next write is in, its stamp not yet
+        {520, 1e7 + 0.5e5, 760.0},   // the stamp is out before its write
+    };
+    for (const Case& c : cases) {
+        EXPECT_NEAR(stamp.steadyLevel(c.writeIndex, c.time), c.level, 1e-6)
+            << c.writeIndex << " at " << c.time;
+    }
+    EXPECT_EQ(stamp.steadyLevel(1000, std::numeric_limits<double>::quiet_NaN()), 1000.0);
+}
+
+// Both sides wake once a 480-frame period, a 48003 Hz producer and a 48000 Hz consumer: the
+// phase at which the consumer meets the producer's packets slides by a period every 160 s, and
+// the fill at the consumer's wakes swings by a packet with it.
+TEST(DriftResamplerController, StampedWritesStartAtTheTargetAndKeepTheStepSteady) {
+    SpscRing ring;
+    ring.reset(1, 16384);
+    RingWriteStamp stamp;
+    DriftResampler resampler;
+    const double target = 128.0 + 480.0 + 480.0 + 64.0;
+    resampler.configure(&ring, 48000.0, 48000.0, target, 0.0, &stamp);
+    const double ratio = 48003.0 / 48000.0;
+    std::uint64_t produced = 0;
+    std::uint64_t read = 0;
+    std::uint64_t lost = 0;
+    double lowestPpm = 1e9;
+    double highestPpm = -1e9;
+    for (std::uint64_t period = 0; read < 60 * 48000; ++period) {
+        const double now = static_cast<double>(period * 480) / 48000.0;
+        while (static_cast<double>(produced + 480) / 48003.0 <= now) {
+            pushConstant(ring, 480, 0.25f);
+            produced += 480;
+            stamp.publish(ring.writeIndex.load(), 480.0,
+                          static_cast<double>(produced) / 48003.0 * 1e7);
+        }
+        resampler.beginReads(now * 1e7, 480.0);
+        for (int i = 0; i < 480; ++i) {
+            float out;
+            double ppm = 0.0;
+            const bool ok = resampler.readFrame(&out, ratio, &ppm);
+            if (!resampler.everPrimed) {
+                continue;
+            }
+            if (read++ == 0) {
+                // Placed so that the fill averaged over the run of reads is the target.
+                EXPECT_NEAR(resampler.smoothedAhead[1], target, 1.0);
+            }
+            lost += ok ? 0 : 1;
+            if (read > 10 * 48000) {
+                lowestPpm = std::min(lowestPpm, ppm);
+                highestPpm = std::max(highestPpm, ppm);
+            }
+        }
+    }
+    EXPECT_EQ(lost, 0u);
+    // On the fill at the wakes the step follows the swing by tens of ppm.
+    EXPECT_LT(highestPpm - lowestPpm, 0.2) << lowestPpm << " to " << highestPpm;
+    EXPECT_NEAR(lowestPpm, 62.5, 0.5);
 }
 
 TEST(DriftResamplerPriming, WaitsForTheTargetPlusMarginWithoutTouchingTheRing) {
