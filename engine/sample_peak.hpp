@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/wide_vectors.hpp"
+
 #include <cstdint>
 #include <emmintrin.h>
 
@@ -88,9 +90,6 @@ inline float copyWithPeak(const float* source, float* destination, std::uint32_t
     }
     return tailPeak(widest(a, b, c, d), peak);
 }
-
-// Any thread: the processor and the system both support 256-bit vectors; fixed before main runs.
-extern const bool kWideVectors;
 
 // Audio thread: the narrow kernels' results, eight samples a step. Only when kWideVectors holds.
 float wideChannelsPeak(const float* const* channels, std::uint32_t count, std::uint32_t frames,

@@ -593,21 +593,25 @@ TEST(AudioEnginePeaks, PeaksFollowDefinitionIndexAndResetWithANewGraph) {
 }
 
 TEST(AudioEngineFloatMode, DenormalsAreFlushedDuringTheBlockAndTheModeRestored) {
-    Rig rig;
-    rig.modules.add("n", gain(1, 1e-10f));
-    rig.modules.add("src", source(1, {1e-30f}));
-    rig.publish({{node("src"), node("n")}, {cable("src", "out", "n", "in")}, {}});
-    const unsigned int before = _mm_getcsr();
-    // A rounding mode other than the default shows that the whole word comes back.
-    _mm_setcsr((before & ~0x8040u) | _MM_ROUND_TOWARD_ZERO);
-    const unsigned int chosen = _mm_getcsr();
-    rig.run(1);
-    const unsigned int after = _mm_getcsr();
-    _mm_setcsr(before);
-    EXPECT_EQ(rig.modules.record("n").floatModeInProcess & 0x8040u, 0x8040u);
-    EXPECT_EQ(after, chosen);
-    // 1e-30 x 1e-10 is a denormal, flushed to zero inside the block.
-    EXPECT_EQ(rig.engine->nodePeak(1), 0.0f);
+    // A rounding mode other than the default shows that the whole word comes back, whether the
+    // host flushes denormals itself or not.
+    for (const unsigned int hostFlush : {0u, 0x8040u}) {
+        SCOPED_TRACE(hostFlush);
+        Rig rig;
+        rig.modules.add("n", gain(1, 1e-10f));
+        rig.modules.add("src", source(1, {1e-30f}));
+        rig.publish({{node("src"), node("n")}, {cable("src", "out", "n", "in")}, {}});
+        const unsigned int before = _mm_getcsr();
+        _mm_setcsr((before & ~0x8040u) | hostFlush | _MM_ROUND_TOWARD_ZERO);
+        const unsigned int chosen = _mm_getcsr();
+        rig.run(1);
+        const unsigned int after = _mm_getcsr();
+        _mm_setcsr(before);
+        EXPECT_EQ(rig.modules.record("n").floatModeInProcess & 0x8040u, 0x8040u);
+        EXPECT_EQ(after, chosen);
+        // 1e-30 x 1e-10 is a denormal, flushed to zero inside the block.
+        EXPECT_EQ(rig.engine->nodePeak(1), 0.0f);
+    }
 }
 
 TEST(AudioEngineRealTime, BlocksAllocateNothing) {

@@ -1,5 +1,5 @@
-// The peak kernels eight samples a step, for processors with 256-bit vectors. Each leaves what is
-// shorter than a vector to the narrow kernel, carrying the peak so far.
+// The sample kernels eight samples a step, for processors with 256-bit vectors. Each leaves what is
+// shorter than a vector or a run to the narrow kernel.
 #include "engine/finite_samples.hpp"
 #include "engine/sample_peak.hpp"
 
@@ -9,13 +9,7 @@ namespace velkaphon::rack {
 
 namespace {
 
-// Before main: checks the processor and that the system saves the wide registers.
-bool detectWideVectors() noexcept {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx");
-}
-
-// Audio thread: clears the sign bit.
+// Any thread: clears the sign bit.
 __attribute__((target("avx"))) __m256 magnitudeMask() noexcept {
     return _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
 }
@@ -33,12 +27,16 @@ __attribute__((target("avx"))) float widest(__m256 a, __m256 b, __m256 c, __m256
     return peak_detail::widest(_mm256_castps256_ps128(m), half, half, half);
 }
 
-// Audio thread: every infinity and NaN made 0: a magnitude that is not below infinity, or unordered
-// with it.
+// Any thread: all ones where a sample is an infinity or NaN, a magnitude that is not below
+// infinity or is unordered with it.
+__attribute__((target("avx"))) __m256 isNonFiniteWide(__m256 samples) noexcept {
+    return _mm256_cmp_ps(_mm256_and_ps(samples, magnitudeMask()), _mm256_set1_ps(__builtin_inff()),
+                         _CMP_NLT_UQ);
+}
+
+// Any thread: every infinity and NaN made 0.
 __attribute__((target("avx"))) __m256 finiteOrZeroWide(__m256 samples) noexcept {
-    const __m256 infinite = _mm256_cmp_ps(_mm256_and_ps(samples, magnitudeMask()),
-                                          _mm256_set1_ps(__builtin_inff()), _CMP_NLT_UQ);
-    return _mm256_andnot_ps(infinite, samples);
+    return _mm256_andnot_ps(isNonFiniteWide(samples), samples);
 }
 
 // Audio thread: the store of the narrow kernel's tail: the samples as they are, or made finite.
@@ -85,9 +83,19 @@ __attribute__((target("avx"))) float copyEightsWithPeak(const float* source, flo
     return copyWithPeak(source + i, destination + i, frames - i, peak, NarrowStore<kFinite>{});
 }
 
-} // namespace
+// Samples scanned for non-finite values at a time: a run that holds one is rewritten whole.
+constexpr std::size_t kRun = 64;
 
-const bool kWideVectors = detectWideVectors();
+// Any thread: whether one of kRun samples is an infinity or NaN.
+__attribute__((target("avx"))) bool runHoldsNonFinite(const float* run) noexcept {
+    __m256 any = isNonFiniteWide(_mm256_loadu_ps(run));
+    for (std::size_t k = 8; k < kRun; k += 8) {
+        any = _mm256_or_ps(any, isNonFiniteWide(_mm256_loadu_ps(run + k)));
+    }
+    return _mm256_testz_ps(any, any) == 0;
+}
+
+} // namespace
 
 __attribute__((target("avx"))) float wideChannelsPeak(const float* const* channels,
                                                       std::uint32_t count, std::uint32_t frames,
@@ -125,6 +133,19 @@ float wideCopyWithPeak(const float* source, float* destination, std::uint32_t fr
 float wideCopyFiniteWithPeak(const float* source, float* destination, std::uint32_t frames,
                              float peak) noexcept {
     return copyEightsWithPeak<true>(source, destination, frames, peak);
+}
+
+__attribute__((target("avx"))) void wideClearNonFiniteRuns(float* samples,
+                                                           std::size_t count) noexcept {
+    std::size_t i = 0;
+    for (; i + kRun <= count; i += kRun) {
+        if (runHoldsNonFinite(samples + i)) {
+            for (std::size_t k = i; k < i + kRun; k += 8) {
+                _mm256_storeu_ps(samples + k, finiteOrZeroWide(_mm256_loadu_ps(samples + k)));
+            }
+        }
+    }
+    clearNonFinite(samples + i, count - i);
 }
 
 } // namespace velkaphon::rack

@@ -43,7 +43,7 @@ float expectedPeak(const std::vector<float>& block, float peak) {
 
 // Both widths of each kernel against a per-sample loop, at every length around the vector
 // steps, with the loudest sample in the vector part and in the tail, and with NaNs beside it.
-TEST(SamplePeak, NarrowAndWideKernelsMatchThePerSampleRule) {
+TEST(SampleKernels, NarrowAndWideKernelsMatchThePerSampleRule) {
     for (std::uint32_t frames = 0; frames <= 70; ++frames) {
         for (const std::uint32_t loudest : {0u, frames / 2, frames - 1}) {
             for (const bool nonFinite : {false, true}) {
@@ -74,7 +74,7 @@ TEST(SamplePeak, NarrowAndWideKernelsMatchThePerSampleRule) {
 }
 
 // The host-side copy makes infinities and NaNs 0 and meters what came in, at both widths.
-TEST(SamplePeak, FiniteCopiesClearInfinitiesAndNaNsAtBothWidths) {
+TEST(SampleKernels, FiniteCopiesClearInfinitiesAndNaNsAtBothWidths) {
     for (std::uint32_t frames = 0; frames <= 70; ++frames) {
         SCOPED_TRACE(testing::Message() << frames << " frames");
         std::vector<float> block = samples(frames, frames / 3, true);
@@ -95,6 +95,31 @@ TEST(SamplePeak, FiniteCopiesClearInfinitiesAndNaNsAtBothWidths) {
             EXPECT_EQ(wideCopyFiniteWithPeak(block.data(), copied.data(), frames, 0.0f),
                       expectedPeak(block, 0.0f));
             EXPECT_EQ(copied, finite);
+        }
+    }
+}
+
+// The in-place scans of decoded files, at lengths around their runs of 64, with a non-finite
+// sample in the first run, the last whole run and the tail.
+TEST(SampleKernels, InPlaceScansClearExactlyTheInfinitiesAndNaNsAtBothWidths) {
+    for (const std::size_t count : {0u, 5u, 63u, 64u, 65u, 130u, 200u}) {
+        for (const std::size_t at : {std::size_t{0}, count / 2, count - 1}) {
+            if (at >= count) {
+                continue;
+            }
+            SCOPED_TRACE(testing::Message() << count << " samples, non-finite at " << at);
+            std::vector<float> block = samples(static_cast<std::uint32_t>(count), 1, false);
+            block[at] = at % 2 == 0 ? kNaN : -kInfinity;
+            std::vector<float> finite = block;
+            finite[at] = 0.0f;
+            std::vector<float> narrow = block;
+            narrowClearNonFiniteRuns(narrow.data(), count);
+            EXPECT_EQ(narrow, finite);
+            if (kWideVectors) {
+                std::vector<float> wide = block;
+                wideClearNonFiniteRuns(wide.data(), count);
+                EXPECT_EQ(wide, finite);
+            }
         }
     }
 }
