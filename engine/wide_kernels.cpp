@@ -2,6 +2,7 @@
 // shorter than a vector or a run to the narrow kernel.
 #include "engine/finite_samples.hpp"
 #include "engine/sample_peak.hpp"
+#include "engine/wide_vectors.hpp"
 
 #include <immintrin.h>
 
@@ -80,6 +81,9 @@ __attribute__((target("avx"))) float copyEightsWithPeak(const float* source, flo
         copyEight<kFinite>(source + i, destination + i, a);
     }
     peak = peak_detail::tailPeak(widest(a, b, c, d), peak);
+    if (i == frames) {
+        return peak;
+    }
     return copyWithPeak(source + i, destination + i, frames - i, peak, NarrowStore<kFinite>{});
 }
 
@@ -146,6 +150,16 @@ __attribute__((target("avx"))) void wideClearNonFiniteRuns(float* samples,
         }
     }
     clearNonFinite(samples + i, count - i);
+}
+
+__attribute__((target("avx"))) void wideZero(float* channel, std::uint32_t frames) noexcept {
+    std::uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        _mm256_storeu_ps(channel + i, _mm256_setzero_ps());
+    }
+    for (; i < frames; ++i) {
+        channel[i] = 0.0f;
+    }
 }
 
 } // namespace velkaphon::rack
