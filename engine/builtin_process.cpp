@@ -44,6 +44,9 @@ float copyFromHost(const BusSpan& host, std::uint32_t offset, const PortBusSpan&
 // The one place where the rack's signal reaches a host's or device's buffers: infinities and
 // NaNs become 0 on the way. Returns the peak of what came in, by the usual rule.
 float writeHostChannel(const float* source, float* destination, std::uint32_t frames, float peak) {
+    if (kWideVectors) {
+        return wideCopyFiniteWithPeak(source, destination, frames, peak);
+    }
     return copyWithPeak(source, destination, frames, peak,
                         [](auto sample) { return finiteOrZero(sample); });
 }

@@ -12,8 +12,17 @@ public:
     static constexpr unsigned int kFlushBits = _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON;
     static_assert(kFlushBits == 0x8040);
 
-    DenormalFlushScope() noexcept : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | kFlushBits); }
-    ~DenormalFlushScope() { _mm_setcsr(saved_); }
+    // Writing the mode costs far more than reading it: a host that flushes already skips both.
+    DenormalFlushScope() noexcept : saved_(_mm_getcsr()) {
+        if ((saved_ & kFlushBits) != kFlushBits) {
+            _mm_setcsr(saved_ | kFlushBits);
+        }
+    }
+    ~DenormalFlushScope() {
+        if (_mm_getcsr() != saved_) {
+            _mm_setcsr(saved_);
+        }
+    }
     DenormalFlushScope(const DenormalFlushScope&) = delete;
     DenormalFlushScope& operator=(const DenormalFlushScope&) = delete;
 

@@ -1,6 +1,7 @@
 #include "engine/graph_runner.hpp"
 
 #include "engine/sample_peak.hpp"
+#include "engine/wide_vectors.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -61,8 +62,12 @@ bool hostBuffersMayAlias(const BusSpan& hostInput, std::uint64_t readWidth,
     return in.first < out.last && out.first < in.last;
 }
 
-// Inline rather than a call into the C library: blocks are short and there are many channels.
+// Not a call into the C library: blocks are short and there are many channels.
 void zeroChannel(float* channel, std::uint32_t frames) noexcept {
+    if (kWideVectors) {
+        wideZero(channel, frames);
+        return;
+    }
     std::uint32_t i = 0;
     for (; i + 4 <= frames; i += 4) {
         _mm_storeu_ps(channel + i, _mm_setzero_ps());
@@ -166,6 +171,9 @@ void feedAudio(PreparedGraphState& state, const RunNode& node, std::uint32_t fra
             *copy.peak = copyWithPeak(copy.source, copy.destination, frames, *copy.peak);
         } else {
             std::copy_n(copy.source, frames, copy.destination);
+        }
+        if (copy.clearsSource) {
+            zeroChannel(copy.source, frames);
         }
     }
     for (std::uint32_t k = node.delayed.begin; k < node.delayed.end; ++k) {

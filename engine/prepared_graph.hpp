@@ -70,11 +70,13 @@ struct PreparedNode {
     std::uint32_t definitionIndex = 0;
 };
 
-// One channel of a zero-latency cable. The copy also meters the source channel when peak is set.
+// One channel of a zero-latency cable. The copy also meters the source channel when peak is set,
+// and zeroes it for its next block when it is the channel's last reader in this one.
 struct ChannelCopy {
-    const float* source = nullptr;
+    float* source = nullptr;
     float* destination = nullptr;
     float* peak = nullptr;
+    bool clearsSource = false;
 };
 
 // A cable with a compensation delay, its buses resolved.
@@ -96,8 +98,9 @@ struct RunNode {
     Module* module = nullptr;
     // Buses, counts and event lists; frames, transport, events and host buses are set per block.
     BlockContext context;
-    // Into zeroChannels: outputs of modules that may leave samples unwritten, and inputs that no
-    // cable fills of modules that may write their inputs.
+    // Into zeroChannels: outputs of modules that may leave samples unwritten, unless a cable copy
+    // zeroes them after reading, and inputs that no cable fills of modules that may write their
+    // inputs.
     RunRange zeroed;
     RunRange copies;
     RunRange delayed;

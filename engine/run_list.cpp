@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -28,12 +29,13 @@ class RunListBuilder {
 public:
     explicit RunListBuilder(PreparedGraphState& state)
         : state_(state), nodes_(state.nodes), meteredByCopy_(portFlags(nodes_)),
-          handedOver_(nodes_.size()) {}
+          clearedByCopy_(portFlags(nodes_)), handedOver_(nodes_.size()) {}
 
     void build() {
         countFanOut();
         handOverInPlace();
         claimCopyMeters();
+        claimSourceClearing();
         state_.inputEvents.assign(nodes_.size(), EventList{});
         state_.outputEvents.assign(nodes_.size(), EventList{});
         state_.run.resize(nodes_.size());
@@ -75,22 +77,61 @@ private:
         }
     }
 
+    // Sizes flags as the nodes' cables, all false, and visits every cable in processing order.
+    template <typename Visit>
+    void forEachCable(std::vector<std::vector<bool>>& flags, Visit visit) {
+        flags.resize(nodes_.size());
+        for (std::uint32_t p = 0; p < nodes_.size(); ++p) {
+            const PreparedNode& node = nodes_[p];
+            flags[p].assign(node.audioConnections.size(), false);
+            for (std::size_t k = 0; k < node.audioConnections.size(); ++k) {
+                visit(p, k, node.audioConnections[k]);
+            }
+        }
+    }
+
     // The first copying cable out of a port meters it; the source then skips that port.
     void claimCopyMeters() {
-        copyMeters_.resize(nodes_.size());
+        forEachCable(copyMeters_,
+                     [&](std::uint32_t p, std::size_t k, const AudioConnection& connection) {
+                         if (handedOver_[p][k] || connection.delay != 0 ||
+                             nodes_[connection.sourceNode].module->levelIsNodePeak()) {
+                             return;
+                         }
+                         std::vector<bool>& claimed = meteredByCopy_[connection.sourceNode];
+                         if (!claimed[connection.sourcePort]) {
+                             claimed[connection.sourcePort] = true;
+                             copyMeters_[p][k] = true;
+                         }
+                     });
+    }
+
+    // A port of a module that may leave samples unwritten, read only by zero-latency copies, is
+    // zeroed by its last copy in the block, while it is in cache, instead of before its next
+    // block: nothing reads it in between, and a new graph's buffers start zeroed.
+    void claimSourceClearing() {
+        std::vector<std::vector<std::pair<std::uint32_t, std::size_t>>> lastCopy(nodes_.size());
         for (std::size_t p = 0; p < nodes_.size(); ++p) {
-            const PreparedNode& node = nodes_[p];
-            copyMeters_[p].assign(node.audioConnections.size(), false);
-            for (std::size_t k = 0; k < node.audioConnections.size(); ++k) {
-                const AudioConnection& connection = node.audioConnections[k];
-                if (handedOver_[p][k] || connection.delay != 0 ||
-                    nodes_[connection.sourceNode].module->levelIsNodePeak()) {
-                    continue;
-                }
-                std::vector<bool>& claimed = meteredByCopy_[connection.sourceNode];
-                if (!claimed[connection.sourcePort]) {
-                    claimed[connection.sourcePort] = true;
-                    copyMeters_[p][k] = true;
+            lastCopy[p].assign(nodes_[p].outputPorts.size(), {kNoCopy, 0});
+        }
+        forEachCable(clearsSource_,
+                     [&](std::uint32_t p, std::size_t k, const AudioConnection& connection) {
+                         auto& last = lastCopy[connection.sourceNode][connection.sourcePort];
+                         if (handedOver_[p][k] || connection.delay != 0) {
+                             last.first = kNotCleared;
+                         } else if (last.first != kNotCleared) {
+                             last = {p, k};
+                         }
+                     });
+        for (std::size_t source = 0; source < nodes_.size(); ++source) {
+            if (nodes_[source].module->writesEveryOutputSample()) {
+                continue;
+            }
+            for (std::size_t port = 0; port < lastCopy[source].size(); ++port) {
+                const auto [p, k] = lastCopy[source][port];
+                if (p != kNoCopy && p != kNotCleared) {
+                    clearsSource_[p][k] = true;
+                    clearedByCopy_[source][port] = true;
                 }
             }
         }
@@ -113,7 +154,11 @@ private:
 
         run.zeroed.begin = static_cast<std::uint32_t>(state_.zeroChannels.size());
         if (!node.module->writesEveryOutputSample()) {
-            addChannels(node.outputBuffers, state_.zeroChannels);
+            for (std::size_t port = 0; port < node.outputBuffers.size(); ++port) {
+                if (!clearedByCopy_[p][port]) {
+                    addChannels(node.outputBuffers[port], state_.zeroChannels);
+                }
+            }
         }
         if (!node.module->neverWritesInputs()) {
             addUnfilledInputs(node);
@@ -172,7 +217,7 @@ private:
         float* peak = copyMeters_[p][k] ? &state_.run[connection.sourceNode].peak : nullptr;
         for (std::size_t ch = 0; ch < to.channelPointers.size(); ++ch) {
             state_.channelCopies.push_back(
-                {from.channelPointers[ch], to.channelPointers[ch], peak});
+                {from.channelPointers[ch], to.channelPointers[ch], peak, clearsSource_[p][k]});
         }
     }
 
@@ -216,8 +261,14 @@ private:
     PreparedGraphState& state_;
     std::vector<PreparedNode>& nodes_;
     std::vector<std::vector<std::uint32_t>> fanOut_;
+    // No copy reads the port, or one reader is not a zero-latency copy.
+    static constexpr std::uint32_t kNoCopy = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kNotCleared = 0xFFFFFFFEu;
+
     PortFlags meteredByCopy_;
+    PortFlags clearedByCopy_;
     std::vector<std::vector<bool>> handedOver_;
+    std::vector<std::vector<bool>> clearsSource_;
     std::vector<std::vector<bool>> copyMeters_;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/wide_vectors.hpp"
+
 #include <cstdint>
 #include <emmintrin.h>
 
@@ -31,8 +33,8 @@ inline float magnitudeOf(float sample) noexcept {
 // Four independent accumulators, carried from channel to channel and reduced once, keep the max
 // chain off the critical path; MAXPS returns its second operand when the first is NaN, so a NaN
 // sample leaves the peak as it is.
-inline float channelsPeak(const float* const* channels, std::uint32_t count, std::uint32_t frames,
-                          float peak) noexcept {
+inline float narrowChannelsPeak(const float* const* channels, std::uint32_t count,
+                                std::uint32_t frames, float peak) noexcept {
     using namespace peak_detail;
     __m128 a = _mm_set1_ps(peak);
     __m128 b = a;
@@ -55,11 +57,6 @@ inline float channelsPeak(const float* const* channels, std::uint32_t count, std
         }
     }
     return tailPeak(widest(a, b, c, d), peak);
-}
-
-// [audio] The same for one channel.
-inline float channelPeak(const float* samples, std::uint32_t frames, float peak) noexcept {
-    return channelsPeak(&samples, 1, frames, peak);
 }
 
 // [audio] Writes store(sample) for frames samples and returns the peak of the samples read,
@@ -94,10 +91,33 @@ inline float copyWithPeak(const float* source, float* destination, std::uint32_t
     return tailPeak(widest(a, b, c, d), peak);
 }
 
+// [audio] The narrow kernels' results, eight samples a step. Only when kWideVectors holds.
+float wideChannelsPeak(const float* const* channels, std::uint32_t count, std::uint32_t frames,
+                       float peak) noexcept;
+float wideCopyWithPeak(const float* source, float* destination, std::uint32_t frames,
+                       float peak) noexcept;
+float wideCopyFiniteWithPeak(const float* source, float* destination, std::uint32_t frames,
+                             float peak) noexcept;
+
+// [audio] The largest absolute sample over count channels, starting from peak (never NaN);
+// a NaN sample leaves the peak as it is.
+inline float channelsPeak(const float* const* channels, std::uint32_t count, std::uint32_t frames,
+                          float peak) noexcept {
+    return kWideVectors ? wideChannelsPeak(channels, count, frames, peak)
+                        : narrowChannelsPeak(channels, count, frames, peak);
+}
+
+// [audio] The same for one channel.
+inline float channelPeak(const float* samples, std::uint32_t frames, float peak) noexcept {
+    return channelsPeak(&samples, 1, frames, peak);
+}
+
 // [audio] Copies frames samples and returns their peak as channelPeak would, in one pass.
 inline float copyWithPeak(const float* source, float* destination, std::uint32_t frames,
                           float peak) noexcept {
-    return copyWithPeak(source, destination, frames, peak, [](auto sample) { return sample; });
+    return kWideVectors ? wideCopyWithPeak(source, destination, frames, peak)
+                        : copyWithPeak(source, destination, frames, peak,
+                                       [](auto sample) { return sample; });
 }
 
 } // namespace velkaphon::rack

@@ -6,7 +6,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <emmintrin.h>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -154,39 +153,6 @@ void decode32(const std::uint8_t* bytes, float* out, std::size_t count) {
         std::memcpy(&value, bytes + 4 * i, sizeof value);
         out[i] = static_cast<float>(value) * 4.656612873077392578125e-10f;
     }
-}
-
-// The largest magnitude's upper half among 64 samples: a sample is non-finite when its upper half,
-// sign cleared, reaches 0x7f80 (all exponent bits set). The lower halves are masked to 0, so a
-// signed 16-bit max over both halves sees only the upper ones.
-__m128i widestUpperHalf(const float* samples) {
-    const __m128i magnitudeHigh = _mm_set1_epi32(0x7fff0000);
-    const auto half = [&](std::size_t k) {
-        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 4 * k)),
-                             magnitudeHigh);
-    };
-    const auto widest = [&](std::size_t k) {
-        return _mm_max_epi16(_mm_max_epi16(half(k), half(k + 4)),
-                             _mm_max_epi16(half(k + 8), half(k + 12)));
-    };
-    return _mm_max_epi16(_mm_max_epi16(widest(0), widest(1)), _mm_max_epi16(widest(2), widest(3)));
-}
-
-// Float files nearly always hold only finite samples, so a read-only scan of few integer
-// operations a sample looks for the rare run that does not, and only such a run is rewritten: the
-// common case stores nothing.
-void clearNonFiniteRuns(float* samples, std::size_t count) {
-    constexpr std::size_t kRun = 64;
-    const __m128i finiteLimit = _mm_set1_epi32(0x7f7f0000);
-    std::size_t i = 0;
-    for (; i + kRun <= count; i += kRun) {
-        if (_mm_movemask_epi8(_mm_cmpgt_epi16(widestUpperHalf(samples + i), finiteLimit)) != 0) {
-            for (std::size_t k = i; k < i + kRun; k += 4) {
-                _mm_storeu_ps(samples + k, finiteOrZero(_mm_loadu_ps(samples + k)));
-            }
-        }
-    }
-    clearNonFinite(samples + i, count - i);
 }
 
 // PCM only: float samples are read straight into place.

@@ -313,6 +313,41 @@ TEST(AudioEngineControls, MessagesWithoutAGraphAreDroppedAndThoseBeforeAPublishR
     EXPECT_EQ(record.blocks, 0u);
 }
 
+// A source that writes only its first block relies on its output arriving zeroed after that, in
+// blocks shorter and longer than the last, whether one cable copies it away or two do.
+TEST(AudioEngineCables, OutputsArriveZeroedAfterTheyWereCopiedAway) {
+    for (const std::uint32_t readers : {1u, 2u}) {
+        SCOPED_TRACE(::testing::Message() << readers << " cables");
+        Rig rig;
+        rig.modules.add("src", source(1, {1, 2, 3, 4, 5, 6, 7, 8}));
+        GraphDefinition definition{{node("src")}, {}, {}};
+        for (std::uint32_t r = 0; r < readers; ++r) {
+            const std::string gainId = "g" + std::to_string(r);
+            const std::string outId = "out" + std::to_string(r);
+            rig.modules.add(gainId, gain(1));
+            rig.modules.add(outId, speaker(1, r));
+            definition.nodes.push_back(node(gainId));
+            definition.nodes.push_back(node(outId));
+            definition.cables.push_back(cable("src", "out", gainId, "in"));
+            definition.cables.push_back(cable(gainId, "out", outId, "in"));
+        }
+        rig.publish(definition);
+        HostBus output(readers, 8, -1.0f);
+        std::vector<std::vector<float>> heard(readers);
+        for (const std::uint32_t frames : {8u, 4u, 8u}) {
+            rig.run(frames, output);
+            for (std::uint32_t r = 0; r < readers; ++r) {
+                heard[r].insert(heard[r].end(), output.channel(r).begin(),
+                                output.channel(r).begin() + frames);
+            }
+        }
+        for (std::uint32_t r = 0; r < readers; ++r) {
+            EXPECT_EQ(heard[r], (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8, 0, 0,
+                                                    0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        }
+    }
+}
+
 TEST(AudioEngineDelays, ADelayedCableCarriesSamplesAcrossBlocks) {
     Rig rig;
     rig.modules.add("direct", source(2, {1, 2, 3, 4}));
@@ -593,21 +628,25 @@ TEST(AudioEnginePeaks, PeaksFollowDefinitionIndexAndResetWithANewGraph) {
 }
 
 TEST(AudioEngineFloatMode, DenormalsAreFlushedDuringTheBlockAndTheModeRestored) {
-    Rig rig;
-    rig.modules.add("n", gain(1, 1e-10f));
-    rig.modules.add("src", source(1, {1e-30f}));
-    rig.publish({{node("src"), node("n")}, {cable("src", "out", "n", "in")}, {}});
-    const unsigned int before = _mm_getcsr();
-    // A rounding mode other than the default shows that the whole word comes back.
-    _mm_setcsr((before & ~0x8040u) | _MM_ROUND_TOWARD_ZERO);
-    const unsigned int chosen = _mm_getcsr();
-    rig.run(1);
-    const unsigned int after = _mm_getcsr();
-    _mm_setcsr(before);
-    EXPECT_EQ(rig.modules.record("n").floatModeInProcess & 0x8040u, 0x8040u);
-    EXPECT_EQ(after, chosen);
-    // 1e-30 x 1e-10 is a denormal, flushed to zero inside the block.
-    EXPECT_EQ(rig.engine->nodePeak(1), 0.0f);
+    // A rounding mode other than the default shows that the whole word comes back, whether the
+    // host flushes denormals itself or not.
+    for (const unsigned int hostFlush : {0u, 0x8040u}) {
+        SCOPED_TRACE(hostFlush);
+        Rig rig;
+        rig.modules.add("n", gain(1, 1e-10f));
+        rig.modules.add("src", source(1, {1e-30f}));
+        rig.publish({{node("src"), node("n")}, {cable("src", "out", "n", "in")}, {}});
+        const unsigned int before = _mm_getcsr();
+        _mm_setcsr((before & ~0x8040u) | hostFlush | _MM_ROUND_TOWARD_ZERO);
+        const unsigned int chosen = _mm_getcsr();
+        rig.run(1);
+        const unsigned int after = _mm_getcsr();
+        _mm_setcsr(before);
+        EXPECT_EQ(rig.modules.record("n").floatModeInProcess & 0x8040u, 0x8040u);
+        EXPECT_EQ(after, chosen);
+        // 1e-30 x 1e-10 is a denormal, flushed to zero inside the block.
+        EXPECT_EQ(rig.engine->nodePeak(1), 0.0f);
+    }
 }
 
 TEST(AudioEngineRealTime, BlocksAllocateNothing) {
