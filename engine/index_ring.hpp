@@ -1,0 +1,70 @@
+#pragma once
+
+// The two indices of a ring between one producer thread and one consumer thread; the slots
+// belong to the ring's owner, who also fixes their count and the ring's capacity.
+//
+// Indices run free: each side only adds to its own, and the integer's wrap is harmless because
+// index n lives in slot n & (slots - 1) for a power-of-two slot count that divides the
+// integer's range. write - read is the fill, which the producer keeps within a capacity of at
+// most the slot count.
+//
+// Memory ordering, the one argument every ring in the tree relies on:
+// - the producer fills slots from its write index on, then stores the new write index with
+//   release; the consumer loads the write index with acquire, so every slot before it is seen
+//   whole;
+// - the consumer is done with slots before it stores the new read index with release; the
+//   producer loads the read index with acquire, so it refills a slot only after the consumer's
+//   last use of it;
+// - each side's own index changes on its own thread only: it loads that one relaxed.
+
+#include <atomic>
+#include <type_traits>
+
+namespace velkaphon::rack {
+
+template <typename Index>
+struct IndexRing {
+    static_assert(std::is_unsigned_v<Index>, "free-running indices wrap as unsigned integers");
+
+    // Both indices as one side loaded them.
+    struct View {
+        Index read;
+        Index write;
+
+        Index fill() const noexcept { return write - read; }
+    };
+
+    alignas(64) std::atomic<Index> writeIndex{0};
+    alignas(64) std::atomic<Index> readIndex{0};
+
+    // Producer thread: the slots from write up to read plus the capacity are free to fill.
+    View producerView() const noexcept {
+        return {readIndex.load(std::memory_order_acquire),
+                writeIndex.load(std::memory_order_relaxed)};
+    }
+    // Producer thread: the slots before write are filled; the consumer may take them.
+    void publish(Index write) noexcept { writeIndex.store(write, std::memory_order_release); }
+
+    // Consumer thread: the slots from read up to write are filled.
+    View consumerView() const noexcept {
+        return {readIndex.load(std::memory_order_relaxed),
+                writeIndex.load(std::memory_order_acquire)};
+    }
+    // Consumer thread: the slots before read are done with; the producer may refill them.
+    void release(Index read) noexcept { readIndex.store(read, std::memory_order_release); }
+
+    // Any thread; a snapshot. The read index is loaded first, so the fill never comes out
+    // below zero when neither side is the caller.
+    Index fill() const noexcept {
+        const Index read = readIndex.load(std::memory_order_acquire);
+        return writeIndex.load(std::memory_order_acquire) - read;
+    }
+
+    // Set-up only, while neither side uses the ring.
+    void resetIndices(Index read, Index write) noexcept {
+        readIndex.store(read, std::memory_order_relaxed);
+        writeIndex.store(write, std::memory_order_relaxed);
+    }
+};
+
+} // namespace velkaphon::rack
