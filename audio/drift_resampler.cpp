@@ -114,8 +114,7 @@ bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
 }
 
 bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
-    const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
-    const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
+    const auto [read, write] = ring->consumerView();
     if (!lock(write, read)) {
         return false;
     }
@@ -134,8 +133,7 @@ bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
 }
 
 bool DriftResampler::readFrameAtFixedStep(float* out) noexcept {
-    const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
-    const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
+    const auto [read, write] = ring->consumerView();
     return lock(write, read) && readAtStep(out, write, read);
 }
 
@@ -143,7 +141,7 @@ bool DriftResampler::readAtStep(float* out, std::uint64_t write, std::uint64_t r
     const auto index = static_cast<std::uint64_t>(position);
     if (index < read + kTapsBehind || index + kTapsAhead >= write) {
         primed = 0;
-        ring->readIndex.store(write, std::memory_order_release);
+        ring->release(write);
         return false;
     }
 
@@ -161,8 +159,7 @@ bool DriftResampler::readAtStep(float* out, std::uint64_t write, std::uint64_t r
     }
 
     position += step;
-    ring->readIndex.store(static_cast<std::uint64_t>(position) - kTapsBehind,
-                          std::memory_order_release);
+    ring->release(static_cast<std::uint64_t>(position) - kTapsBehind);
     return true;
 }
 
