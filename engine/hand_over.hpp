@@ -30,6 +30,7 @@ namespace velkaphon::rack {
 template <typename T, std::uint32_t Capacity>
 class HandOver {
 public:
+    // Control thread, before the audio thread sees it: initial is current from the start.
     explicit HandOver(std::unique_ptr<T> initial = nullptr) : current_(initial.release()) {}
     // Control thread, once the audio thread no longer takes.
     ~HandOver() {
