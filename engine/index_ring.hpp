@@ -18,6 +18,7 @@
 // - each side's own index changes on its own thread only: it loads that one relaxed.
 
 #include <atomic>
+#include <cstddef>
 #include <type_traits>
 
 namespace velkaphon::rack {
@@ -34,6 +35,7 @@ struct IndexRing {
         Index fill() const noexcept { return write - read; }
     };
 
+    // Each index on a cache line of its own, so that one side's stores do not slow the other.
     alignas(64) std::atomic<Index> writeIndex{0};
     alignas(64) std::atomic<Index> readIndex{0};
 
@@ -65,6 +67,10 @@ struct IndexRing {
         readIndex.store(read, std::memory_order_relaxed);
         writeIndex.store(write, std::memory_order_relaxed);
     }
+
+private:
+    // Keeps a derived ring's fields off the read index's line: a base's tail padding is reused.
+    [[maybe_unused]] std::byte padding_[64 - sizeof(std::atomic<Index>)]{};
 };
 
 } // namespace velkaphon::rack
