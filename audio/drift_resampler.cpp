@@ -136,8 +136,7 @@ bool DriftResampler::lock(std::uint64_t write, std::uint64_t read) noexcept {
 }
 
 bool DriftResampler::readFrame(float* out, double ratio, double* ppm) noexcept {
-    const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
-    const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
+    const auto [read, write] = ring->consumerView();
     if (!lock(write, read)) {
         return false;
     }
@@ -162,8 +161,7 @@ double DriftResampler::framesAhead(std::uint64_t write) const noexcept {
 }
 
 bool DriftResampler::readFrameAtFixedStep(float* out) noexcept {
-    const std::uint64_t write = ring->writeIndex.load(std::memory_order_acquire);
-    const std::uint64_t read = ring->readIndex.load(std::memory_order_relaxed);
+    const auto [read, write] = ring->consumerView();
     return lock(write, read) && readAtStep(out, write, read);
 }
 
@@ -171,7 +169,7 @@ bool DriftResampler::readAtStep(float* out, std::uint64_t write, std::uint64_t r
     const auto index = static_cast<std::uint64_t>(position);
     if (index < read + kTapsBehind || index + kTapsAhead >= write) {
         primed = false;
-        ring->readIndex.store(write, std::memory_order_release);
+        ring->release(write);
         return false;
     }
 
@@ -189,8 +187,7 @@ bool DriftResampler::readAtStep(float* out, std::uint64_t write, std::uint64_t r
     }
 
     position += step;
-    ring->readIndex.store(static_cast<std::uint64_t>(position) - kTapsBehind,
-                          std::memory_order_release);
+    ring->release(static_cast<std::uint64_t>(position) - kTapsBehind);
     return true;
 }
 

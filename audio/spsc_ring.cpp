@@ -11,16 +11,14 @@ void SpscRing::reset(std::int32_t frameChannels, std::uint64_t minimumFrames) {
     capacity = std::bit_ceil(std::max(minimumFrames, kMinimumCapacity));
     channels = frameChannels;
     data.assign(capacity * static_cast<std::uint64_t>(frameChannels), 0.0f);
-    readIndex.store(0, std::memory_order_relaxed);
-    writeIndex.store(kInitialFrames, std::memory_order_relaxed);
+    resetIndices(0, kInitialFrames);
 }
 
 bool SpscRing::push(const float* frames, std::int32_t count) noexcept {
     if (count <= 0) {
         return count == 0;
     }
-    const std::uint64_t write = writeIndex.load(std::memory_order_relaxed);
-    const std::uint64_t read = readIndex.load(std::memory_order_acquire);
+    const auto [read, write] = producerView();
     const auto frameCount = static_cast<std::uint64_t>(count);
     if (frameCount + (write - read) > capacity) {
         return false;
@@ -31,7 +29,7 @@ bool SpscRing::push(const float* frames, std::int32_t count) noexcept {
     std::memcpy(data.data() + first * width, frames, beforeWrap * width * sizeof(float));
     std::memcpy(data.data(), frames + beforeWrap * width,
                 (frameCount - beforeWrap) * width * sizeof(float));
-    writeIndex.store(write + frameCount, std::memory_order_release);
+    publish(write + frameCount);
     return true;
 }
 

@@ -12,16 +12,11 @@ namespace velkaphon::rack {
 
 namespace {
 
-constexpr std::uint32_t kRetiredMask = AudioEngine::kRetiredSlots - 1;
-constexpr std::uint32_t kControlMask = AudioEngine::kControlSlots - 1;
+constexpr std::uint64_t kControlMask = AudioEngine::kControlSlots - 1;
 
 } // namespace
 
-AudioEngine::~AudioEngine() {
-    delete pendingGraph_.exchange(nullptr, std::memory_order_acq_rel);
-    delete currentGraph_.exchange(nullptr, std::memory_order_acq_rel);
-    drainRetired();
-}
+AudioEngine::~AudioEngine() = default;
 
 void AudioEngine::publishGraph(std::unique_ptr<PreparedGraph> graph) {
     offerGraph(std::move(graph));
@@ -29,19 +24,11 @@ void AudioEngine::publishGraph(std::unique_ptr<PreparedGraph> graph) {
 }
 
 void AudioEngine::offerGraph(std::unique_ptr<PreparedGraph> graph) {
-    // A graph published earlier that the audio thread never took.
-    delete pendingGraph_.exchange(graph.release(), std::memory_order_acq_rel);
+    graphs_.offer(std::move(graph));
 }
 
 void AudioEngine::drainRetired() {
-    const std::uint32_t write = retiredWrite_.load(std::memory_order_acquire);
-    std::uint32_t read = retiredRead_.load(std::memory_order_relaxed);
-    while (read != write) {
-        delete retired_[read];
-        retired_[read] = nullptr;
-        read = (read + 1) & kRetiredMask;
-        retiredRead_.store(read, std::memory_order_release);
-    }
+    graphs_.drainRetired();
 }
 
 bool AudioEngine::enqueueControl(std::string_view nodeId, std::uint32_t index, double value) {
@@ -49,44 +36,30 @@ bool AudioEngine::enqueueControl(std::string_view nodeId, std::uint32_t index, d
         nodeId.find('\0') != std::string_view::npos || !std::isfinite(value)) {
         return false;
     }
-    const std::uint32_t write = controlWrite_.load(std::memory_order_relaxed);
-    const std::uint32_t next = (write + 1) & kControlMask;
-    if (next == controlRead_.load(std::memory_order_acquire)) {
+    const auto [read, write] = controlIndices_.producerView();
+    if (write - read >= kControlSlots - 1) {
         return false;
     }
-    ControlMessage& message = controlQueue_[write];
+    ControlMessage& message = controlQueue_[write & kControlMask];
     std::fill(message.nodeId.begin(), message.nodeId.end(), '\0');
     std::copy(nodeId.begin(), nodeId.end(), message.nodeId.begin());
     message.index = index;
     message.value = value;
-    controlWrite_.store(next, std::memory_order_release);
+    controlIndices_.publish(write + 1);
     return true;
 }
 
 void AudioEngine::dropQueuedControls() noexcept {
-    controlDropUntil_.store(controlWrite_.load(std::memory_order_relaxed),
-                            std::memory_order_release);
+    controlDropUntil_.store(controlIndices_.producerView().write, std::memory_order_release);
 }
 
 void AudioEngine::forEachModule(const std::function<void(Module&)>& visit) const {
-    const auto visitGraph = [&](const PreparedGraph* graph) {
-        for (const PreparedNode& node : graph->state().nodes) {
+    const auto visitGraph = [&](const PreparedGraph& graph) {
+        for (const PreparedNode& node : graph.state().nodes) {
             visit(*node.module);
         }
     };
-    const PreparedGraph* current = currentGraph_.load(std::memory_order_acquire);
-    if (current != nullptr) {
-        visitGraph(current);
-    }
-    const PreparedGraph* pending = pendingGraph_.load(std::memory_order_acquire);
-    if (pending != nullptr && pending != current) {
-        visitGraph(pending);
-    }
-    const std::uint32_t write = retiredWrite_.load(std::memory_order_acquire);
-    for (std::uint32_t slot = retiredRead_.load(std::memory_order_relaxed); slot != write;
-         slot = (slot + 1) & kRetiredMask) {
-        visitGraph(retired_[slot]);
-    }
+    graphs_.forEach(visitGraph);
 }
 
 float AudioEngine::nodePeak(std::uint32_t definitionIndex) const noexcept {
@@ -106,7 +79,7 @@ void AudioEngine::process(std::uint32_t frames, const BusSpan& hostInput, const 
         runFinished_.store(false, std::memory_order_relaxed);
     }
     applyControls();
-    PreparedGraph* graph = currentGraph_.load(std::memory_order_relaxed);
+    PreparedGraph* graph = graphs_.current();
     if (graph == nullptr) {
         silenceHostOutput(hostOutput, frames);
         return;
@@ -117,7 +90,7 @@ void AudioEngine::process(std::uint32_t frames, const BusSpan& hostInput, const 
 
 void AudioEngine::finishProcessing() noexcept {
     // A host may end a run on another thread than the one that ran its blocks.
-    PreparedGraph* graph = currentGraph_.load(std::memory_order_acquire);
+    PreparedGraph* graph = graphs_.current();
     if (graph != nullptr && !runFinished_.exchange(true, std::memory_order_acq_rel)) {
         finishGraph(*graph);
     }
@@ -130,28 +103,15 @@ void AudioEngine::finishGraph(PreparedGraph& graph) noexcept {
 }
 
 void AudioEngine::takePendingGraph() noexcept {
-    const std::uint32_t write = retiredWrite_.load(std::memory_order_relaxed);
-    const std::uint32_t next = (write + 1) & kRetiredMask;
-    if (next == retiredRead_.load(std::memory_order_acquire)) {
-        // No room to hand the current graph back: keep running it and leave the new one pending.
-        return;
-    }
-    // Most blocks find nothing pending: a plain load keeps the locked exchange off their path.
-    if (pendingGraph_.load(std::memory_order_acquire) == nullptr) {
-        return;
-    }
-    PreparedGraph* taken = pendingGraph_.exchange(nullptr, std::memory_order_acq_rel);
-    if (taken == nullptr) {
-        return;
-    }
-    PreparedGraph* previous = currentGraph_.exchange(taken, std::memory_order_acq_rel);
-    if (previous != nullptr) {
+    // With no room to hand the current graph back, it keeps running and the new one stays pending.
+    const bool taken = graphs_.take([this](PreparedGraph& previous) noexcept {
         // A run of audio that ended has finished them already.
         if (!runFinished_.load(std::memory_order_relaxed)) {
-            finishGraph(*previous);
+            finishGraph(previous);
         }
-        retired_[write] = previous;
-        retiredWrite_.store(next, std::memory_order_release);
+    });
+    if (!taken) {
+        return;
     }
     for (std::atomic<float>& peak : peakLevels_) {
         peak.store(0.0f, std::memory_order_relaxed);
@@ -160,22 +120,20 @@ void AudioEngine::takePendingGraph() noexcept {
 
 void AudioEngine::applyControls() noexcept {
     // Most blocks find no drop: a plain load keeps the locked exchange off their path.
-    const std::uint32_t dropUntil =
+    const std::uint64_t dropUntil =
         controlDropUntil_.load(std::memory_order_relaxed) == kNoDrop
             ? kNoDrop
             : controlDropUntil_.exchange(kNoDrop, std::memory_order_acquire);
     // Read after the drop, the write index is never behind it.
-    const std::uint32_t write = controlWrite_.load(std::memory_order_acquire);
-    std::uint32_t read = controlRead_.load(std::memory_order_relaxed);
+    auto [read, write] = controlIndices_.consumerView();
     // A drop whose messages were already applied must not move the read index back over them.
-    if (dropUntil != kNoDrop &&
-        ((dropUntil - read) & kControlMask) <= ((write - read) & kControlMask)) {
+    if (dropUntil != kNoDrop && dropUntil - read <= write - read) {
         read = dropUntil;
-        controlRead_.store(read, std::memory_order_release);
+        controlIndices_.release(read);
     }
-    PreparedGraph* graph = currentGraph_.load(std::memory_order_relaxed);
+    PreparedGraph* graph = graphs_.current();
     while (read != write) {
-        const ControlMessage& message = controlQueue_[read];
+        const ControlMessage& message = controlQueue_[read & kControlMask];
         if (graph != nullptr) {
             const std::size_t length = std::strlen(message.nodeId.data());
             for (PreparedNode& node : graph->state().nodes) {
@@ -186,13 +144,12 @@ void AudioEngine::applyControls() noexcept {
                 }
             }
         }
-        read = (read + 1) & kControlMask;
-        controlRead_.store(read, std::memory_order_release);
+        controlIndices_.release(++read);
     }
 }
 
 void AudioEngine::recordPeaks() noexcept {
-    const PreparedGraph* graph = currentGraph_.load(std::memory_order_relaxed);
+    const PreparedGraph* graph = graphs_.current();
     for (const RunNode& node : graph->state().run) {
         peakLevels_[node.definitionIndex].store(node.peak, std::memory_order_relaxed);
     }

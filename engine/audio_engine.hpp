@@ -2,6 +2,8 @@
 
 #include "engine/control_message.hpp"
 #include "engine/event_list.hpp"
+#include "engine/hand_over.hpp"
+#include "engine/index_ring.hpp"
 #include "engine/module.hpp"
 #include "engine/prepared_graph.hpp"
 
@@ -19,6 +21,7 @@ namespace velkaphon::rack {
 // and fixed single-producer single-consumer rings, and graphs are freed on the control thread.
 class AudioEngine {
 public:
+    // Each ring holds one entry fewer than its slots: 31 retired graphs, 1023 control messages.
     static constexpr std::uint32_t kRetiredSlots = 32;
     static constexpr std::uint32_t kControlSlots = 1024;
     static constexpr std::uint32_t kPeakSlots = 128;
@@ -69,24 +72,20 @@ private:
 
     // [control] The exchange half of publishGraph, without the draining.
     void offerGraph(std::unique_ptr<PreparedGraph> graph);
-    static constexpr std::uint32_t kNoDrop = 0xFFFFFFFFu;
+    // No write index reaches it: it would take 2^64 messages.
+    static constexpr std::uint64_t kNoDrop = ~std::uint64_t{0};
 
     static void finishGraph(PreparedGraph& graph) noexcept;
     void takePendingGraph() noexcept;
     void applyControls() noexcept;
     void recordPeaks() noexcept;
 
-    std::atomic<PreparedGraph*> pendingGraph_{nullptr};
-    // Written by the audio thread only; atomic so that the control side may look at it.
-    std::atomic<PreparedGraph*> currentGraph_{nullptr};
-    std::array<PreparedGraph*, kRetiredSlots> retired_{};
-    std::atomic<std::uint32_t> retiredRead_{0};
-    std::atomic<std::uint32_t> retiredWrite_{0};
+    HandOver<PreparedGraph, kRetiredSlots - 1> graphs_;
+    // The control thread produces, the audio thread consumes.
     std::array<ControlMessage, kControlSlots> controlQueue_{};
-    std::atomic<std::uint32_t> controlRead_{0};
-    std::atomic<std::uint32_t> controlWrite_{0};
-    // Where the audio thread's next block moves controlRead to, or kNoDrop.
-    std::atomic<std::uint32_t> controlDropUntil_{kNoDrop};
+    IndexRing<std::uint64_t> controlIndices_;
+    // Where the audio thread's next block moves the control read index to, or kNoDrop.
+    std::atomic<std::uint64_t> controlDropUntil_{kNoDrop};
     std::array<std::atomic<float>, kPeakSlots> peakLevels_{};
     // The current graph's modules have finished since its last block. Audio side only; atomic
     // because a host may end a run on another thread than the one that ran its blocks.

@@ -3,6 +3,7 @@
 #include "engine/media_configuration.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -10,7 +11,6 @@ namespace velkaphon::rack {
 
 namespace {
 
-constexpr std::uint32_t kRetiredMask = PlayerState::kRetiredSlots - 1;
 constexpr std::uint64_t kWaveformBuckets = 512;
 
 void pushEvent(EventList* list, RackEventKind kind, std::uint32_t offset) {
@@ -19,40 +19,7 @@ void pushEvent(EventList* list, RackEventKind kind, std::uint32_t offset) {
     }
 }
 
-// The audio thread takes a pending clip only while the ring has room to give the old one back.
-void takePendingClip(PlayerState& state) noexcept {
-    const std::uint32_t write = state.retiredWrite.load(std::memory_order_relaxed);
-    if (write - state.retiredRead.load(std::memory_order_acquire) >= PlayerState::kRetiredSlots) {
-        return;
-    }
-    AudioClip* next = state.pending.exchange(nullptr);
-    if (next == nullptr) {
-        return;
-    }
-    state.retired[write & kRetiredMask] = state.current.release();
-    state.current.reset(next);
-    state.retiredWrite.store(write + 1, std::memory_order_release);
-}
-
 } // namespace
-
-PlayerState::PlayerState() : current(std::make_unique<AudioClip>()) {}
-
-PlayerState::~PlayerState() {
-    // published always points at current or pending, so it is freed through them, once.
-    drainRetiredAudio(*this);
-    delete pending.exchange(nullptr);
-}
-
-void drainRetiredAudio(PlayerState& state) {
-    const std::uint32_t write = state.retiredWrite.load(std::memory_order_acquire);
-    std::uint32_t read = state.retiredRead.load(std::memory_order_relaxed);
-    for (; read != write; ++read) {
-        delete state.retired[read & kRetiredMask];
-        state.retired[read & kRetiredMask] = nullptr;
-    }
-    state.retiredRead.store(read, std::memory_order_release);
-}
 
 void startPlayback(PlayerState& state, std::int64_t startSample, std::uint64_t sourceOffset) {
     const std::uint64_t frames = state.sourceFrames.load();
@@ -69,13 +36,13 @@ void stopPlayback(PlayerState& state) {
 
 void renderPlayer(PlayerState& state, float* const* outputs, std::uint32_t outputCount,
                   std::uint32_t frames, double hostRate, std::int64_t position) noexcept {
-    takePendingClip(state);
+    state.clips.take();
     for (std::uint32_t c = 0; outputs != nullptr && c < outputCount; ++c) {
         if (outputs[c] != nullptr) {
             std::fill_n(outputs[c], frames, 0.0f);
         }
     }
-    const AudioClip& clip = *state.current;
+    const AudioClip& clip = *state.clips.current();
     const std::uint64_t clipFrames = clip.frames();
     if (!state.playing.load() || !(hostRate > 0.0) || clip.channels == 0 || clipFrames == 0 ||
         outputs == nullptr) {
@@ -127,16 +94,15 @@ void PlayerModule::setLoadedAudio(WavAudio audio) {
         audio.samples.size() % audio.channels != 0) {
         throw std::runtime_error("Invalid audio data");
     }
-    drainRetiredAudio(playback_);
+    playback_.clips.drainRetired();
     auto clip = std::make_unique<AudioClip>();
     clip->channels = audio.channels;
     clip->sampleRate = audio.sampleRate;
     clip->samples = std::move(audio.samples);
-    AudioClip* loaded = clip.release();
     playback_.playing.exchange(false);
-    playback_.sourceFrames.exchange(loaded->frames());
-    playback_.published.exchange(loaded);
-    delete playback_.pending.exchange(loaded);
+    playback_.sourceFrames.exchange(clip->frames());
+    playback_.published.exchange(clip.get());
+    playback_.clips.offer(std::move(clip));
 }
 
 void PlayerModule::computeWaveform() {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "engine/hand_over.hpp"
 #include "engine/module.hpp"
 #include "engine/wav_file.hpp"
 
-#include <array>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -19,32 +19,20 @@ struct AudioClip {
     std::uint64_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
 };
 
-// Playback state shared by the UI thread and the audio thread. The clips are owned by current,
-// pending and the occupied part of the retired ring; published only points at the latest one.
+// Playback state shared by the UI thread and the audio thread. published points at the clip
+// handed over last; clips owns it, so it is freed once.
 struct PlayerState {
     static constexpr std::uint32_t kRetiredSlots = 32;
 
-    PlayerState();
-    ~PlayerState();
-    PlayerState(const PlayerState&) = delete;
-    PlayerState& operator=(const PlayerState&) = delete;
-
-    // [audio]
-    std::unique_ptr<AudioClip> current;
-    std::atomic<AudioClip*> pending{nullptr};
+    // The UI thread offers clips and frees the retired ones; the audio thread takes them.
+    HandOver<AudioClip, kRetiredSlots> clips{std::make_unique<AudioClip>()};
     std::atomic<AudioClip*> published{nullptr};
-    std::array<AudioClip*, kRetiredSlots> retired{};
-    std::atomic<std::uint32_t> retiredRead{0};
-    std::atomic<std::uint32_t> retiredWrite{0};
     std::atomic<std::uint64_t> sourceFrames{0};
     std::atomic<bool> playing{false};
     std::atomic<std::int64_t> startSample{0};
     std::atomic<std::uint64_t> sourceOffset{0};
     std::atomic<std::int64_t> endSample{-1};
 };
-
-// [control] Frees the clips the audio thread has given back.
-void drainRetiredAudio(PlayerState& state);
 
 // [control, audio]
 void startPlayback(PlayerState& state, std::int64_t startSample, std::uint64_t sourceOffset);

@@ -76,8 +76,7 @@ void RecorderWriter::setDestination(const std::filesystem::path& path, std::uint
     }
     channels_.store(takeChannels);
     sampleRate_.store(takeRate);
-    readIndex_.store(0);
-    writeIndex_.store(0);
+    indices_.resetIndices(0, 0);
     framesWritten_.store(0);
     droppedFrames_.store(0);
     silentRun_.store(0);
@@ -125,12 +124,10 @@ std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
     std::uint64_t written = 0;
     bool failure = false;
     for (;;) {
-        const std::uint64_t r = readIndex_.load(std::memory_order_relaxed);
-        const std::uint64_t w = writeIndex_.load(std::memory_order_acquire);
+        const auto [r, w] = indices_.consumerView();
         if (r == w) {
             // pushing_ brackets every push, so a frame pushed before the stop is never missed.
-            if (stopRequested_.load() && !pushing_.load() &&
-                writeIndex_.load(std::memory_order_acquire) == r) {
+            if (stopRequested_.load() && !pushing_.load() && indices_.consumerView().write == r) {
                 break;
             }
             std::this_thread::sleep_for(kWriterPoll);
@@ -156,7 +153,7 @@ std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
                     std::fwrite(ring_.get() + ((r + j) & kRingMask), sizeof(float), 1, stream);
             }
         }
-        readIndex_.store(r + n, std::memory_order_release);
+        indices_.release(r + n);
         framesWritten_.store(written / take);
         if (std::ferror(stream) != 0) {
             failure = true;
@@ -233,8 +230,7 @@ void RecorderWriter::pushToRing(const float* const* inputs, std::uint32_t count,
         return;
     }
     const std::uint32_t take = channels_.load(std::memory_order_relaxed);
-    std::uint64_t w = writeIndex_.load(std::memory_order_relaxed);
-    const std::uint64_t r = readIndex_.load(std::memory_order_acquire);
+    auto [r, w] = indices_.producerView();
     const std::uint64_t start = captureStart_.load();
     const std::uint64_t tail = tailStart_.load();
     const std::uint64_t silenceLimit = silenceSamples_.load(std::memory_order_relaxed);
@@ -275,7 +271,7 @@ void RecorderWriter::pushToRing(const float* const* inputs, std::uint32_t count,
     if (ended) {
         capturing_.exchange(false);
     }
-    writeIndex_.store(w, std::memory_order_release);
+    indices_.publish(w);
     if (ended) {
         stopRequested_.exchange(true);
     }

@@ -4,8 +4,7 @@
 // and pushToRing), the writer thread (writerThread) and the UI thread (setDestination,
 // stopAndJoin, discardEmptyTake and the status accessors). The UI thread resets the take's
 // indices, counters and flags in setDestination before it starts the writer thread; after that:
-// - readIndex_: the writer thread advances it (release); the audio thread reads it (acquire).
-// - writeIndex_: the audio thread advances it (release); the writer thread reads it (acquire).
+// - indices_: the ring's indices; the audio thread produces, the writer thread consumes.
 // - pushing_: the audio thread brackets every push with it; the writer thread reads it.
 // - captureStart_, tailStart_, silentRun_ and the tail settings: the audio thread.
 // - droppedFrames_: the audio thread counts.
@@ -17,6 +16,8 @@
 //   drains it.
 // The UI thread reads everything through the accessors, which see sequentially consistent
 // values.
+
+#include "engine/index_ring.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -70,8 +71,8 @@ public:
     std::uint32_t sampleRate() const noexcept { return sampleRate_.load(); }
     // [any] Samples the audio thread has put into the ring, and those the writer thread
     // has taken out of it, since the destination was chosen.
-    std::uint64_t pushedSamples() const noexcept { return writeIndex_.load(); }
-    std::uint64_t drainedSamples() const noexcept { return readIndex_.load(); }
+    std::uint64_t pushedSamples() const noexcept { return indices_.writeIndex.load(); }
+    std::uint64_t drainedSamples() const noexcept { return indices_.readIndex.load(); }
     // [any] Whole frames on disk, and frames the full ring refused.
     std::uint64_t framesWritten() const noexcept { return framesWritten_.load(); }
     std::uint64_t droppedFrames() const noexcept { return droppedFrames_.load(); }
@@ -102,8 +103,7 @@ private:
     // [control]
     void finishThread();
 
-    std::atomic<std::uint64_t> readIndex_{0};
-    std::atomic<std::uint64_t> writeIndex_{0};
+    IndexRing<std::uint64_t> indices_;
     std::atomic<std::uint64_t> framesWritten_{0};
     std::atomic<std::uint64_t> droppedFrames_{0};
     std::atomic<std::uint64_t> captureStart_{0};

@@ -301,19 +301,23 @@ TEST(PlayerState, PendingClipWaitsWhileTheRetiredRingIsFull) {
     float out = 0.0f;
     float* outputs[] = {&out};
     for (int i = 0; i < 32; ++i) {
-        state.pending.store(new AudioClip{1, 48000, {static_cast<float>(i)}});
+        state.clips.offer(
+            std::make_unique<AudioClip>(AudioClip{1, 48000, {static_cast<float>(i)}}));
         renderPlayer(state, outputs, 1, 1, 48000.0, 0);
     }
-    EXPECT_EQ(state.retiredWrite.load() - state.retiredRead.load(), 32u);
-    auto* waiting = new AudioClip{1, 48000, {99.0f}};
-    state.pending.store(waiting);
+    int held = 0;
+    state.clips.forEach([&](const AudioClip&) { ++held; });
+    EXPECT_EQ(held, 1 + 32);
+    auto waiting = std::make_unique<AudioClip>(AudioClip{1, 48000, {99.0f}});
+    const AudioClip* const waitingClip = waiting.get();
+    state.clips.offer(std::move(waiting));
     renderPlayer(state, outputs, 1, 1, 48000.0, 0);
-    EXPECT_EQ(state.pending.load(), waiting);
-    EXPECT_EQ(state.current->samples[0], 31.0f);
-    drainRetiredAudio(state);
+    EXPECT_EQ(state.clips.pending(), waitingClip);
+    EXPECT_EQ(state.clips.current()->samples[0], 31.0f);
+    state.clips.drainRetired();
     renderPlayer(state, outputs, 1, 1, 48000.0, 0);
-    EXPECT_EQ(state.pending.load(), nullptr);
-    EXPECT_EQ(state.current.get(), waiting);
+    EXPECT_EQ(state.clips.pending(), nullptr);
+    EXPECT_EQ(state.clips.current(), waitingClip);
 }
 
 TEST_F(PlayerTest, MediaFactoryAndStop) {
