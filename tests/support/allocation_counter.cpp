@@ -136,6 +136,20 @@ void* operator new(std::size_t size, std::align_val_t alignment) {
 void* operator new[](std::size_t size, std::align_val_t alignment) {
     return allocateAligned(size, alignment);
 }
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    try {
+        return allocateAligned(size, alignment);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    try {
+        return allocateAligned(size, alignment);
+    } catch (...) {
+        return nullptr;
+    }
+}
 void operator delete(void* memory) noexcept {
     std::free(memory);
 }
@@ -158,6 +172,18 @@ void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
     releaseAligned(memory);
 }
 void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
+    releaseAligned(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
+    releaseAligned(memory);
+}
+void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
     releaseAligned(memory);
 }
 
