@@ -1,5 +1,7 @@
 #include "audio/drift_resampler.hpp"
 
+#include "audio/performance_counter.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -72,7 +74,7 @@ double estimateDeviceRate(RateEstimator& state, double position, double time,
         state.first = false;
         return nominal;
     }
-    const double seconds = (time - state.lastTime) * 1e-7;
+    const double seconds = (time - state.lastTime) / kHundredNanosecondUnitsPerSecond;
     if (seconds < kMinimumInterval) {
         return state.estimate;
     }

@@ -2,6 +2,7 @@
 
 #include "audio/endpoint_catalogue.hpp"
 #include "audio/endpoint_worker.hpp"
+#include "audio/performance_counter.hpp"
 #include "audio/text_codec.hpp"
 
 #include <algorithm>
@@ -13,7 +14,6 @@ namespace velkaphon::rack {
 namespace {
 
 constexpr std::uint32_t kMaximumBufferFrames = 4096;
-constexpr double kHundredNanosecondsPerSecond = 10000000.0;
 
 bool bufferSizeIsValid(std::uint32_t frames) {
     return frames >= 1 && frames <= kMaximumBufferFrames;
@@ -141,8 +141,8 @@ Hresult EndpointSetUp::openExclusive(const NegotiatedFormat& mixFormat) {
         return periods;
     }
     std::int64_t period = std::max<std::int64_t>(
-        minimumPeriod, static_cast<std::int64_t>(std::ceil(backend_.blockFrames *
-                                                           kHundredNanosecondsPerSecond / rate())));
+        minimumPeriod, static_cast<std::int64_t>(std::ceil(
+                           backend_.blockFrames * kHundredNanosecondUnitsPerSecond / rate())));
     Hresult initialised = client_->initialize(ShareMode::Exclusive, kStreamFlagsEventCallback,
                                               period, period, waveOf(worker_.format));
     if (initialised == kAudclntBufferSizeNotAligned) {
@@ -154,7 +154,7 @@ Hresult EndpointSetUp::openExclusive(const NegotiatedFormat& mixFormat) {
         if (!bufferSizeIsValid(alignedFrames)) {
             return kHresultInvalidArgument;
         }
-        period = std::llround(alignedFrames * kHundredNanosecondsPerSecond / rate());
+        period = std::llround(alignedFrames * kHundredNanosecondUnitsPerSecond / rate());
         if (!activate()) {
             return lastError_;
         }
@@ -186,8 +186,8 @@ bool EndpointSetUp::openShared() {
     std::int64_t defaultPeriod = 0;
     std::int64_t minimumPeriod = 0;
     client_->getDevicePeriod(defaultPeriod, minimumPeriod);
-    worker_.periodFrames = static_cast<std::uint32_t>(
-        std::llround(rate() * static_cast<double>(defaultPeriod) / kHundredNanosecondsPerSecond));
+    worker_.periodFrames = static_cast<std::uint32_t>(std::llround(
+        rate() * static_cast<double>(defaultPeriod) / kHundredNanosecondUnitsPerSecond));
     if (backend_.lowLatencyShared) {
         const std::uint32_t period = lowLatencyPeriod();
         if (period != 0) {
@@ -266,7 +266,7 @@ bool EndpointSetUp::finishSetUp() {
     }
     if (!check(client_->setEventHandle(worker_.audioEvent)) ||
         !check(worker_.isCapture ? client_->getCaptureClient(capture_)
-                                      : client_->getRenderClient(render_)) ||
+                                 : client_->getRenderClient(render_)) ||
         !check(client_->getClock(clock_))) {
         return false;
     }

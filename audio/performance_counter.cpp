@@ -3,7 +3,7 @@
 namespace velkaphon::rack {
 
 double preciseTime100ns() noexcept {
-    return static_cast<double>(performanceCounter()) * 10000000.0 /
+    return static_cast<double>(performanceCounter()) * kHundredNanosecondUnitsPerSecond /
            static_cast<double>(performanceFrequency());
 }
 

@@ -9,6 +9,9 @@ namespace velkaphon::rack {
 std::int64_t performanceCounter() noexcept;
 std::int64_t performanceFrequency() noexcept;
 
+// Core Audio's own time stamps count 100-ns units.
+inline constexpr double kHundredNanosecondUnitsPerSecond = 10000000.0;
+
 // The counter in 100-ns units, the unit of Core Audio's own time stamps.
 double preciseTime100ns() noexcept;
 

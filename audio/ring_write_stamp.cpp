@@ -1,12 +1,14 @@
 #include "audio/ring_write_stamp.hpp"
 
+#include "audio/performance_counter.hpp"
+
 #include <algorithm>
 #include <cmath>
 
 namespace velkaphon::rack {
 
 void RingWriteStamp::reset(double ringRate) noexcept {
-    framesPerTick_ = ringRate * 1e-7;
+    framesPerTick_ = ringRate / kHundredNanosecondUnitsPerSecond;
     origin_.store(std::numeric_limits<double>::quiet_NaN(), std::memory_order_relaxed);
     frames_.store(0.0, std::memory_order_relaxed);
 }
