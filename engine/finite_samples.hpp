@@ -30,31 +30,34 @@ inline void clearNonFinite(float* samples, std::size_t count) noexcept {
     }
 }
 
-// [any] The largest magnitude's upper half among 64 samples: a sample is non-finite when its
-// upper half, sign cleared, reaches 0x7f80 (all exponent bits set). The lower halves are masked to
-// 0, so a signed 16-bit max over both halves sees only the upper ones.
-inline __m128i widestUpperHalf(const float* samples) noexcept {
-    const __m128i magnitudeHigh = _mm_set1_epi32(0x7fff0000);
-    const auto half = [&](std::size_t k) {
-        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 4 * k)),
-                             magnitudeHigh);
-    };
-    const auto widest = [&](std::size_t k) {
-        return _mm_max_epi16(_mm_max_epi16(half(k), half(k + 4)),
-                             _mm_max_epi16(half(k + 8), half(k + 12)));
-    };
-    return _mm_max_epi16(_mm_max_epi16(widest(0), widest(1)), _mm_max_epi16(widest(2), widest(3)));
+// [any] Whether one of 64 samples may be an infinity or NaN. A sum is non-finite once one of its
+// terms is, so one add per vector finds it; finite samples that overflow the sum only cost a
+// needless rewrite of their run.
+inline bool runMayHoldNonFinite(const float* run) noexcept {
+    __m128 a = _mm_loadu_ps(run);
+    __m128 b = _mm_loadu_ps(run + 4);
+    __m128 c = _mm_loadu_ps(run + 8);
+    __m128 d = _mm_loadu_ps(run + 12);
+    for (std::size_t k = 16; k < 64; k += 16) {
+        a = _mm_add_ps(a, _mm_loadu_ps(run + k));
+        b = _mm_add_ps(b, _mm_loadu_ps(run + k + 4));
+        c = _mm_add_ps(c, _mm_loadu_ps(run + k + 8));
+        d = _mm_add_ps(d, _mm_loadu_ps(run + k + 12));
+    }
+    const __m128 sum = _mm_add_ps(_mm_add_ps(a, b), _mm_add_ps(c, d));
+    // x - x is 0 for a finite x and NaN for any other.
+    const __m128 difference = _mm_sub_ps(sum, sum);
+    return _mm_movemask_ps(_mm_cmpunord_ps(difference, difference)) != 0;
 }
 
 // [any] As clearNonFinite. Decoded files nearly always hold only finite samples, so a
-// read-only scan of few integer operations a sample looks for the rare run of 64 that does not,
-// and only such a run is rewritten: the common case stores nothing.
+// read-only scan of one add a vector looks for the rare run of 64 that does not, and only such a
+// run is rewritten: the common case stores nothing.
 inline void narrowClearNonFiniteRuns(float* samples, std::size_t count) noexcept {
     constexpr std::size_t kRun = 64;
-    const __m128i finiteLimit = _mm_set1_epi32(0x7f7f0000);
     std::size_t i = 0;
     for (; i + kRun <= count; i += kRun) {
-        if (_mm_movemask_epi8(_mm_cmpgt_epi16(widestUpperHalf(samples + i), finiteLimit)) != 0) {
+        if (runMayHoldNonFinite(samples + i)) {
             for (std::size_t k = i; k < i + kRun; k += 4) {
                 _mm_storeu_ps(samples + k, finiteOrZero(_mm_loadu_ps(samples + k)));
             }

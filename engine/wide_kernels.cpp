@@ -90,13 +90,21 @@ __attribute__((target("avx"))) float copyEightsWithPeak(const float* source, flo
 // Samples scanned for non-finite values at a time: a run that holds one is rewritten whole.
 constexpr std::size_t kRun = 64;
 
-// [any] Whether one of kRun samples is an infinity or NaN.
-__attribute__((target("avx"))) bool runHoldsNonFinite(const float* run) noexcept {
-    __m256 any = isNonFiniteWide(_mm256_loadu_ps(run));
-    for (std::size_t k = 8; k < kRun; k += 8) {
-        any = _mm256_or_ps(any, isNonFiniteWide(_mm256_loadu_ps(run + k)));
+// [any] As runMayHoldNonFinite, eight samples a vector.
+__attribute__((target("avx"))) bool runMayHoldNonFiniteWide(const float* run) noexcept {
+    __m256 a = _mm256_loadu_ps(run);
+    __m256 b = _mm256_loadu_ps(run + 8);
+    __m256 c = _mm256_loadu_ps(run + 16);
+    __m256 d = _mm256_loadu_ps(run + 24);
+    for (std::size_t k = 32; k < kRun; k += 32) {
+        a = _mm256_add_ps(a, _mm256_loadu_ps(run + k));
+        b = _mm256_add_ps(b, _mm256_loadu_ps(run + k + 8));
+        c = _mm256_add_ps(c, _mm256_loadu_ps(run + k + 16));
+        d = _mm256_add_ps(d, _mm256_loadu_ps(run + k + 24));
     }
-    return _mm256_testz_ps(any, any) == 0;
+    const __m256 sum = _mm256_add_ps(_mm256_add_ps(a, b), _mm256_add_ps(c, d));
+    const __m256 difference = _mm256_sub_ps(sum, sum);
+    return _mm256_movemask_ps(_mm256_cmp_ps(difference, difference, _CMP_UNORD_Q)) != 0;
 }
 
 } // namespace
@@ -143,7 +151,7 @@ __attribute__((target("avx"))) void wideClearNonFiniteRuns(float* samples,
                                                            std::size_t count) noexcept {
     std::size_t i = 0;
     for (; i + kRun <= count; i += kRun) {
-        if (runHoldsNonFinite(samples + i)) {
+        if (runMayHoldNonFiniteWide(samples + i)) {
             for (std::size_t k = i; k < i + kRun; k += 8) {
                 _mm256_storeu_ps(samples + k, finiteOrZeroWide(_mm256_loadu_ps(samples + k)));
             }

@@ -106,25 +106,35 @@ TEST(SampleKernels, FiniteCopiesClearInfinitiesAndNaNsAtBothWidths) {
 }
 
 // The in-place scans of decoded files, at lengths around their runs of 64, with a non-finite
-// sample in the first run, the last whole run and the tail.
+// sample in the first run, the last whole run and the tail; among quiet samples and among
+// near-largest ones whose sum overflows, with an infinity of the other sign beside it.
 TEST(SampleKernels, InPlaceScansClearExactlyTheInfinitiesAndNaNsAtBothWidths) {
-    for (const std::size_t count : {0u, 5u, 63u, 64u, 65u, 130u, 200u}) {
-        for (const std::size_t at : {std::size_t{0}, count / 2, count - 1}) {
-            if (at >= count) {
-                continue;
-            }
-            SCOPED_TRACE(testing::Message() << count << " samples, non-finite at " << at);
-            std::vector<float> block = samples(static_cast<std::uint32_t>(count), 1, false);
-            block[at] = at % 2 == 0 ? kNaN : -kInfinity;
-            std::vector<float> finite = block;
-            finite[at] = 0.0f;
-            std::vector<float> narrow = block;
-            narrowClearNonFiniteRuns(narrow.data(), count);
-            EXPECT_EQ(narrow, finite);
-            if (kWideVectors) {
-                std::vector<float> wide = block;
-                wideClearNonFiniteRuns(wide.data(), count);
-                EXPECT_EQ(wide, finite);
+    constexpr float kHuge = std::numeric_limits<float>::max();
+    for (const bool huge : {false, true}) {
+        for (const std::size_t count : {0u, 5u, 63u, 64u, 65u, 130u, 200u}) {
+            for (const std::size_t at : {std::size_t{0}, count / 2, count - 2}) {
+                if (at + 1 >= count) {
+                    continue;
+                }
+                SCOPED_TRACE(testing::Message() << count << " samples, non-finite at " << at
+                                                << (huge ? " among huge ones" : ""));
+                std::vector<float> block = samples(static_cast<std::uint32_t>(count), 1, false);
+                if (huge) {
+                    std::fill(block.begin(), block.end(), kHuge);
+                    block[at + 1] = -kInfinity;
+                }
+                block[at] = at % 2 == 0 ? kNaN : kInfinity;
+                std::vector<float> finite = block;
+                std::replace_if(
+                    finite.begin(), finite.end(), [](float x) { return !std::isfinite(x); }, 0.0f);
+                std::vector<float> narrow = block;
+                narrowClearNonFiniteRuns(narrow.data(), count);
+                EXPECT_EQ(narrow, finite);
+                if (kWideVectors) {
+                    std::vector<float> wide = block;
+                    wideClearNonFiniteRuns(wide.data(), count);
+                    EXPECT_EQ(wide, finite);
+                }
             }
         }
     }
