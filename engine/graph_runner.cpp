@@ -241,6 +241,9 @@ void runGraph(PreparedGraph& graph, std::uint32_t frames, BusSpan hostInput,
         }
         node.module->process(context);
         node.peak = node.levelIsPeak ? node.module->level() : meterNode(state, node, frames);
+        if (node.sourcePeak != nullptr) {
+            *node.sourcePeak = std::max(*node.sourcePeak, node.peak);
+        }
     }
     if (silenceAt == count) {
         silenceHostOutput(hostOutput, frames);

@@ -104,7 +104,7 @@ struct RunNode {
     RunRange zeroed;
     RunRange copies;
     RunRange delayed;
-    // Into meterChannels: the channels that no cable copy meters; empty when levelIsPeak.
+    // Into meterChannels: the channels that no reader meters; empty when levelIsPeak.
     RunRange metered;
     // The event cables that end here; a node without them takes the host's events.
     EventConnection* eventConnections = nullptr;
@@ -114,6 +114,9 @@ struct RunNode {
     // The module's level after its block is the node's peak.
     bool levelIsPeak = false;
     float peak = 0.0f;
+    // The peak of the node that handed this one its only input in place: these are the same
+    // samples, so that node takes this node's peak for them instead of metering them itself.
+    float* sourcePeak = nullptr;
     std::uint32_t definitionIndex = 0;
 };
 

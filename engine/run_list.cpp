@@ -28,17 +28,18 @@ bool handsOver(const PreparedNode& node, const AudioConnection& connection,
 class RunListBuilder {
 public:
     explicit RunListBuilder(PreparedGraphState& state)
-        : state_(state), nodes_(state.nodes), meteredByCopy_(portFlags(nodes_)),
+        : state_(state), nodes_(state.nodes), meteredByReader_(portFlags(nodes_)),
           clearedByCopy_(portFlags(nodes_)), handedOver_(nodes_.size()) {}
 
     void build() {
         countFanOut();
         handOverInPlace();
+        state_.run.resize(nodes_.size());
+        claimReaderMeters();
         claimCopyMeters();
         claimSourceClearing();
         state_.inputEvents.assign(nodes_.size(), EventList{});
         state_.outputEvents.assign(nodes_.size(), EventList{});
-        state_.run.resize(nodes_.size());
         for (std::uint32_t p = 0; p < nodes_.size(); ++p) {
             buildNode(p);
         }
@@ -90,6 +91,30 @@ private:
         }
     }
 
+    // A port handed over in place to the only input of a node whose peak is that of its inputs
+    // is metered by that node.
+    void claimReaderMeters() {
+        for (std::uint32_t p = 0; p < nodes_.size(); ++p) {
+            const PreparedNode& node = nodes_[p];
+            if (!metersItsOnlyInput(node) || !handedOver_[p][0]) {
+                continue;
+            }
+            const AudioConnection& connection = node.audioConnections[0];
+            const PreparedNode& source = nodes_[connection.sourceNode];
+            if (source.module->levelIsNodePeak() ||
+                source.outputPorts[connection.sourcePort].channels != node.inputPorts[0].channels) {
+                continue;
+            }
+            meteredByReader_[connection.sourceNode][connection.sourcePort] = true;
+            state_.run[p].sourcePeak = &state_.run[connection.sourceNode].peak;
+        }
+    }
+
+    static bool metersItsOnlyInput(const PreparedNode& node) {
+        return node.module->levelIsNodePeak() && node.outputPorts.empty() &&
+               node.inputPorts.size() == 1 && node.audioConnections.size() == 1;
+    }
+
     // The first copying cable out of a port meters it; the source then skips that port.
     void claimCopyMeters() {
         forEachCable(copyMeters_,
@@ -98,7 +123,7 @@ private:
                              nodes_[connection.sourceNode].module->levelIsNodePeak()) {
                              return;
                          }
-                         std::vector<bool>& claimed = meteredByCopy_[connection.sourceNode];
+                         std::vector<bool>& claimed = meteredByReader_[connection.sourceNode];
                          if (!claimed[connection.sourcePort]) {
                              claimed[connection.sourcePort] = true;
                              copyMeters_[p][k] = true;
@@ -186,7 +211,7 @@ private:
         }
     }
 
-    // The output channels that no cable copy meters, or the inputs of a node without outputs.
+    // The output channels that no reader meters, or the inputs of a node without outputs.
     void addMeteredChannels(std::uint32_t p) {
         const PreparedNode& node = nodes_[p];
         if (node.outputBuffers.empty()) {
@@ -194,7 +219,7 @@ private:
             return;
         }
         for (std::size_t port = 0; port < node.outputBuffers.size(); ++port) {
-            if (!meteredByCopy_[p][port]) {
+            if (!meteredByReader_[p][port]) {
                 addChannels(node.outputBuffers[port], state_.meterChannels);
             }
         }
@@ -265,7 +290,7 @@ private:
     static constexpr std::uint32_t kNoCopy = 0xFFFFFFFFu;
     static constexpr std::uint32_t kNotCleared = 0xFFFFFFFEu;
 
-    PortFlags meteredByCopy_;
+    PortFlags meteredByReader_;
     PortFlags clearedByCopy_;
     std::vector<std::vector<bool>> handedOver_;
     std::vector<std::vector<bool>> clearsSource_;

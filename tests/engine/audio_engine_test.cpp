@@ -1,4 +1,5 @@
 #include "engine/audio_engine.hpp"
+#include "engine/builtin.hpp"
 #include "engine/graph_compiler.hpp"
 #include "tests/engine/engine_host.hpp"
 #include "tests/engine/test_module.hpp"
@@ -625,6 +626,34 @@ TEST(AudioEnginePeaks, PeaksFollowDefinitionIndexAndResetWithANewGraph) {
     EXPECT_EQ(rig.engine->nodePeak(1), 0.0f);
     rig.run(1);
     EXPECT_EQ(rig.engine->nodePeak(1), 1.0f);
+}
+
+// The built-in output meters its input while writing the host; a source whose only reader it is
+// takes that peak for the same samples, and one read twice is metered by its copies as before.
+TEST(AudioEnginePeaks, ASourceReadOnlyByTheHostOutputTakesItsPeak) {
+    for (const bool readTwice : {false, true}) {
+        SCOPED_TRACE(readTwice ? "read twice" : "read once");
+        Rig rig;
+        rig.modules.add("src", source(2, {0.25f, std::nanf(""), -0.5f}));
+        rig.modules.add("other", gain(2));
+        const ModuleFactory testModules = rig.modules.factory();
+        GraphDefinition patch{
+            {node("src"), node("out", "output")}, {cable("src", "out", "out", "in")}, {}};
+        if (readTwice) {
+            patch.nodes.push_back(node("other"));
+            patch.cables.push_back(cable("src", "out", "other", "in"));
+        }
+        rig.engine->publishGraph(compileGraph(patch, kSpec, [&](const NodeDefinition& definition) {
+            return definition.type == "output" ? createBuiltin(definition)
+                                               : testModules(definition);
+        }));
+        HostBus output(2, 3);
+        rig.run(3, output);
+        // Channel 1 plays twice the samples.
+        EXPECT_EQ(output.channel(1), (std::vector<float>{0.5f, 0.0f, -1.0f}));
+        EXPECT_EQ(rig.engine->nodePeak(0), 1.0f);
+        EXPECT_EQ(rig.engine->nodePeak(1), 1.0f);
+    }
 }
 
 TEST(AudioEngineFloatMode, DenormalsAreFlushedDuringTheBlockAndTheModeRestored) {
