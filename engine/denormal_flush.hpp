@@ -12,14 +12,17 @@ public:
     static constexpr unsigned int kFlushBits = _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON;
     static_assert(kFlushBits == 0x8040);
 
-    // Writing the mode costs far more than reading it: a host that flushes already skips both.
-    DenormalFlushScope() noexcept : saved_(_mm_getcsr()) {
-        if ((saved_ & kFlushBits) != kFlushBits) {
+    // Reading or writing the mode costs far more than the arithmetic around it: a host that
+    // flushes already skips both writes, and one that does not gets its word back unread.
+    DenormalFlushScope() noexcept
+        : saved_(_mm_getcsr()), written_((saved_ & kFlushBits) != kFlushBits) {
+        if (written_) {
             _mm_setcsr(saved_ | kFlushBits);
         }
     }
+    // A module may have changed the mode during the block: that too is undone.
     ~DenormalFlushScope() {
-        if (_mm_getcsr() != saved_) {
+        if (written_ || _mm_getcsr() != saved_) {
             _mm_setcsr(saved_);
         }
     }
@@ -28,6 +31,7 @@ public:
 
 private:
     unsigned int saved_;
+    bool written_;
 };
 
 } // namespace velkaphon::rack
