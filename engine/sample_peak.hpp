@@ -31,12 +31,13 @@ inline float magnitudeOf(float sample) noexcept {
 
 // [audio] The largest absolute sample over count channels, starting from peak (never NaN).
 // Four independent accumulators, carried from channel to channel and reduced once, keep the max
-// chain off the critical path; MAXPS returns its second operand when the first is NaN, so a NaN
-// sample leaves the peak as it is.
+// chain off the critical path; they start from 0 and meet the given peak only at the end, so a
+// call need not wait for the previous call's result. MAXPS returns its second operand when the
+// first is NaN, so a NaN sample leaves the peak as it is.
 inline float narrowChannelsPeak(const float* const* channels, std::uint32_t count,
                                 std::uint32_t frames, float peak) noexcept {
     using namespace peak_detail;
-    __m128 a = _mm_set1_ps(peak);
+    __m128 a = _mm_setzero_ps();
     __m128 b = a;
     __m128 c = a;
     __m128 d = a;
@@ -65,7 +66,7 @@ template <typename Store>
 inline float copyWithPeak(const float* source, float* destination, std::uint32_t frames, float peak,
                           Store store) noexcept {
     using namespace peak_detail;
-    __m128 a = _mm_set1_ps(peak);
+    __m128 a = _mm_setzero_ps();
     __m128 b = a;
     __m128 c = a;
     __m128 d = a;

@@ -66,7 +66,7 @@ __attribute__((target("avx"))) void copyEight(const float* source, float* destin
 template <bool kFinite>
 __attribute__((target("avx"))) float copyEightsWithPeak(const float* source, float* destination,
                                                         std::uint32_t frames, float peak) noexcept {
-    __m256 a = _mm256_set1_ps(peak);
+    __m256 a = _mm256_setzero_ps();
     __m256 b = a;
     __m256 c = a;
     __m256 d = a;
@@ -112,7 +112,7 @@ __attribute__((target("avx"))) bool runMayHoldNonFiniteWide(const float* run) no
 __attribute__((target("avx"))) float wideChannelsPeak(const float* const* channels,
                                                       std::uint32_t count, std::uint32_t frames,
                                                       float peak) noexcept {
-    __m256 a = _mm256_set1_ps(peak);
+    __m256 a = _mm256_setzero_ps();
     __m256 b = a;
     __m256 c = a;
     __m256 d = a;
