@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <xmmintrin.h>
 
 namespace velkaphon::rack {
 
@@ -171,12 +172,26 @@ void decodeSamples(const WavFormat& format, const std::uint8_t* bytes, float* ou
     }
 }
 
+// [control] Floating-point exceptions masked for the life of the object, then the caller's whole
+// mode again: a plug-in host may have unmasked them, and the scan adds up whatever a file holds.
+class MaskedFloatExceptions {
+public:
+    MaskedFloatExceptions() noexcept : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | _MM_MASK_MASK); }
+    ~MaskedFloatExceptions() { _mm_setcsr(saved_); }
+    MaskedFloatExceptions(const MaskedFloatExceptions&) = delete;
+    MaskedFloatExceptions& operator=(const MaskedFloatExceptions&) = delete;
+
+private:
+    unsigned int saved_;
+};
+
 // Chunk by chunk into the decoded buffer, which is not zero-filled first: float samples are read
 // straight into place and cleared of non-finite values, PCM ones decoded, while the chunk is in
 // cache.
 void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat& format,
                      SampleVector& out) {
     static_assert(std::endian::native == std::endian::little);
+    const MaskedFloatExceptions masked;
     const std::uint64_t sampleBytes = format.bits / 8u;
     if (!reader.seek(data.offset)) {
         fail("Truncated WAV chunk");

@@ -10,6 +10,8 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
+#include <xmmintrin.h>
 
 namespace velkaphon::rack {
 namespace {
@@ -304,16 +306,35 @@ TEST_F(WavFileTest, ChannelRateAndBlockAlignLimits) {
     EXPECT_EQ(error(riff({chunk("data", pcm16({1}))})), "Unsupported WAV encoding/layout");
 }
 
+// A run of the largest floats and infinities of both signs, read also by a caller that unmasked
+// the invalid-operation and overflow exceptions (as some plug-in hosts do): no trap, and the
+// caller's mode comes back as it was.
 TEST_F(WavFileTest, NonFiniteFloatsReadAsZero) {
+    const float huge = std::numeric_limits<float>::max();
+    SampleVector stored = {std::numeric_limits<float>::quiet_NaN(),
+                           std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity(),
+                           2.5f,
+                           -0.0f,
+                           std::bit_cast<float>(0xff800001u)};
+    stored.resize(70, huge);
     Bytes data;
-    appendFloat(data, std::numeric_limits<float>::quiet_NaN());
-    appendFloat(data, std::numeric_limits<float>::infinity());
-    appendFloat(data, -std::numeric_limits<float>::infinity());
-    appendFloat(data, 2.5f);
-    appendFloat(data, -0.0f);
-    const WavAudio audio =
-        read(riff({chunk("fmt ", fmtBody({.tag = 3, .bits = 32})), chunk("data", data)}));
-    EXPECT_EQ(audio.samples, (SampleVector{0.0f, 0.0f, 0.0f, 2.5f, -0.0f}));
+    for (const float value : stored) {
+        appendFloat(data, value);
+    }
+    SampleVector expected = {0.0f, 0.0f, 0.0f, 2.5f, -0.0f, 0.0f};
+    expected.resize(70, huge);
+    const unsigned int before = _mm_getcsr();
+    for (const unsigned int unmasked : {0u, unsigned{_MM_MASK_INVALID | _MM_MASK_OVERFLOW}}) {
+        SCOPED_TRACE(unmasked);
+        _mm_setcsr(before & ~unmasked);
+        const WavAudio audio =
+            read(riff({chunk("fmt ", fmtBody({.tag = 3, .bits = 32})), chunk("data", data)}));
+        const unsigned int after = _mm_getcsr();
+        _mm_setcsr(before);
+        EXPECT_EQ(after, before & ~unmasked);
+        EXPECT_EQ(audio.samples, expected);
+    }
 }
 
 // Data far longer than one read of the reader, with an odd tail, at every depth: each sample
