@@ -30,15 +30,18 @@ inline void clearNonFinite(float* samples, std::size_t count) noexcept {
     }
 }
 
-// [any] Whether one of 64 samples may be an infinity or NaN. A sum is non-finite once one of its
-// terms is, so one add per vector finds it; finite samples that overflow the sum only cost a
-// needless rewrite of their run.
+// Samples scanned for non-finite values at a time: a run that may hold one is rewritten whole.
+constexpr std::size_t kNonFiniteRun = 64;
+
+// [any] Whether one of kNonFiniteRun samples may be an infinity or NaN. A sum is non-finite once
+// one of its terms is, so one add per vector finds it; finite samples that overflow the sum only
+// cost a needless rewrite of their run.
 inline bool runMayHoldNonFinite(const float* run) noexcept {
     __m128 a = _mm_loadu_ps(run);
     __m128 b = _mm_loadu_ps(run + 4);
     __m128 c = _mm_loadu_ps(run + 8);
     __m128 d = _mm_loadu_ps(run + 12);
-    for (std::size_t k = 16; k < 64; k += 16) {
+    for (std::size_t k = 16; k < kNonFiniteRun; k += 16) {
         a = _mm_add_ps(a, _mm_loadu_ps(run + k));
         b = _mm_add_ps(b, _mm_loadu_ps(run + k + 4));
         c = _mm_add_ps(c, _mm_loadu_ps(run + k + 8));
@@ -50,17 +53,21 @@ inline bool runMayHoldNonFinite(const float* run) noexcept {
     return _mm_movemask_ps(_mm_cmpunord_ps(difference, difference)) != 0;
 }
 
+// [any] One run made finite. Rare, so both widths of the scan share this four-wide form.
+inline void clearNonFiniteRun(float* run) noexcept {
+    for (std::size_t k = 0; k < kNonFiniteRun; k += 4) {
+        _mm_storeu_ps(run + k, finiteOrZero(_mm_loadu_ps(run + k)));
+    }
+}
+
 // [any] As clearNonFinite. Decoded files nearly always hold only finite samples, so a
 // read-only scan of one add a vector looks for the rare run of 64 that does not, and only such a
 // run is rewritten: the common case stores nothing.
 inline void narrowClearNonFiniteRuns(float* samples, std::size_t count) noexcept {
-    constexpr std::size_t kRun = 64;
     std::size_t i = 0;
-    for (; i + kRun <= count; i += kRun) {
+    for (; i + kNonFiniteRun <= count; i += kNonFiniteRun) {
         if (runMayHoldNonFinite(samples + i)) {
-            for (std::size_t k = i; k < i + kRun; k += 4) {
-                _mm_storeu_ps(samples + k, finiteOrZero(_mm_loadu_ps(samples + k)));
-            }
+            clearNonFiniteRun(samples + i);
         }
     }
     clearNonFinite(samples + i, count - i);

@@ -87,16 +87,13 @@ __attribute__((target("avx"))) float copyEightsWithPeak(const float* source, flo
     return copyWithPeak(source + i, destination + i, frames - i, peak, NarrowStore<kFinite>{});
 }
 
-// Samples scanned for non-finite values at a time: a run that holds one is rewritten whole.
-constexpr std::size_t kRun = 64;
-
 // [any] As runMayHoldNonFinite, eight samples a vector.
 __attribute__((target("avx"))) bool runMayHoldNonFiniteWide(const float* run) noexcept {
     __m256 a = _mm256_loadu_ps(run);
     __m256 b = _mm256_loadu_ps(run + 8);
     __m256 c = _mm256_loadu_ps(run + 16);
     __m256 d = _mm256_loadu_ps(run + 24);
-    for (std::size_t k = 32; k < kRun; k += 32) {
+    for (std::size_t k = 32; k < kNonFiniteRun; k += 32) {
         a = _mm256_add_ps(a, _mm256_loadu_ps(run + k));
         b = _mm256_add_ps(b, _mm256_loadu_ps(run + k + 8));
         c = _mm256_add_ps(c, _mm256_loadu_ps(run + k + 16));
@@ -150,11 +147,9 @@ float wideCopyFiniteWithPeak(const float* source, float* destination, std::uint3
 __attribute__((target("avx"))) void wideClearNonFiniteRuns(float* samples,
                                                            std::size_t count) noexcept {
     std::size_t i = 0;
-    for (; i + kRun <= count; i += kRun) {
+    for (; i + kNonFiniteRun <= count; i += kNonFiniteRun) {
         if (runMayHoldNonFiniteWide(samples + i)) {
-            for (std::size_t k = i; k < i + kRun; k += 8) {
-                _mm256_storeu_ps(samples + k, finiteOrZeroWide(_mm256_loadu_ps(samples + k)));
-            }
+            clearNonFiniteRun(samples + i);
         }
     }
     clearNonFinite(samples + i, count - i);
