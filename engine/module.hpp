@@ -164,6 +164,10 @@ public:
     // [control] Why the plug-in stopped working in process, nothing while it works.
     virtual std::optional<std::string> processFault() const { return std::nullopt; }
 
+    // [control] The plug-in refused the saved state it was made with: it runs from its defaults,
+    // and its status keeps the refused bytes so that a save loses nothing.
+    virtual bool stateRefused() const { return false; }
+
     // [control]
     virtual bool hasEventInput() const = 0;
     virtual bool hasEventOutput() const = 0;
