@@ -1,27 +1,22 @@
 // The page's picture of the rack: the patch, its layout and ports as the rack last reported them,
 // and the latest status. Every patch edit is one "graph" command built from that picture; the
 // picture changes only from the rack's answers, so a refused edit leaves it as reported. The
-// edits the rack took are kept as steps to undo and redo.
+// edits the rack took are kept as steps to undo and redo (edit-history.js); live values go by
+// parameter-changes.js and the status by status-poller.js.
 
 import { callRack } from './bridge.js';
-import { isFaderBank, isHosted } from './module-types.js';
+import { EditHistory } from './edit-history.js';
+import { clone, isObject } from './json-values.js';
+import { isHosted } from './module-types.js';
+import { ParameterChanges } from './parameter-changes.js';
 import { freePlace, moduleBox } from './patch-geometry.js';
+import { StatusPoller } from './status-poller.js';
 
-const pollMilliseconds = 100;
-const historyLength = 100;
 const autoColumnWidth = 335;
 const autoRowHeight = 260;
 
-function clone(value) {
-  return value === undefined ? undefined : JSON.parse(JSON.stringify(value));
-}
-
 function emptyGraph() {
   return { schema: 1, nodes: [], cables: [], eventCables: [] };
-}
-
-function isObject(value) {
-  return value !== null && typeof value === 'object' && !Array.isArray(value);
 }
 
 const audioSettingKeys = ['inputId', 'outputId', 'blockFrames', 'sampleRate', 'exclusive'];
@@ -37,10 +32,6 @@ export function deviceFailure(device, deviceName) {
   return `The audio device stopped: ${deviceName || 'the output device'} (${device.error})`;
 }
 
-function sameJson(left, right) {
-  return JSON.stringify(left) === JSON.stringify(right);
-}
-
 export class PatchModel extends EventTarget {
   // call: the way to the rack, callRack unless a test stands in for it.
   constructor(call = callRack) {
@@ -52,23 +43,14 @@ export class PatchModel extends EventTarget {
     this.status = null;
     this.loaded = false;
     this.reachable = true;
-    this.failedPolls = 0;
     this.editQueue = Promise.resolve();
-    this.pendingParameters = new Map();
-    this.parameterFlight = null;
-    this.pollTimer = null;
-    this.polling = false;
     this.transportCommands = 0;
     // The last "start" settings this page sent, and the name of their output device.
     this.audioSettings = null;
     this.audioDeviceName = '';
-    // Steps taken and undone, newest last; a step holds the graph and layout documents before and
-    // after it, or for a control the value before and after one gesture.
-    this.done = [];
-    this.undone = [];
-    this.gestureStep = null;
-    // The newest step the project file holds (null: none), to tell unsaved edits.
-    this.savedStep = null;
+    this.history = new EditHistory(this);
+    this.parameters = new ParameterChanges(this);
+    this.poller = new StatusPoller(this);
   }
 
   // --- what the rack reported ---------------------------------------------------------------
@@ -283,54 +265,32 @@ export class PatchModel extends EventTarget {
 
   // --- history -----------------------------------------------------------------------------
 
+  get done() {
+    return this.history.done;
+  }
+
+  get undone() {
+    return this.history.undone;
+  }
+
   addStep(step) {
-    this.done.push(step);
-    if (this.done.length > historyLength) this.done.shift();
-    this.undone = [];
-    this.dispatchEvent(new Event('history'));
+    this.history.addStep(step);
   }
 
   get unsavedEdits() {
-    return (this.done.at(-1) || null) !== this.savedStep;
+    return this.history.unsavedEdits;
   }
 
   markSaved() {
-    this.savedStep = this.done.at(-1) || null;
+    this.history.markSaved();
   }
 
-  // Both answer the step taken back or again, or null when there is none. A step the rack
-  // refuses stays where it was.
   undo() {
-    return this.travel(this.done, this.undone, 'before');
+    return this.history.undo();
   }
 
   redo() {
-    return this.travel(this.undone, this.done, 'after');
-  }
-
-  travel(from, to, side) {
-    this.gestureStep = null;
-    return this.queue(async () => {
-      const step = from.at(-1);
-      if (!step) return null;
-      if (step.kind === 'parameter') {
-        // After every value of the gesture, or a late one would land over the undone value.
-        while (this.parameterFlight) await this.parameterFlight.catch(() => {});
-        await this.call('parameter', { node: step.node, parameter: step.parameter, value: step[side] });
-        await this.refresh();
-      } else {
-        const target = step[side];
-        // A move alone changes no graph, so it rebuilds nothing.
-        if (!sameJson(step.before.graph, step.after.graph)) this.applyState(await this.sendGraph(target.graph));
-        this.layout = clone(target.layout);
-        this.dispatchEvent(new Event('patch'));
-        await this.saveLayout();
-      }
-      from.pop();
-      to.push(step);
-      this.dispatchEvent(new Event('history'));
-      return step;
-    });
+    return this.history.redo();
   }
 
   // Opens a project in the queue, so no edit waiting there is built from the patch it replaces.
@@ -346,10 +306,7 @@ export class PatchModel extends EventTarget {
       }
       if (result && result.cancelled === true && !result.project) return null;
       this.applyState(result);
-      this.done = [];
-      this.undone = [];
-      this.savedStep = null;
-      this.dispatchEvent(new Event('history'));
+      this.history.clear();
       return result;
     });
   }
@@ -426,90 +383,16 @@ export class PatchModel extends EventTarget {
 
   // --- live values -------------------------------------------------------------------------
 
-  // Values sent while a change is on its way are folded into one: the latest per control wins.
-  // The values of one gesture (until settleParameters) make one step.
   setParameter(node, parameter, value) {
-    this.recordParameter(node, parameter, value);
-    this.mirrorParameter(node, parameter, value);
-    this.pendingParameters.set(`${parameter} ${node}`, { node, parameter, value });
-    if (!this.parameterFlight) {
-      this.parameterFlight = this.flushParameters().finally(() => {
-        this.parameterFlight = null;
-      });
-    }
-    return this.parameterFlight;
+    return this.parameters.set(node, parameter, value);
   }
 
-  recordParameter(node, parameter, value) {
-    const open = this.gestureStep;
-    if (open && open.node === node && open.parameter === parameter && this.done.at(-1) === open) {
-      open.after = value;
-      return;
-    }
-    this.gestureStep = { kind: 'parameter', node, parameter, before: this.parameterValue(node, parameter), after: value };
-    this.addStep(this.gestureStep);
-  }
-
-  // The value a control holds as the patch stores it.
   parameterValue(id, parameter) {
-    const node = this.node(id);
-    const configuration = node && isObject(node.configuration) ? node.configuration : {};
-    if (node && isFaderBank(node.type)) {
-      const strip = Math.floor(parameter / 2);
-      if (parameter % 2 === 1) return Array.isArray(configuration.mutes) && configuration.mutes[strip] === true ? 1 : 0;
-      const gain = Array.isArray(configuration.gainsDb) ? Number(configuration.gainsDb[strip]) : 0;
-      return Number.isFinite(gain) ? gain : 0;
-    }
-    const stored = Array.isArray(configuration.parameters) ? configuration.parameters.find((item) => isObject(item) && item.id === parameter) : null;
-    const reported = [...this.liveParameters(id), ...this.nodePorts(id).parameters].find((item) => isObject(item) && item.id === parameter);
-    const value = Number((stored || reported || {}).value);
-    return Number.isFinite(value) ? value : 0;
+    return this.parameters.value(id, parameter);
   }
 
-  async flushParameters() {
-    while (this.pendingParameters.size > 0) {
-      const [key, change] = this.pendingParameters.entries().next().value;
-      this.pendingParameters.delete(key);
-      try {
-        await this.call('parameter', change);
-      } catch (error) {
-        this.pendingParameters.clear();
-        if (this.gestureStep && this.done.at(-1) === this.gestureStep) {
-          this.done.pop();
-          this.dispatchEvent(new Event('history'));
-        }
-        this.gestureStep = null;
-        await this.refresh().catch(() => {});
-        throw error;
-      }
-    }
-  }
-
-  // Reads "state" once every change sent so far has been answered.
-  async settleParameters() {
-    this.gestureStep = null;
-    while (this.parameterFlight) await this.parameterFlight.catch(() => {});
-    await this.refresh();
-  }
-
-  // Mirrors what the rack stores in the node's configuration, so the controls stay where the
-  // user put them until the next "state" arrives.
-  mirrorParameter(id, parameter, value) {
-    const node = this.node(id);
-    if (!node || !isObject(node.configuration)) return;
-    const configuration = node.configuration;
-    if (isFaderBank(node.type)) {
-      const key = parameter % 2 === 1 ? 'mutes' : 'gainsDb';
-      const strip = Math.floor(parameter / 2);
-      if (!Array.isArray(configuration[key])) configuration[key] = [];
-      while (configuration[key].length <= strip) configuration[key].push(key === 'mutes' ? false : 0);
-      configuration[key][strip] = key === 'mutes' ? value > 0.5 : Math.min(12, Math.max(-80, value));
-    } else if (isHosted(node.type)) {
-      if (!Array.isArray(configuration.parameters)) configuration.parameters = [];
-      const entry = configuration.parameters.find((item) => isObject(item) && item.id === parameter);
-      if (entry) entry.value = value;
-      else configuration.parameters.push({ id: parameter, value });
-    }
+  settleParameters() {
+    return this.parameters.settle();
   }
 
   // --- transport and devices ---------------------------------------------------------------
@@ -559,40 +442,11 @@ export class PatchModel extends EventTarget {
   // --- polling -----------------------------------------------------------------------------
 
   startPolling() {
-    document.addEventListener('visibilitychange', () => this.schedulePoll());
-    this.schedulePoll();
+    this.poller.start();
   }
 
-  schedulePoll() {
-    if (this.pollTimer !== null || document.visibilityState !== 'visible') return;
-    this.pollTimer = setTimeout(() => {
-      this.pollTimer = null;
-      this.poll().finally(() => this.schedulePoll());
-    }, pollMilliseconds);
-  }
-
-  async poll() {
-    if (this.polling) return;
-    this.polling = true;
-    try {
-      // A poll sent before a transport command may be answered after it: its older state would
-      // undo the command on screen, and the next toggle would read it.
-      const commands = this.transportCommands;
-      const status = await this.call('status');
-      const recovered = this.failedPolls > 0 || !this.loaded;
-      this.failedPolls = 0;
-      this.setReachable(true);
-      if (recovered) {
-        await this.refresh();
-      } else {
-        if (commands === this.transportCommands) this.applyStatus(status);
-      }
-    } catch {
-      this.failedPolls += 1;
-      this.setReachable(false);
-    } finally {
-      this.polling = false;
-    }
+  poll() {
+    return this.poller.poll();
   }
 
   setReachable(reachable) {
