@@ -194,6 +194,17 @@ describe('patch model edit queue', () => {
     assert.equal(model.status.playing, true);
   });
 
+  it('keeps a value set after a "state" answer left over that answer, even behind a newer one', async () => {
+    const { rack, model } = await loadedModel();
+    rack.hold = 'state';
+    const stale = model.refresh();
+    await model.setParameter('faders', 0, -6);
+    await model.refresh();
+    rack.release();
+    await stale;
+    assert.equal(model.parameterValue('faders', 0), -6);
+  });
+
   it('says an opened file that does not parse is not a rack project, with the rack\'s words after it', async () => {
     const { rack, model } = await loadedModel();
     rack.refuse.loadProject = '[json.exception.parse_error.101] parse error at line 1, column 1: syntax error';

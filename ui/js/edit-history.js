@@ -63,7 +63,7 @@ export class EditHistory {
       if (step.kind === 'parameter') {
         // After every value of the gesture, or a late one would land over the undone value.
         await model.parameters.settled();
-        await model.call('parameter', { node: step.node, parameter: step.parameter, value: step[side] });
+        await model.parameters.send({ node: step.node, parameter: step.parameter, value: step[side] });
         await model.refresh();
       } else {
         const target = step[side];

@@ -90,6 +90,10 @@ export function typeLabel(type) {
   return entry ? entry.label : type;
 }
 
+// A fader's range in dB: the rack clamps a gain to it.
+export const minimumGainDb = -80;
+export const maximumGainDb = 12;
+
 export function isFaderBank(type) {
   return type === 'fader-bank' || type === 'faders';
 }

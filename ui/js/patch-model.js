@@ -67,6 +67,7 @@ export class PatchModel extends EventTarget {
     this.layout = isObject(project.layout) ? project.layout : {};
     this.ports = isObject(state.ports) ? state.ports : {};
     this.nodeIndex = new Map(this.graph.nodes.map((node, index) => [node.id, index]));
+    this.parameters.keepNewerInPatch(state);
     this.placeUnplacedNodes();
     this.loaded = true;
     this.dispatchEvent(new Event('patch'));
@@ -77,12 +78,19 @@ export class PatchModel extends EventTarget {
     if (!isObject(status)) {
       return;
     }
+    this.parameters.keepNewerInStatus(status);
     this.status = status;
     this.dispatchEvent(new Event('status'));
   }
 
   async refresh() {
-    this.applyState(await this.call('state'));
+    this.applyState(await this.read('state'));
+  }
+
+  // Sends a command that answers with the rack's state or status: values set on this page after
+  // it left stay over its answer.
+  read(method, params) {
+    return this.parameters.read(method, params);
   }
 
   node(id) {
@@ -218,7 +226,7 @@ export class PatchModel extends EventTarget {
   // rack's text.
   async sendGraph(graph) {
     try {
-      return await this.call('graph', graph);
+      return await this.read('graph', graph);
     } catch (error) {
       await this.refresh().catch(() => {});
       throw error;
@@ -299,7 +307,7 @@ export class PatchModel extends EventTarget {
     return this.queue(async () => {
       let result;
       try {
-        result = await this.call('loadProject', params);
+        result = await this.read('loadProject', params);
       } catch (error) {
         if (/json\.exception\.parse_error/.test(error.message)) throw new Error(`This file is not a rack project (${error.message})`);
         throw error;
@@ -399,19 +407,19 @@ export class PatchModel extends EventTarget {
 
   async play(playing) {
     this.transportCommands += 1;
-    this.applyStatus(await this.call('play', { playing }));
+    this.applyStatus(await this.read('play', { playing }));
   }
 
   // Arming recompiles the patch and stopping disarms the recorders: both change the patch.
   async record(recording) {
     this.transportCommands += 1;
-    this.applyStatus(await this.call('record', { recording }));
+    this.applyStatus(await this.read('record', { recording }));
     await this.refresh();
   }
 
   async stopAudio() {
     this.transportCommands += 1;
-    this.applyStatus(await this.call('stop'));
+    this.applyStatus(await this.read('stop'));
     await this.refresh();
   }
 
@@ -423,7 +431,7 @@ export class PatchModel extends EventTarget {
     const running = isObject(this.status) && isObject(this.status.device) && this.status.device.running === true;
     if (running && this.audioSettings !== null && sameAudioSettings(this.audioSettings, settings)) return 'unchanged';
     if (running) await this.call('stop');
-    this.applyStatus(await this.call('start', settings));
+    this.applyStatus(await this.read('start', settings));
     this.audioSettings = { ...settings };
     this.audioDeviceName = deviceName;
     await this.refresh();
@@ -435,7 +443,7 @@ export class PatchModel extends EventTarget {
     if (this.audioSettings === null) throw new Error('Choose the audio devices and press Start audio first.');
     this.transportCommands += 1;
     await this.call('stop');
-    this.applyStatus(await this.call('start', this.audioSettings));
+    this.applyStatus(await this.read('start', this.audioSettings));
     await this.refresh();
   }
 

@@ -33,7 +33,7 @@ export class StatusPoller {
       // A poll sent before a transport command may be answered after it: its older state would
       // undo the command on screen, and the next toggle would read it.
       const commands = model.transportCommands;
-      const status = await model.call('status');
+      const status = await model.read('status');
       const recovered = this.failedPolls > 0 || !model.loaded;
       this.failedPolls = 0;
       model.setReachable(true);
