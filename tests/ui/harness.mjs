@@ -91,14 +91,19 @@ export async function launchBrowser() {
 }
 
 // Opens the page and waits until it has drawn the patch the rack reported. Uncaught errors in
-// the page are collected so a test can insist there were none.
+// the page, and the errors its console shows (a failed load among them), are collected so a
+// test can insist there were none.
 export async function openRackPage(browser, rack) {
   const page = await browser.context.newPage();
   const errors = [];
+  const consoleErrors = [];
   page.on('pageerror', (error) => errors.push(error.message));
+  page.on('console', (message) => {
+    if (message.type() === 'error') consoleErrors.push(message.text());
+  });
   await page.goto(rack.pageUrl);
   await page.locator('svg.patch g.module').first().waitFor();
-  return { page, errors };
+  return { page, errors, consoleErrors };
 }
 
 // Every bridge request the page sends, parsed, in order.

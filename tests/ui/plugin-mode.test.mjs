@@ -181,12 +181,14 @@ describe('plug-in mode', () => {
     await selectModule(page, 'tape');
     await page.getByRole('button', { name: 'Record', exact: true }).click();
     await page.locator('#module-panel .recorder-state', { hasText: /^Recording$/ }).waitFor();
-    await page.locator('#module-panel .armed', { hasText: 'Armed' }).waitFor();
+    await page.locator('#module-panel .armed', { hasText: /^Armed$/ }).waitFor();
     await poll(async () => (await callBridge(fixture.rack, 'status')).media.tape.frames > 44100 / 4);
 
     await page.getByRole('button', { name: 'Stop', exact: true }).click();
     await page.locator('#module-panel .recorder-state', { hasText: 'Take written' }).waitFor();
     await page.locator('button.transport.record[aria-pressed="false"]').waitFor();
+    // The stored patch keeps "armed" until audio stops; the recorder itself has closed its take.
+    await page.locator('#module-panel .armed', { hasText: /^Not armed$/ }).waitFor();
 
     const bytes = fs.readFileSync(take);
     assert.equal(bytes.toString('latin1', 0, 4), 'RIFF');

@@ -109,6 +109,7 @@ describe('recording', () => {
     assert.ok(fs.existsSync(take), `the take ${take} is on disk`);
     await moduleBox(page, 'tape').locator('text.title').click();
     await page.locator('#module-panel .take-file', { hasText: `Take written: ${take}` }).waitFor();
+    await page.locator('#module-panel .armed', { hasText: /^Not armed$/ }).waitFor();
 
     const original = readWav(song);
     const recorded = readWav(take);

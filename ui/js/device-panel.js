@@ -45,6 +45,7 @@ export class DevicePanel {
     container.append(this.hostNote, this.controls);
     this.devicesAsked = false;
     model.addEventListener('status', () => this.update());
+    model.addEventListener('connection', () => this.update());
   }
 
   async findDevices() {
@@ -118,7 +119,7 @@ export class DevicePanel {
     if (!this.devicesAsked) this.findDevices();
     const device = status.device;
     const rows = [
-      ['Device', device.running === true ? 'Running' : 'Stopped'],
+      ['Device', this.model.reachable ? (device.running === true ? 'Running' : 'Stopped') : 'Rack not reachable'],
       ['Block', `${Number(device.blockFrames) || 0} frames`],
       ['Period', `${Number(device.periodFrames) || 0} frames`],
       ['Device latency', Number.isFinite(device.latencyMs) ? `${formatNumber(device.latencyMs)} ms` : '–'],

@@ -5,7 +5,7 @@
 import { callRack } from './bridge.js';
 import { configurationForm } from './config-form.js';
 import { element, formatNumber, labelled } from './html.js';
-import { isFaderBank, isHosted, moduleType, typeLabel } from './module-types.js';
+import { isFaderBank, isHosted, maximumGainDb, minimumGainDb, moduleType, typeLabel } from './module-types.js';
 import { PeakHold, dbFraction, meterFraction, meterMarks, peakText } from './patch-geometry.js';
 
 export class ModulePanel {
@@ -68,9 +68,13 @@ export class ModulePanel {
     try {
       await action();
     } catch (error) {
-      this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text: `${lead} ${error.message}` };
-      this.showRefusal();
+      this.refuse(messageElement, `${lead} ${error.message}`);
     }
+  }
+
+  refuse(messageElement, text) {
+    this.refusal = { selection: this.view.selection, line: messageElement.dataset.message, text };
+    this.showRefusal();
   }
 
   showRefusal() {
@@ -137,13 +141,30 @@ export class ModulePanel {
       const readout = element('output', { className: 'gain-readout' }, `${formatNumber(gain)} dB`);
       const message = errorLine(`strip-${strip}`);
       const send = (index, value, lead) => this.attempt(() => this.model.setParameter(node.id, index, value), message, lead);
+      const showGain = (value) => {
+        readout.textContent = `${formatNumber(value)} dB`;
+        slider.value = value;
+        typed.value = value;
+      };
       const slider = element('input', {
-        type: 'range', min: -80, max: 12, step: 0.5, value: gain, 'data-key': `gain-${strip}`, 'aria-label': `Strip ${strip + 1} gain`,
+        type: 'range', min: minimumGainDb, max: maximumGainDb, step: 0.5, value: gain, 'data-key': `gain-${strip}`, 'aria-label': `Strip ${strip + 1} gain`,
         oninput: (event) => {
-          readout.textContent = `${formatNumber(Number(event.target.value))} dB`;
+          showGain(Number(event.target.value));
           send(2 * strip, Number(event.target.value), 'Could not move the fader.');
         },
         onchange: () => this.model.settleParameters().catch(() => {}),
+      });
+      const typed = element('input', {
+        type: 'number', min: minimumGainDb, max: maximumGainDb, step: 0.5, value: gain, 'data-key': `gain-db-${strip}`, 'aria-label': `Strip ${strip + 1} dB`,
+        onchange: (event) => {
+          const value = typedGain(event.target.value);
+          if (value === null) {
+            this.refuse(message, `Type a gain in dB from ${minimumGainDb} to ${maximumGainDb}.`);
+            return;
+          }
+          showGain(value);
+          send(2 * strip, value, 'Could not set the gain.').then(() => this.model.settleParameters().catch(() => {}));
+        },
       });
       const mute = element('input', {
         type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`, 'aria-label': `Strip ${strip + 1} mute`,
@@ -154,7 +175,7 @@ export class ModulePanel {
           element('span', { className: 'strip-name' }, `Strip ${strip + 1} · ${channels === 1 ? 'mono' : 'stereo'}`),
           slider, readout,
           this.stripMeter(node.id, strip),
-          labelled('Mute', mute),
+          element('div', { className: 'strip-controls' }, labelled('Mute', mute), labelled('Gain in dB', typed)),
           message),
       );
     }
@@ -231,8 +252,12 @@ export class ModulePanel {
       meters.append(element('div', { className: 'input-meter' }, element('span', {}, `${channel + 1}`), element('div', { className: 'meter-track' }, bar), clip));
     }
     const counters = element('p', { className: 'recorder-counters' });
+    const armed = element('p', { className: 'armed' });
     this.updaters.push(() => {
       const media = this.model.media(node.id);
+      // Armed while the rack holds a take file open for it: "record" opens one, and the take's
+      // end or "stop" closes it, whatever the stored patch still says.
+      armed.textContent = media.ready === true ? 'Armed' : 'Not armed';
       const words = [];
       if (media.recording === true) words.push(media.tail === true ? 'Recording tail' : 'Recording');
       else if (media.finalizing === true) words.push('Finishing take');
@@ -267,7 +292,7 @@ export class ModulePanel {
     });
     return section(
       'Recorder',
-      element('p', { className: 'armed' }, configuration.armed === true ? 'Armed' : 'Not armed'),
+      armed,
       element('p', { className: 'file' }, `Destination: ${configuration.path || 'none chosen'}`),
       flags, take, takeFile, meters, counters,
     );
@@ -377,6 +402,12 @@ export class ModulePanel {
     };
     return section('Configuration', element('form', { onsubmit: apply }, form.element, element('button', { type: 'submit', 'data-key': 'apply' }, 'Apply configuration'), message));
   }
+}
+
+// A gain typed in dB, or null when it is not a number on the fader's scale.
+function typedGain(text) {
+  const value = text.trim() === '' ? NaN : Number(text);
+  return Number.isFinite(value) && value >= minimumGainDb && value <= maximumGainDb ? value : null;
 }
 
 function section(title, ...children) {

@@ -34,9 +34,7 @@ export class TransportBar {
       this.error,
     );
     model.addEventListener('status', () => this.update());
-    model.addEventListener('connection', () => {
-      this.connection.hidden = model.reachable;
-    });
+    model.addEventListener('connection', () => this.update());
     this.actionError = '';
   }
 
@@ -67,8 +65,11 @@ export class TransportBar {
     return this.run(() => this.model.record(!requested));
   }
 
+  // While the rack does not answer, its last status says nothing of what it does now.
   update() {
-    const status = this.model.status || {};
+    const reachable = this.model.reachable;
+    this.connection.hidden = reachable;
+    const status = reachable ? this.model.status || {} : {};
     const rate = Number(status.sampleRate) || 0;
     const latency = Number(status.latencyFrames) || 0;
     this.playButton.classList.toggle('active', status.playing === true);
@@ -80,11 +81,12 @@ export class TransportBar {
     const device = status.device;
     const running = device && typeof device === 'object' ? device.running === true : status.running === true;
     const failure = deviceFailure(device, this.model.audioDeviceName);
-    this.readouts.audio.textContent = failure || (running ? 'Audio running' : 'Audio stopped');
+    this.readouts.audio.textContent = reachable ? failure || (running ? 'Audio running' : 'Audio stopped') : 'Rack not reachable';
     this.readouts.audio.classList.toggle('on', running);
     this.readouts.audio.classList.toggle('failed', failure !== null);
     this.restartButton.hidden = failure === null;
-    this.updateMaster();
+    this.updateMaster(reachable);
+    for (const key of ['latency', 'rate', 'callbacks']) this.readouts[key].hidden = !reachable;
     this.readouts.latency.textContent = `Patch latency ${latency} frames${rate > 0 ? ` (${formatNumber((latency * 1000) / rate)} ms)` : ''}`;
     this.readouts.rate.textContent = `${rate} Hz`;
     this.readouts.callbacks.textContent = `${Number(status.callbacks) || 0} callbacks`;
@@ -97,9 +99,11 @@ export class TransportBar {
     this.error.hidden = lines.length === 0;
   }
 
-  // The loudest of the output modules, with its hold mark.
-  updateMaster() {
-    const peak = Math.max(0, ...this.model.graph.nodes.filter((node) => node.type === 'output').map((node) => this.model.peak(node.id)));
+  // The loudest of the output modules, with its hold mark; nothing while the rack does not answer.
+  updateMaster(reachable) {
+    if (!reachable) this.masterPeak = new PeakHold();
+    const outputs = reachable ? this.model.graph.nodes.filter((node) => node.type === 'output') : [];
+    const peak = Math.max(0, ...outputs.map((node) => this.model.peak(node.id)));
     const held = this.masterPeak.update(peak);
     this.masterBar.style.width = `${(meterFraction(peak) * 100).toFixed(1)}%`;
     this.masterBar.classList.toggle('clipping', peak >= 1);
