@@ -62,7 +62,7 @@ export function connectRow(model, node, attempt) {
     button.disabled = !entry;
     button.textContent = entry && entry.held ? 'Replace cable' : 'Connect';
     if (!entry) hint.textContent = `No input can take this output: the others have another number of channels, or would send the sound back into ${node.id}.`;
-    else if (entry.held) hint.textContent = `${jack(entry.node, 'inputs', entry.port.id)} takes one cable: the one from ${jack(entry.held.from, 'outputs', entry.held.output)} goes.`;
+    else if (entry.held) hint.textContent = `An input takes one cable: this one takes the place of the cable from ${jack(entry.held.from, 'outputs', entry.held.output)}.`;
     else hint.textContent = '';
     hint.hidden = hint.textContent === '';
   };
