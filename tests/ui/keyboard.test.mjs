@@ -1,5 +1,6 @@
 // The page by keyboard and from a stage: every control is a tab stop with a visible focus at any
-// zoom, Delete removes the selection, space toggles play, and no text is too small to read.
+// zoom, Tab moves through the modules without selecting them, Enter or space selects, Delete
+// removes, space elsewhere toggles play, and no text is too small to read.
 
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
@@ -62,6 +63,7 @@ describe('keyboard', () => {
     await tabTo(page, 'module:output');
     await page.keyboard.press('Delete');
     await poll(async () => (await page.locator('svg.patch g.module').count()) === 2);
+    await page.waitForFunction(() => document.activeElement.dataset.node === 'faders');
 
     const edits = requests.filter((request) => request.method === 'graph');
     assert.equal(edits.length, 1);
@@ -80,6 +82,28 @@ describe('keyboard', () => {
     await page.keyboard.press('Backspace');
     await poll(async () => (await page.locator('svg.patch g.cable').count()) === 1);
     assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, [{ from: 'faders', output: 'out0', to: 'output', input: 'in' }]);
+  });
+
+  it('moves through the modules by Tab without selecting them; space selects one, Enter selects and opens another', async () => {
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    const selected = () => page.locator('svg.patch [aria-selected="true"]').evaluateAll((options) => options.map((option) => option.dataset.node));
+    await tabTo(page, 'module:output');
+    await page.keyboard.press('Tab');
+    assert.deepEqual(await selected(), []);
+    assert.equal(await page.locator('#module-panel').textContent(), 'Select a module or a cable in the patch.');
+
+    await moduleBox(page, 'faders').focus();
+    await page.keyboard.press(' ');
+    await page.locator('#module-panel h3', { hasText: 'faders' }).waitFor();
+    assert.deepEqual(await selected(), ['faders']);
+    await page.keyboard.press('Tab');
+    assert.equal((await focusedElement(page)).name, 'module:output');
+    assert.deepEqual(await selected(), ['faders'], 'the panel stays with the module chosen');
+    await page.keyboard.press('Enter');
+    await page.locator('#module-panel h3', { hasText: 'output' }).waitFor();
+    assert.deepEqual(await selected(), ['output']);
+    assert.equal(requests.filter((request) => request.method === 'play').length, 0, 'space on a module does not play');
   });
 
   it('opens the controls of the focused module with Enter, past the modules after it', async () => {
@@ -127,10 +151,10 @@ describe('keyboard', () => {
     assert.equal(await focusedControl(), 'Strips=2');
   });
 
-  it('toggles play with space wherever the focus is, but not while typing in a field', async () => {
+  it('toggles play with space wherever the focus is, but not on a module box or while typing in a field', async () => {
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
-    await tabTo(page, 'module:faders');
+    await tabTo(page, 'button:zoom-fit');
     await page.keyboard.press(' ');
     await page.locator('button.transport.play[aria-pressed="true"]').waitFor();
     assert.equal((await callBridge(fixture.rack, 'status')).playing, true);

@@ -23,6 +23,14 @@ function distance(box, point) {
   return Math.hypot(dx, dy);
 }
 
+// The default patch with a stereo breakout "split" below the faders; output at outputY.
+async function withSplit(rack, outputY = 60) {
+  const graph = (await callBridge(rack, 'state')).project.graph;
+  graph.nodes.push({ id: 'split', type: 'breakout', configuration: { channels: 2 } });
+  await callBridge(rack, 'graph', graph);
+  await callBridge(rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: outputY }, split: { x: 380, y: 300 } });
+}
+
 describe('patch editing', () => {
   const fixture = pageFixture();
 
@@ -57,6 +65,14 @@ describe('patch editing', () => {
     assert.deepEqual(edits[0].params.nodes.at(-1), { id: 'split', type: 'breakout', configuration: { channels: 2 } });
     assert.equal(edits[0].params.cables.length, 2);
     assert.deepEqual(await portLabels(page, 'split'), { inputs: ['in · 2'], outputs: ['out0 · 1', 'out1 · 1'] });
+    // Its panel comes into view with the keyboard on its first field.
+    await page.locator('#module-panel h3', { hasText: 'split' }).waitFor();
+    await page.waitForFunction(() => {
+      const active = document.activeElement;
+      const panel = document.getElementById('side-panels').getBoundingClientRect();
+      const box = active.getBoundingClientRect();
+      return active.closest('#module-panel') && active.labels[0].textContent === 'Channels' && box.top >= panel.top && box.bottom <= panel.bottom;
+    });
 
     await poll(() => requests.some((request) => request.method === 'layout'));
     const state = await poll(async () => {
@@ -81,11 +97,7 @@ describe('patch editing', () => {
   });
 
   it('connects a cable by dragging from an output to an input, as one "graph" command', async () => {
-    await callBridge(fixture.rack, 'graph', {
-      ...(await callBridge(fixture.rack, 'state')).project.graph,
-      nodes: [...(await callBridge(fixture.rack, 'state')).project.graph.nodes, { id: 'split', type: 'breakout', configuration: { channels: 2 } }],
-    });
-    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 60 }, split: { x: 380, y: 300 } });
+    await withSplit(fixture.rack);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const requests = recordRequests(page);
     await dragBetween(page, jack(page, 'input', 'output', 'out'), jack(page, 'split', 'input', 'in'));
@@ -97,6 +109,64 @@ describe('patch editing', () => {
     const state = await callBridge(fixture.rack, 'state');
     assert.deepEqual(state.project.graph.cables.at(-1), { from: 'input', output: 'out', to: 'split', input: 'in' });
     assert.equal(await page.locator('svg.patch g.cable[aria-label="input out to split in"]').count(), 1);
+  });
+
+  it('connects by a click on an output and then on an input; Escape lets go, and a click alone is no error', async () => {
+    await withSplit(fixture.rack);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    const held = (id, kind) => moduleBox(page, id).locator(`g.port.${kind}.wire-start`);
+    const notice = page.locator('#edit-notice');
+    // On the jack's label, as a newcomer may.
+    await moduleBox(page, 'input').locator('g.port.output text').click();
+    await held('input', 'output').waitFor();
+    assert.equal(await notice.isHidden(), true, 'a click alone is no failed drag');
+    await jack(page, 'split', 'input', 'in').click();
+    await page.locator('svg.patch g.cable[aria-label="input out to split in"]').waitFor();
+    assert.equal(await page.locator('svg.patch .wire-start').count(), 0);
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables.at(-1), { from: 'input', output: 'out', to: 'split', input: 'in' });
+
+    // After Escape the next click starts a cable of its own instead of finishing the one let go.
+    await jack(page, 'faders', 'output', 'out0').click();
+    await held('faders', 'output').waitFor();
+    await page.keyboard.press('Escape');
+    await held('faders', 'output').waitFor({ state: 'detached' });
+    await jack(page, 'split', 'input', 'in').click();
+    await held('split', 'input').waitFor();
+    await page.keyboard.press('Escape');
+    await held('split', 'input').waitFor({ state: 'detached' });
+    assert.equal(requests.filter((request) => request.method === 'graph').length, 1);
+    assert.equal(await notice.isHidden(), true);
+  });
+
+  it('offers in the connect form only the inputs a cable can reach, and replaces the cable of a fed input in one step', async () => {
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'split', type: 'breakout', configuration: { channels: 2 } }, { id: 'echo', type: 'fader-bank', configuration: {} });
+    graph.cables.push({ from: 'faders', output: 'out0', to: 'echo', input: 'in0' });
+    await callBridge(fixture.rack, 'graph', graph);
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const requests = recordRequests(page);
+    const panel = page.locator('#module-panel');
+    // split's outputs are mono: no input takes one.
+    await moduleBox(page, 'split').locator('text.title').click();
+    await panel.locator('h3', { hasText: 'split' }).waitFor();
+    assert.equal(await panel.getByLabel('To input').locator('option').count(), 0);
+    assert.equal(await panel.getByRole('button', { name: 'Connect' }).isDisabled(), true);
+    await panel.locator('.connect-hint', { hasText: 'No input can take this output' }).waitFor();
+
+    // Not echo's own input, not the faders that feed it; the output's input names its cable.
+    await moduleBox(page, 'echo').locator('text.title').click();
+    await panel.locator('h3', { hasText: 'echo' }).waitFor();
+    assert.deepEqual(await panel.getByLabel('To input').locator('option').allTextContents(), ['output · in · now from faders · out0', 'split · in']);
+    await panel.getByLabel('To input').selectOption({ label: 'output · in · now from faders · out0' });
+    await panel.getByRole('button', { name: 'Replace cable' }).click();
+    await page.locator('svg.patch g.cable[aria-label="echo out0 to output in"]').waitFor();
+    assert.equal(requests.filter((request) => request.method === 'graph').length, 1);
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, [...graph.cables.filter((cable) => cable.to !== 'output'), { from: 'echo', output: 'out0', to: 'output', input: 'in' }]);
+
+    await page.getByRole('button', { name: 'Undo' }).click();
+    await page.locator('#undo:disabled').waitFor();
+    assert.deepEqual((await callBridge(fixture.rack, 'state')).project.graph.cables, graph.cables);
   });
 
   it('connects an event cable by dragging between event jacks and draws it apart from the audio cables', async () => {
@@ -128,10 +198,7 @@ describe('patch editing', () => {
   });
 
   it('shows a refused edit beside the drop with the rack\'s words and keeps the patch as reported', async () => {
-    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
-    graph.nodes.push({ id: 'split', type: 'breakout', configuration: { channels: 2 } });
-    await callBridge(fixture.rack, 'graph', graph);
-    await callBridge(fixture.rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: 300 }, split: { x: 380, y: 300 } });
+    await withSplit(fixture.rack, 300);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     const target = jack(page, 'output', 'input', 'in');
     const drop = await target.boundingBox();
@@ -196,6 +263,7 @@ describe('patch editing', () => {
     const notice = page.locator('#edit-notice');
     await notice.locator('.notice-lead', { hasText: 'Removed faders and 2 cables —' }).waitFor();
     await moduleBox(page, 'faders').waitFor({ state: 'detached' });
+    await page.waitForFunction(() => document.activeElement.dataset.node === 'output');
 
     await notice.getByRole('button', { name: 'Undo' }).click();
     await moduleBox(page, 'faders').waitFor();

@@ -41,8 +41,9 @@ export function addModulePanel(container, model, view) {
       await model.addModule(id, type, configuration, { x: centre.x - moduleWidth / 2, y: centre.y - 100 });
       nameInput.value = '';
       nameInput.placeholder = model.uniqueId(type);
-      view.select({ kind: 'module', id });
+      // The new module's box and its controls come into view, the keyboard on its first field.
       view.reveal(id);
+      view.open(id);
     } catch (error) {
       showMessage(message, `Could not add the ${moduleType(type).plugin ? 'plug-in' : 'module'}. ${error.message}`);
     } finally {

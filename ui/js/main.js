@@ -70,16 +70,16 @@ view.addEventListener('moved', (event) => {
   attemptEdit(() => model.commitMove(id, from, to), to, 'Not moved.');
 });
 
-function deleteSelection() {
+// On a module box Delete removes the module the keyboard is on; elsewhere, the selection.
+function deleteSelection(target) {
+  const focused = target instanceof Element ? target.closest('svg.patch g.module') : null;
   const selection = view.selection;
-  if (!selection) return;
-  const at = selection.kind === 'module' ? model.position(selection.id) : view.cableMiddle(selection.type, selection.cable);
-  if (selection.kind === 'module') {
-    attemptEdit(() => model.removeModules([selection.id]), at, 'Not removed.');
-  } else if (selection.type === 'audio') {
-    attemptEdit(() => model.disconnect(selection.cable), at, 'Not disconnected.');
-  } else {
-    attemptEdit(() => model.disconnectEvents(selection.cable), at, 'Not disconnected.');
+  const id = focused ? focused.dataset.node : selection && selection.kind === 'module' ? selection.id : null;
+  if (id !== null) {
+    attemptEdit(() => view.removeModule(id), model.position(id), 'Not removed.');
+  } else if (selection) {
+    const disconnect = () => (selection.type === 'audio' ? model.disconnect(selection.cable) : model.disconnectEvents(selection.cable));
+    attemptEdit(disconnect, view.cableMiddle(selection.type, selection.cable), 'Not disconnected.');
   }
 }
 
@@ -103,7 +103,7 @@ document.addEventListener('keydown', (event) => {
   }
   if (event.key === 'Delete' || event.key === 'Backspace') {
     event.preventDefault();
-    deleteSelection();
+    deleteSelection(event.target);
   } else if (event.key === ' ') {
     // Also on a button: the key would press it again (a second take after Record).
     event.preventDefault();

@@ -4,6 +4,7 @@
 
 import { callRack } from './bridge.js';
 import { configurationForm } from './config-form.js';
+import { connectRow } from './connect-form.js';
 import { element, formatNumber, labelled } from './html.js';
 import { isFaderBank, isHosted, maximumGainDb, minimumGainDb, moduleType, typeLabel } from './module-types.js';
 import { PeakHold, dbFraction, meterFraction, meterMarks, peakText } from './patch-geometry.js';
@@ -45,11 +46,13 @@ export class ModulePanel {
     this.update();
   }
 
-  // Moves the keyboard to the first control of the selected module, opening the panel if needed.
-  // Fields come before buttons, so a second Enter never lands on one that removes something.
+  // Moves the keyboard to the first control of the selected module, opening the panel if needed
+  // and showing it from its heading. Fields come before buttons, so a second Enter never lands on
+  // one that removes something.
   focusControls() {
     const section = this.container.closest('details');
     if (section) section.open = true;
+    this.container.scrollIntoView({ block: 'start' });
     const first = this.container.querySelector('input:enabled, select:enabled') || this.container.querySelector('button:enabled:not(.danger)');
     if (first) first.focus();
   }
@@ -106,7 +109,7 @@ export class ModulePanel {
 
   moduleContent(node) {
     const message = errorLine('module');
-    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.model.removeModules([node.id]), message, 'Could not remove the module.') }, 'Remove module');
+    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.view.removeModule(node.id), message, 'Could not remove the module.') }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
     if (node.type === 'player') parts.push(this.playerView(node));
@@ -362,20 +365,8 @@ export class ModulePanel {
       }
     }
     const parts = [list];
-    const outputs = model.nodePorts(node.id).outputs;
-    if (outputs.length > 0) {
-      const source = element('select', { 'data-key': 'connect-from' }, outputs.map((port) => element('option', { value: port.id }, `${port.name || port.id} · ${port.channels}`)));
-      const destinations = [];
-      for (const other of model.graph.nodes) {
-        for (const port of model.nodePorts(other.id).inputs) destinations.push({ node: other.id, port });
-      }
-      const target = element('select', { 'data-key': 'connect-to' }, destinations.map((entry, index) => element('option', { value: index }, `${entry.node} · ${entry.port.name || entry.port.id} · ${entry.port.channels}`)));
-      const connect = () => {
-        const destination = destinations[Number(target.value)];
-        return destination ? model.connect(node.id, source.value, destination.node, destination.port.id) : Promise.resolve();
-      };
-      parts.push(element('div', { className: 'connect-row' }, labelled('From output', source), labelled('To input', target),
-        element('button', { type: 'button', 'data-key': 'connect', onclick: () => this.attempt(connect, message, 'Could not connect.') }, 'Connect')));
+    if (model.nodePorts(node.id).outputs.length > 0) {
+      parts.push(...connectRow(model, node, (action, lead) => this.attempt(action, message, lead)));
     }
     if (model.hasEventOutput(node.id)) {
       const receivers = model.graph.nodes.filter((other) => other.id !== node.id && model.hasEventInput(other.id));

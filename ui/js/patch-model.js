@@ -367,6 +367,14 @@ export class PatchModel extends EventTarget {
     return this.edit((graph) => graph.cables.push({ from, output, to, input }));
   }
 
+  // An input takes one cable: the one feeding it goes in the same edit, so one step undoes both.
+  replaceCable(old, cable) {
+    return this.edit((graph) => {
+      graph.cables = graph.cables.filter((entry) => !(entry.from === old.from && entry.output === old.output && entry.to === old.to && entry.input === old.input));
+      graph.cables.push({ from: cable.from, output: cable.output, to: cable.to, input: cable.input });
+    });
+  }
+
   connectEvents(from, to) {
     return this.edit((graph) => graph.eventCables.push({ from, to }));
   }

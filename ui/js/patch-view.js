@@ -1,13 +1,14 @@
 // Draws the patch as module boxes and cables in one SVG, and turns pointer gestures into edits:
-// drag a box to move it, drag from a jack to another jack to connect, click to select.
+// drag a box to move it, click to select; cables are drawn by PatchWiring. The boxes are the
+// options of a listbox: the keyboard moves through them without selecting, Enter or space selects.
 // A status update only touches the meters; the whole drawing is rebuilt only when the patch changes.
 
 import { escapeHtml } from './html.js';
 import { PeakHold, cablePath, dbFraction, meterFraction, meterMarks, moduleBox, moduleWidth, peakText, portLabel, portY } from './patch-geometry.js';
 import { typeLabel } from './module-types.js';
+import { PatchWiring, dragThreshold, jackOf } from './patch-wiring.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
-const dragThreshold = 4;
 const minimumZoom = 0.05;
 const maximumZoom = 2;
 
@@ -23,10 +24,11 @@ export class PatchView extends EventTarget {
     this.cablesByNode = new Map();
     this.holds = new Map();
     this.gesture = null;
+    this.wiring = new PatchWiring(this);
 
     this.svg = document.createElementNS(svgNamespace, 'svg');
     this.svg.setAttribute('class', 'patch');
-    this.svg.setAttribute('role', 'group');
+    this.svg.setAttribute('role', 'listbox');
     this.svg.setAttribute('aria-label', 'Patch');
     this.scroller.append(this.svg);
 
@@ -36,7 +38,6 @@ export class PatchView extends EventTarget {
     this.svg.addEventListener('pointermove', (event) => this.onPointerMove(event));
     this.svg.addEventListener('pointerup', (event) => this.onPointerUp(event));
     this.svg.addEventListener('pointercancel', () => this.cancelGesture());
-    this.svg.addEventListener('focusin', (event) => this.onFocus(event));
     this.svg.addEventListener('keydown', (event) => this.onKeyDown(event));
     this.scroller.addEventListener('wheel', (event) => this.onWheel(event), { passive: false });
   }
@@ -85,6 +86,7 @@ export class PatchView extends EventTarget {
     this.indexCables();
     if (focusedId !== null) this.focusModule(focusedId);
     this.restoreSelection();
+    this.wiring.redraw();
     this.updateMeters();
     // The first patch shown fits the window where it can still be read.
     if (!this.fitted && this.boxes.size > 0) {
@@ -97,7 +99,7 @@ export class PatchView extends EventTarget {
   moduleMarkup(node, x, y, box, ports, eventIn, eventOut) {
     const id = escapeHtml(node.id);
     const parts = [
-      `<g class="module" data-node="${id}" tabindex="0" role="button" aria-label="Module ${id}, ${escapeHtml(typeLabel(node.type))}" transform="translate(${x},${y})">`,
+      `<g class="module" data-node="${id}" tabindex="0" role="option" aria-selected="false" aria-label="Module ${id}, ${escapeHtml(typeLabel(node.type))}" transform="translate(${x},${y})">`,
       `<rect class="body" width="${box.width}" height="${box.height}" rx="10"></rect>`,
       `<path class="header" d="M0,10 a10,10 0 0 1 10,-10 h${box.width - 20} a10,10 0 0 1 10,10 v${box.headerHeight - 10} h-${box.width} z"></path>`,
       `<text class="title" x="14" y="22">${id}</text>`,
@@ -283,9 +285,13 @@ export class PatchView extends EventTarget {
   select(selection) {
     this.selection = selection;
     for (const marked of this.svg.querySelectorAll('.selected')) marked.classList.remove('selected');
+    for (const marked of this.svg.querySelectorAll('g.module[aria-selected="true"]')) marked.setAttribute('aria-selected', 'false');
     if (selection && selection.kind === 'module') {
       const group = this.moduleElement(selection.id);
-      if (group) group.classList.add('selected');
+      if (group) {
+        group.classList.add('selected');
+        group.setAttribute('aria-selected', 'true');
+      }
     } else if (selection && selection.kind === 'cable') {
       const group = this.cableElement(selection);
       if (group) group.classList.add('selected');
@@ -309,20 +315,30 @@ export class PatchView extends EventTarget {
     this.select(stillThere ? selection : null);
   }
 
-  onFocus(event) {
-    const group = event.target.closest && event.target.closest('g.module');
-    if (group && !(this.selection && this.selection.kind === 'module' && this.selection.id === group.dataset.node)) {
-      this.select({ kind: 'module', id: group.dataset.node });
-    }
-  }
-
-  // Enter on a module box opens its controls: Tab alone would select every module it passes on
-  // the way to the panel.
+  // Space selects the focused module; Enter selects it and opens its controls. Tab only moves the
+  // keyboard, so passing a module on the way to the panel leaves the panel as it was.
   onKeyDown(event) {
-    const group = event.key === 'Enter' && event.target.closest ? event.target.closest('g.module') : null;
+    const group = (event.key === 'Enter' || event.key === ' ') && event.target.closest ? event.target.closest('g.module') : null;
     if (!group) return;
     event.preventDefault();
-    this.dispatchEvent(new CustomEvent('open', { detail: { id: group.dataset.node } }));
+    if (event.key === 'Enter') this.open(group.dataset.node);
+    else this.select({ kind: 'module', id: group.dataset.node });
+  }
+
+  // Selects the module and asks for its controls to take the keyboard.
+  open(id) {
+    this.select({ kind: 'module', id });
+    this.dispatchEvent(new CustomEvent('open', { detail: { id } }));
+  }
+
+  // Removes the module; the keyboard goes on to the next module in the patch (or the one before
+  // the last), not to the page's body with the removed box.
+  async removeModule(id) {
+    const ids = this.model.graph.nodes.map((node) => node.id);
+    const index = ids.indexOf(id);
+    const next = ids[index + 1] !== undefined ? ids[index + 1] : ids[index - 1];
+    await this.model.removeModules([id]);
+    if (next !== undefined) this.focusModule(next);
   }
 
   focusModule(id) {
@@ -354,91 +370,63 @@ export class PatchView extends EventTarget {
     const start = this.contentPoint(event);
     if (port && module) {
       event.preventDefault();
-      this.gesture = { kind: 'wire', from: module.dataset.node, jack: port.dataset.kind, port: port.dataset.port, channels: Number(port.dataset.channels), start };
-      this.markCompatibleJacks(this.gesture);
-    } else if (module) {
+      this.wiring.begin(jackOf(port), start);
+      this.svg.setPointerCapture(event.pointerId);
+      return;
+    }
+    // A click away from the jacks lets go of a cable held after a click.
+    this.wiring.cancel();
+    if (module) {
       const { x, y } = this.model.position(module.dataset.node);
       this.gesture = { kind: 'move', id: module.dataset.node, group: module, start, origin: { x, y }, moved: false };
+      this.svg.setPointerCapture(event.pointerId);
     } else if (cable) {
       const type = cable.dataset.kind;
       const list = type === 'audio' ? this.model.graph.cables : this.model.graph.eventCables;
       this.select({ kind: 'cable', type, cable: list[Number(cable.dataset.index)] });
-      return;
     } else {
       this.select(null);
-      return;
     }
-    this.svg.setPointerCapture(event.pointerId);
   }
 
   onPointerMove(event) {
+    const point = this.contentPoint(event);
+    this.wiring.follow(point);
     const gesture = this.gesture;
     if (!gesture) return;
-    const point = this.contentPoint(event);
-    if (gesture.kind === 'move') {
-      const dx = point.x - gesture.start.x;
-      const dy = point.y - gesture.start.y;
-      if (!gesture.moved && Math.hypot(dx, dy) * this.zoom < dragThreshold) return;
-      gesture.moved = true;
-      this.placeModule(gesture.id, Math.max(0, gesture.origin.x + dx), Math.max(0, gesture.origin.y + dy));
-    } else {
-      const origin = this.jackPoint(gesture.from, gesture.jack, gesture.port);
-      const preview = this.svg.querySelector('path.wire-preview');
-      const outward = gesture.jack === 'output' || gesture.jack === 'event-output';
-      preview.setAttribute('d', outward ? cablePath(origin.x, origin.y, point.x, point.y) : cablePath(point.x, point.y, origin.x, origin.y));
-    }
+    const dx = point.x - gesture.start.x;
+    const dy = point.y - gesture.start.y;
+    if (!gesture.moved && Math.hypot(dx, dy) * this.zoom < dragThreshold) return;
+    gesture.moved = true;
+    this.placeModule(gesture.id, Math.max(0, gesture.origin.x + dx), Math.max(0, gesture.origin.y + dy));
   }
 
   onPointerUp(event) {
+    if (this.wiring.press) {
+      const target = document.elementFromPoint(event.clientX, event.clientY);
+      const port = target && target.closest ? target.closest('g.port') : null;
+      this.wiring.release(port && port.closest('g.module') ? jackOf(port) : null, this.contentPoint(event));
+      return;
+    }
     const gesture = this.gesture;
     this.gesture = null;
     if (!gesture) return;
-    if (gesture.kind === 'move') {
-      if (gesture.moved) {
-        const to = this.model.freePlace(gesture.id, this.model.position(gesture.id));
-        this.placeModule(gesture.id, to.x, to.y);
-        this.dispatchEvent(new CustomEvent('moved', { detail: { id: gesture.id, from: gesture.origin, to } }));
-      } else {
-        this.select({ kind: 'module', id: gesture.id });
-        gesture.group.focus({ preventScroll: true });
-      }
-      return;
-    }
-    this.clearWire();
-    const target = document.elementFromPoint(event.clientX, event.clientY);
-    const port = target && target.closest ? target.closest('g.port') : null;
-    const module = port ? port.closest('g.module') : null;
-    if (!port || !module) return;
-    const request = wireRequest(gesture, { node: module.dataset.node, jack: port.dataset.kind, port: port.dataset.port });
-    if (request) {
-      this.dispatchEvent(new CustomEvent('wire', { detail: { ...request, at: this.contentPoint(event) } }));
+    if (gesture.moved) {
+      const to = this.model.freePlace(gesture.id, this.model.position(gesture.id));
+      this.placeModule(gesture.id, to.x, to.y);
+      this.dispatchEvent(new CustomEvent('moved', { detail: { id: gesture.id, from: gesture.origin, to } }));
     } else {
-      this.hideNotice();
-      this.showNotice('Not connected.', 'A cable joins an output to an input: audio jacks to audio jacks, event jacks to event jacks.', this.contentPoint(event));
+      this.select({ kind: 'module', id: gesture.id });
+      gesture.group.focus({ preventScroll: true });
     }
   }
 
   cancelGesture() {
-    if (this.gesture && this.gesture.kind === 'move' && this.gesture.moved) {
+    if (this.gesture && this.gesture.moved) {
       this.placeModule(this.gesture.id, this.gesture.origin.x, this.gesture.origin.y);
     }
     this.gesture = null;
-    this.clearWire();
-  }
-
-  clearWire() {
-    const preview = this.svg.querySelector('path.wire-preview');
-    if (preview) preview.setAttribute('d', '');
-    for (const jack of this.svg.querySelectorAll('.compatible')) jack.classList.remove('compatible');
-  }
-
-  // While a cable is drawn, jacks of the matching kind and width light up as a hint; the rack
-  // still decides, so a drop on any jack is sent.
-  markCompatibleJacks(gesture) {
-    const wanted = { output: 'input', input: 'output', 'event-output': 'event-input', 'event-input': 'event-output' }[gesture.jack];
-    for (const jack of this.svg.querySelectorAll(`g.port.${wanted}`)) {
-      if (wanted.startsWith('event') || Number(jack.dataset.channels) === gesture.channels) jack.classList.add('compatible');
-    }
+    this.wiring.cancel();
   }
 
   placeModule(id, x, y) {
@@ -494,16 +482,4 @@ export class PatchView extends EventTarget {
 
 function sameCable(a, b) {
   return a.from === b.from && a.to === b.to && a.output === b.output && a.input === b.input;
-}
-
-// Orders the two ends of a drawn cable as from/to; null when the jacks cannot be joined.
-function wireRequest(start, end) {
-  const pairs = {
-    'output>input': () => ({ kind: 'audio', from: start.from, output: start.port, to: end.node, input: end.port }),
-    'input>output': () => ({ kind: 'audio', from: end.node, output: end.port, to: start.from, input: start.port }),
-    'event-output>event-input': () => ({ kind: 'event', from: start.from, to: end.node }),
-    'event-input>event-output': () => ({ kind: 'event', from: end.node, to: start.from }),
-  };
-  const make = pairs[`${start.jack}>${end.jack}`];
-  return make ? make() : null;
 }
