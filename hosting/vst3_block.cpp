@@ -4,6 +4,7 @@
 #include "hosting/block_audio.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace velkaphon::rack {
@@ -19,6 +20,25 @@ void queueParameterChanges(Host& host) {
         if (const auto value = host.parameterSlots[i].takeForProcessor()) {
             host.changes.queues[static_cast<std::size_t>(host.changes.count++)].set(
                 host.parameters[i].id, *value, 0);
+        }
+    }
+}
+
+// The processor's own values reach the page and the controller; a rack edit still on its way
+// to the processor is newer and keeps its value.
+void storeOutputValues(Host& host) {
+    for (int32 q = 0; q < host.outputChanges.count; ++q) {
+        ValueQueue& queue = host.outputChanges.queues[static_cast<std::size_t>(q)];
+        int32 offset = 0;
+        double value = 0.0;
+        const std::optional<std::size_t> index = vstParameterIndex(host, queue.getParameterId());
+        if (!index || queue.getPoint(0, offset, value) != kResultOk || !std::isfinite(value)) {
+            continue;
+        }
+        ParameterSlot& slot = host.parameterSlots[*index];
+        if (!slot.pendingForProcessor.load(std::memory_order_acquire)) {
+            slot.value.store(std::clamp(value, 0.0, 1.0), std::memory_order_relaxed);
+            slot.pendingForController.store(true, std::memory_order_release);
         }
     }
 }
@@ -246,6 +266,8 @@ void processVstBlock(Host& host, VstEvents& inputEvents, VstEvents& outputEvents
     data.inputs = host.inputBuffers.data();
     data.outputs = host.outputBuffers.data();
     data.inputParameterChanges = &host.changes;
+    host.outputChanges.count = 0;
+    data.outputParameterChanges = &host.outputChanges;
     data.inputEvents = &inputEvents;
     data.outputEvents = &outputEvents;
     data.processContext = &transport;
@@ -255,6 +277,7 @@ void processVstBlock(Host& host, VstEvents& inputEvents, VstEvents& outputEvents
         host.restartFlags.fetch_or(VstHostImpl::kFaultFlag);
         return;
     }
+    storeOutputValues(host);
     if (host.use64Bit) {
         narrowOutputs(host, context.frames);
     }

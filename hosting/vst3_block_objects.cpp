@@ -8,7 +8,7 @@ using namespace vst3;
 ValueQueue::ValueQueue() noexcept = default;
 
 tresult ValueQueue::getPoint(int32 index, int32& sampleOffset, ParamValue& value) {
-    if (index != 0) {
+    if (index != 0 || pointCount_ == 0) {
         return kInvalidArgument;
     }
     sampleOffset = sampleOffset_;
@@ -16,17 +16,30 @@ tresult ValueQueue::getPoint(int32 index, int32& sampleOffset, ParamValue& value
     return kResultOk;
 }
 
-tresult ValueQueue::addPoint(int32, ParamValue, int32&) {
-    return kNotImplemented;
+tresult ValueQueue::addPoint(int32 sampleOffset, ParamValue value, int32& index) {
+    set(id_, value, sampleOffset);
+    index = 0;
+    return kResultOk;
 }
 
 IParamValueQueue* Changes::getParameterData(int32 index) {
     return index >= 0 && index < count ? &queues[static_cast<std::size_t>(index)] : nullptr;
 }
 
-IParamValueQueue* Changes::addParameterData(const ParamID&, int32& index) {
-    index = -1;
-    return nullptr;
+IParamValueQueue* Changes::addParameterData(const ParamID& id, int32& index) {
+    for (index = 0; index < count; ++index) {
+        if (queues[static_cast<std::size_t>(index)].getParameterId() == id) {
+            return &queues[static_cast<std::size_t>(index)];
+        }
+    }
+    if (count >= kCapacity) {
+        index = -1;
+        return nullptr;
+    }
+    index = count++;
+    ValueQueue& queue = queues[static_cast<std::size_t>(index)];
+    queue.start(id);
+    return &queue;
 }
 
 tresult VstEvents::getEvent(int32 index, Event& event) {

@@ -10,7 +10,8 @@
 
 namespace velkaphon::rack {
 
-// One parameter change: a single point.
+// One parameter's change in a block: a single point. A processor that adds points keeps only
+// its last one, which is all the rack reads back.
 class ValueQueue final : public vst3::UncountedObject<vst3::IParamValueQueue> {
 public:
     // Out of line: inlined into the 4096-entry array of Changes, g++ unrolls every entry's
@@ -21,10 +22,17 @@ public:
         id_ = id;
         value_ = value;
         sampleOffset_ = sampleOffset;
+        pointCount_ = 1;
+    }
+
+    // Empty, for the processor to add its point to.
+    void start(vst3::ParamID id) {
+        id_ = id;
+        pointCount_ = 0;
     }
 
     vst3::ParamID VELKAPHON_VST3_CALL getParameterId() override { return id_; }
-    vst3::int32 VELKAPHON_VST3_CALL getPointCount() override { return 1; }
+    vst3::int32 VELKAPHON_VST3_CALL getPointCount() override { return pointCount_; }
     vst3::tresult VELKAPHON_VST3_CALL getPoint(vst3::int32 index, vst3::int32& sampleOffset,
                                                vst3::ParamValue& value) override;
     vst3::tresult VELKAPHON_VST3_CALL addPoint(vst3::int32 sampleOffset, vst3::ParamValue value,
@@ -34,15 +42,18 @@ private:
     vst3::ParamID id_ = 0;
     vst3::ParamValue value_ = 0.0;
     vst3::int32 sampleOffset_ = 0;
+    vst3::int32 pointCount_ = 1;
 };
 
-// A block's parameter changes; the rack takes none back from the processor.
+// A block's parameter changes, to the processor or from it: one queue a parameter, at most one
+// a parameter of the plug-in's bounded list.
 class Changes final : public vst3::UncountedObject<vst3::IParameterChanges> {
 public:
     static constexpr vst3::int32 kCapacity = 4096;
 
     vst3::int32 VELKAPHON_VST3_CALL getParameterCount() override { return count; }
     vst3::IParamValueQueue* VELKAPHON_VST3_CALL getParameterData(vst3::int32 index) override;
+    // The parameter's queue of this block, started when it has none; none when all are taken.
     vst3::IParamValueQueue* VELKAPHON_VST3_CALL addParameterData(const vst3::ParamID& id,
                                                                  vst3::int32& index) override;
 

@@ -35,22 +35,28 @@ std::optional<double> ParameterSlot::takeForController() noexcept {
     return take(pendingForController, value);
 }
 
-bool queueParameterEdit(VstHostImpl::Host& host, std::uint32_t id, double value,
-                        bool fromController) noexcept {
-    if (!std::isfinite(value)) {
-        return false;
-    }
+std::optional<std::size_t> vstParameterIndex(const VstHostImpl::Host& host,
+                                             std::uint32_t id) noexcept {
     const auto found = std::find_if(host.parameters.begin(), host.parameters.end(),
                                     [id](const HostedParameter& p) { return p.id == id; });
     const auto index = static_cast<std::size_t>(found - host.parameters.begin());
     if (found == host.parameters.end() || index >= host.parameterSlots.size() ||
         index >= host.parameterFlags.size()) {
+        return std::nullopt;
+    }
+    return index;
+}
+
+bool queueParameterEdit(VstHostImpl::Host& host, std::uint32_t id, double value,
+                        bool fromController) noexcept {
+    if (!std::isfinite(value)) {
         return false;
     }
-    if ((host.parameterFlags[index] & ParameterInfo::kIsReadOnly) != 0) {
+    const std::optional<std::size_t> index = vstParameterIndex(host, id);
+    if (!index || (host.parameterFlags[*index] & ParameterInfo::kIsReadOnly) != 0) {
         return false;
     }
-    ParameterSlot& slot = host.parameterSlots[index];
+    ParameterSlot& slot = host.parameterSlots[*index];
     slot.value.store(std::clamp(value, 0.0, 1.0), std::memory_order_relaxed);
     slot.pendingForProcessor.store(true, std::memory_order_release);
     if (!fromController) {
@@ -98,6 +104,9 @@ tresult Host::endEdit(ParamID) {
 
 tresult Host::restartComponent(int32 flags) {
     restartFlags.fetch_or(static_cast<std::uint32_t>(flags));
+    if ((flags & kParamValuesChanged) != 0) {
+        parameterValuesChanged.store(true);
+    }
     return kResultOk;
 }
 

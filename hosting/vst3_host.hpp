@@ -125,15 +125,24 @@ public:
     std::vector<std::uint32_t> parameterFlags;
     std::vector<ParameterSlot> parameterSlots;
     Changes changes;
+    // What the processor reports back in a block: meters, read-only values, its own changes.
+    Changes outputChanges;
 
     // The restart flags the plug-in asked for, and kFaultFlag from the audio thread.
     std::atomic<std::uint32_t> restartFlags{0};
+    // The controller's values changed by themselves; the control thread reads them again.
+    std::atomic<bool> parameterValuesChanged{false};
     // Why kFaultFlag was raised.
     PluginFault fault;
     std::uint32_t latency = 0;
 };
 
 } // namespace VstHostImpl
+
+// [any] No lock, no allocation. The parameter's place in the list, none for an id no parameter
+// has.
+std::optional<std::size_t> vstParameterIndex(const VstHostImpl::Host& host,
+                                             std::uint32_t id) noexcept;
 
 // [any] No lock, no allocation. Refuses a value that is not finite, an
 // id no parameter has and a read-only parameter; clamps the rest to 0..1.

@@ -272,12 +272,28 @@ void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock
         fail("Plugin processing failed.");
     }
     host.processing = true;
+    // Cleared before the latency is read, so that a change the plug-in reports after the read
+    // stays asked for.
+    host.restartFlags.exchange(0);
+    host.parameterValuesChanged.store(false);
     const std::uint32_t latency = host.processor->getLatencySamples();
     if (latency > kMaxPluginLatency) {
         fail("Plugin latency exceeds 10-second bound.");
     }
     host.latency = latency;
-    host.restartFlags.exchange(0);
+}
+
+void readVstParameterValues(Host& host) {
+    for (std::size_t i = 0; i < host.parameterSlots.size(); ++i) {
+        ParameterSlot& slot = host.parameterSlots[i];
+        if (slot.pendingForProcessor.load()) {
+            continue;
+        }
+        const double value = host.controller->getParamNormalized(host.parameters[i].id);
+        if (std::isfinite(value)) {
+            slot.value.store(std::clamp(value, 0.0, 1.0));
+        }
+    }
 }
 
 void closeVstEditor(Host& host) noexcept {

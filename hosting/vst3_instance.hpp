@@ -22,6 +22,10 @@ void readVstBuses(VstHostImpl::Host& host);
 // processing; the latency is read and the restart flags cleared.
 void activateVstProcessing(VstHostImpl::Host& host, double sampleRate, std::uint32_t maxBlock);
 
+// The controller's current values into the parameter slots, except where a rack edit is still
+// on its way to the processor. Needs a controller.
+void readVstParameterValues(VstHostImpl::Host& host);
+
 // Harmless when no editor is open.
 void closeVstEditor(VstHostImpl::Host& host) noexcept;
 

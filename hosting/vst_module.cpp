@@ -22,8 +22,9 @@ using VstHostImpl::Host;
 
 namespace {
 
-// kReloadComponent, kIoChanged and kLatencyChanged; the fault bit is kReloadComponent's.
-constexpr std::uint32_t kRestartMask = 0xB;
+// kReloadComponent and kIoChanged: the buffers may no longer fit the plug-in. The fault bit is
+// kReloadComponent's. A latency change leaves the audio sound until the patch is rebuilt.
+constexpr std::uint32_t kSilencingRestarts = kReloadComponent | kIoChanged;
 constexpr const char* kUnknownFailure = "The VST3 plugin failed.";
 
 std::u16string modulePath(const nlohmann::json& configuration) {
@@ -59,6 +60,18 @@ void restoreState(Host& host, const nlohmann::json& configuration) {
     }
 }
 
+bool holdsComponentState(const nlohmann::json& configuration) {
+    return configuration.is_object() && configuration.contains("componentState");
+}
+
+// A program change loads a whole program over the other values, and a read-only value is the
+// plug-in's to set: neither is replayed from a saved patch.
+bool replaysSavedValue(const Host& host, std::uint32_t id) {
+    const std::optional<std::size_t> index = vstParameterIndex(host, id);
+    return index && (host.parameterFlags[*index] &
+                     (ParameterInfo::kIsProgramChange | ParameterInfo::kIsReadOnly)) == 0;
+}
+
 bool prefers64Bit(const nlohmann::json& configuration) {
     if (!configuration.is_object()) {
         return false;
@@ -91,6 +104,7 @@ public:
             [&] {
                 createVstInstance(*host_, std::move(library));
                 restoreState(*host_, configuration_);
+                stateLoaded_ = holdsComponentState(configuration_);
                 readVstBuses(*host_);
             },
             [this] { shutdownVstInstance(*host_); }, kUnknownFailure);
@@ -104,8 +118,10 @@ public:
         runTranslatingFailure(
             [&] { activateVstProcessing(*host_, spec.sampleRate, spec.maxBlockSize); },
             kUnknownFailure);
+        // After a state load the values read from the controller at activation are the
+        // plug-in's own; the saved ones would only undo the state.
         for (const ConfiguredParameter& parameter : configuredParameters(configuration_)) {
-            if (parameter.id) {
+            if (!stateLoaded_ && parameter.id && replaysSavedValue(*host_, *parameter.id)) {
                 queueParameterEdit(*host_, *parameter.id, parameter.value, false);
             }
         }
@@ -114,7 +130,7 @@ public:
     // [audio]
     void process(BlockContext& context) noexcept override {
         if (context.frames > host_->maxBlockSize ||
-            (host_->restartFlags.load(std::memory_order_relaxed) & kRestartMask) != 0) {
+            (host_->restartFlags.load(std::memory_order_relaxed) & kSilencingRestarts) != 0) {
             clearOutputBuses(context);
             return;
         }
@@ -146,10 +162,15 @@ public:
         return result;
     }
 
+    // Hidden parameters are the plug-in's helpers (MIDI controller maps and the like), not
+    // for the page; their values are still saved by status.
     std::vector<HostedParameter> parameters() const override {
-        std::vector<HostedParameter> list = host_->parameters;
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            list[i].value = host_->parameterSlots[i].value.load();
+        std::vector<HostedParameter> list;
+        for (std::size_t i = 0; i < host_->parameters.size(); ++i) {
+            if ((host_->parameterFlags[i] & ParameterInfo::kIsHidden) == 0) {
+                list.push_back(host_->parameters[i]);
+                list.back().value = host_->parameterSlots[i].value.load();
+            }
         }
         return list;
     }
@@ -172,7 +193,8 @@ public:
     // [control]
     void closeEditor() override { closeVstEditor(*host_); }
 
-    // [control] Rack edits reach the controller.
+    // [control] Rack edits and the processor's own values reach the controller; values the
+    // controller changed by itself are read back after them.
     void idle() override {
         if (!host_->controller) {
             return;
@@ -184,10 +206,24 @@ public:
                 });
             }
         }
+        if (host_->parameterValuesChanged.exchange(false)) {
+            callIgnoringFailure([&] { readVstParameterValues(*host_); });
+        }
     }
 
+    // A latency request counts only when the latency moved: rebuilding the patch for the same
+    // latency would restart the plug-in for nothing.
     bool restartRequested() const override {
-        return (host_->restartFlags.load() & kRestartMask) != 0;
+        const std::uint32_t flags = host_->restartFlags.load();
+        if ((flags & kSilencingRestarts) != 0) {
+            return true;
+        }
+        if ((flags & kLatencyChanged) == 0) {
+            return false;
+        }
+        std::uint32_t latency = host_->latency;
+        callIgnoringFailure([&] { latency = host_->processor->getLatencySamples(); });
+        return latency != host_->latency;
     }
 
     std::optional<std::string> processFault() const override { return host_->fault.text(); }
@@ -272,6 +308,8 @@ private:
     nlohmann::json configuration_;
     VstEvents inputEvents_;
     VstEvents outputEvents_;
+    // A saved component state was loaded, so the plug-in's own values hold.
+    bool stateLoaded_ = false;
 };
 
 } // namespace

@@ -35,8 +35,8 @@ void expectNoAllocation(HostedModule& module, std::uint32_t parameterId) {
 
 TEST(HostedModuleAllocation, AVstModuleProcessesWithoutAllocating) {
     HeldVstPlugin plugin;
-    for (auto audioClass :
-         {Vst3TestClass::EventEcho, Vst3TestClass::Only64Bit, Vst3TestClass::SeparateController}) {
+    for (auto audioClass : {Vst3TestClass::EventEcho, Vst3TestClass::Only64Bit,
+                            Vst3TestClass::SeparateController, Vst3TestClass::Programs}) {
         auto module = preparedVstModule(vstConfiguration(audioClass));
         expectNoAllocation(*module, 1000);
     }

@@ -42,13 +42,16 @@ void editWhileRunning(HostedModule& module, std::uint32_t parameterId, double la
     EXPECT_FALSE(module.restartRequested());
 }
 
+// Programs also sends its meter back from every block.
 TEST(HostedModuleThreads, VstEditsCrossToTheAudioThread) {
     HeldVstPlugin plugin;
-    auto module = preparedVstModule(vstConfiguration(Vst3TestClass::SeparateController));
-    editWhileRunning(*module, 1000, 0.75);
-    // The plug-in's own value, as its state reports it, is the last edit.
-    auto restored = preparedVstModule(module->status());
-    EXPECT_DOUBLE_EQ(restored->parameters()[0].value, 0.75);
+    for (auto audioClass : {Vst3TestClass::SeparateController, Vst3TestClass::Programs}) {
+        auto module = preparedVstModule(vstConfiguration(audioClass));
+        editWhileRunning(*module, 1000, 0.75);
+        // The plug-in's own value, as its state reports it, is the last edit.
+        auto restored = preparedVstModule(module->status());
+        EXPECT_DOUBLE_EQ(restored->parameters()[0].value, 0.75);
+    }
 }
 
 TEST(HostedModuleThreads, ClapEditsCrossToTheAudioThread) {

@@ -8,7 +8,7 @@ namespace {
 
 using namespace vst3;
 
-TEST(Vst3ValueQueue, HoldsExactlyOnePoint) {
+TEST(Vst3ValueQueue, HoldsExactlyOnePointAndKeepsTheLastOneAdded) {
     ValueQueue queue;
     queue.set(42, 0.75, 17);
     EXPECT_EQ(queue.getParameterId(), 42u);
@@ -22,11 +22,20 @@ TEST(Vst3ValueQueue, HoldsExactlyOnePoint) {
     EXPECT_EQ(queue.getPoint(1, offset, value), kInvalidArgument);
     EXPECT_EQ(queue.getPoint(-1, offset, value), kInvalidArgument);
     EXPECT_EQ(offset, -1);
-    int32 index = 0;
-    EXPECT_EQ(queue.addPoint(0, 0.5, index), kNotImplemented);
+    queue.start(43);
+    EXPECT_EQ(queue.getPointCount(), 0);
+    EXPECT_EQ(queue.getPoint(0, offset, value), kInvalidArgument);
+    int32 index = -1;
+    EXPECT_EQ(queue.addPoint(3, 0.5, index), kResultOk);
+    EXPECT_EQ(queue.addPoint(9, 0.25, index), kResultOk);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(queue.getPointCount(), 1);
+    ASSERT_EQ(queue.getPoint(0, offset, value), kResultOk);
+    EXPECT_EQ(offset, 9);
+    EXPECT_EQ(value, 0.25);
 }
 
-TEST(Vst3Changes, GivesTheFilledQueuesAndTakesNoOutput) {
+TEST(Vst3Changes, GivesTheFilledQueuesAndOneQueueAParameterToTheProcessor) {
     Changes changes;
     changes.queues[0].set(1, 0.1, 0);
     changes.queues[1].set(2, 0.2, 0);
@@ -36,9 +45,16 @@ TEST(Vst3Changes, GivesTheFilledQueuesAndTakesNoOutput) {
     EXPECT_EQ(changes.getParameterData(2), nullptr);
     EXPECT_EQ(changes.getParameterData(-1), nullptr);
     int32 index = 5;
-    EXPECT_EQ(changes.addParameterData(9, index), nullptr);
+    EXPECT_EQ(changes.addParameterData(2, index), &changes.queues[1]);
+    EXPECT_EQ(index, 1);
+    IParamValueQueue* added = changes.addParameterData(9, index);
+    ASSERT_EQ(added, &changes.queues[2]);
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(added->getParameterId(), 9u);
+    EXPECT_EQ(added->getPointCount(), 0);
+    changes.count = Changes::kCapacity;
+    EXPECT_EQ(changes.addParameterData(10, index), nullptr);
     EXPECT_EQ(index, -1);
-    EXPECT_EQ(changes.getParameterCount(), 2);
 }
 
 Event noteOn(int32 offset, int16 pitch) {

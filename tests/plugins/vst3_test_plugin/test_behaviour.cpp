@@ -59,6 +59,7 @@ const TestBehaviour* behaviours() {
         [] {
             auto b = named("Test Restarts");
             b.restartsOnEdit = true;
+            b.latencyParameter = 0;
             return b;
         }(),
         [] {
@@ -85,6 +86,13 @@ const TestBehaviour* behaviours() {
         [] {
             auto b = named("Test 32-bit Only");
             b.supports64 = false;
+            return b;
+        }(),
+        [] {
+            auto b = named("Test Programs");
+            b.programs = true;
+            b.parameterCount = 6;
+            b.latencyParameter = 3;
             return b;
         }(),
     };

@@ -23,6 +23,12 @@ struct TestBehaviour {
     bool stateNotImplemented = false;
     // Asks the host for a latency restart whenever parameter 0 is set.
     bool restartsOnEdit = false;
+    // The latency follows this parameter (value x 960 samples) when it is not -1.
+    std::int32_t latencyParameter = -1;
+    // Parameter 1 reports the block's input peak as an output change, parameter 2 is a program
+    // change that resets the others to 0.5, a change of parameter 3 asks for a latency restart
+    // from process, and parameters 4 and up are hidden.
+    bool programs = false;
     // Has one event bus each way and sends every input event back out.
     bool echoesEvents = false;
     // Offers an "editor" view.

@@ -5,6 +5,8 @@
 #include "tests/plugins/vst3_test_plugin/test_view.hpp"
 #include "tests/plugins/vst3_test_plugin/vst3_test_plugin_probe.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -336,7 +338,14 @@ tresult TestPluginObject::canProcessSampleSize(int32 size) {
 
 uint32 TestPluginObject::getLatencySamples() {
     const uint32 latency = testProbe().latencyOverride.load();
-    return latency != 0 ? latency : behaviour_.latency;
+    if (latency != 0) {
+        return latency;
+    }
+    if (behaviour_.latencyParameter >= 0) {
+        return static_cast<uint32>(
+            std::lround(values_[static_cast<std::size_t>(behaviour_.latencyParameter)] * 960.0));
+    }
+    return behaviour_.latency;
 }
 
 tresult TestPluginObject::setupProcessing(ProcessSetup& setup) {
@@ -358,9 +367,10 @@ tresult TestPluginObject::setProcessing(TBool state) {
     return testProbe().processingNotImplemented.load() ? kNotImplemented : kResultOk;
 }
 
-void TestPluginObject::applyParameterChanges(IParameterChanges* changes) {
+bool TestPluginObject::applyParameterChanges(IParameterChanges* changes) {
+    bool programSent = false;
     if (changes == nullptr) {
-        return;
+        return programSent;
     }
     for (int32 i = 0; i < changes->getParameterCount(); ++i) {
         IParamValueQueue* queue = changes->getParameterData(i);
@@ -370,7 +380,41 @@ void TestPluginObject::applyParameterChanges(IParameterChanges* changes) {
         double value = 0.0;
         if (index >= 0 && points > 0 && queue->getPoint(points - 1, offset, value) == kResultOk) {
             values_[static_cast<std::size_t>(index)].store(value);
+            programSent = programSent || (behaviour_.programs && index == 2);
         }
+    }
+    return programSent;
+}
+
+// Loads the program (every other value back to 0.5) whenever the program change is sent, the
+// same value included, and tells the host what moved.
+void TestPluginObject::followPrograms(ProcessData& data, bool programSent, uint32 latencyBefore) {
+    if (programSent) {
+        for (int32 i = 0; i < behaviour_.parameterCount; ++i) {
+            if (i != 2) {
+                values_[static_cast<std::size_t>(i)].store(0.5);
+            }
+        }
+        handler_->restartComponent(kParamValuesChanged);
+    }
+    if (getLatencySamples() != latencyBefore) {
+        handler_->restartComponent(kLatencyChanged);
+    }
+    double peak = 0.0;
+    if (data.numInputs > 0 && data.inputs[0].numChannels > 0) {
+        for (int32 i = 0; i < data.numSamples; ++i) {
+            peak = std::max(peak, std::abs(data.symbolicSampleSize == kSample64
+                                               ? data.inputs[0].channelBuffers64[0][i]
+                                               : double{data.inputs[0].channelBuffers32[0][i]}));
+        }
+    }
+    int32 index = 0;
+    if (IParamValueQueue* meter =
+            data.outputParameterChanges != nullptr
+                ? data.outputParameterChanges->addParameterData(vst3TestParameterId(1), index)
+                : nullptr) {
+        meter->addPoint(0, 1.0, index);
+        meter->addPoint(data.numSamples - 1, std::min(peak, 1.0), index);
     }
 }
 
@@ -408,7 +452,11 @@ tresult TestPluginObject::process(ProcessData& data) {
         throw std::runtime_error("The test plug-in failed on purpose.");
     }
     recordBlock(data);
-    applyParameterChanges(data.inputParameterChanges);
+    const uint32 latencyBefore = getLatencySamples();
+    const bool programSent = applyParameterChanges(data.inputParameterChanges);
+    if (behaviour_.programs) {
+        followPrograms(data, programSent, latencyBefore);
+    }
     if (data.symbolicSampleSize == kSample64) {
         renderGain<double>(data);
     } else {
@@ -460,7 +508,7 @@ tresult TestPluginObject::getParameterInfo(int32 index, ParameterInfo& info) {
     info.stepCount = 0;
     info.defaultNormalizedValue = 0.5;
     info.unitId = kRootUnitId;
-    info.flags = index == 1 ? ParameterInfo::kIsReadOnly : ParameterInfo::kCanAutomate;
+    info.flags = parameterFlags(index);
     return kResultOk;
 }
 
@@ -547,6 +595,19 @@ tresult TestPluginObject::disconnect(IConnectionPoint* other) {
 
 tresult TestPluginObject::notify(IMessage* message) {
     return message != nullptr ? kResultOk : kInvalidArgument;
+}
+
+int32 TestPluginObject::parameterFlags(int32 index) const {
+    if (index == 1) {
+        return ParameterInfo::kIsReadOnly;
+    }
+    if (behaviour_.programs && index == 2) {
+        return ParameterInfo::kIsProgramChange | ParameterInfo::kIsList;
+    }
+    if (behaviour_.programs && index >= 4) {
+        return ParameterInfo::kIsHidden;
+    }
+    return ParameterInfo::kCanAutomate;
 }
 
 int32 TestPluginObject::parameterIndex(ParamID id) const {

@@ -98,7 +98,10 @@ private:
     vst3::int32 parameterIndex(vst3::ParamID id) const;
     vst3::tresult readValues(vst3::IBStream* state);
     vst3::tresult readViewZoom(vst3::IBStream* state);
-    void applyParameterChanges(vst3::IParameterChanges* changes);
+    vst3::int32 parameterFlags(vst3::int32 index) const;
+    // True when the program change was among the changes.
+    bool applyParameterChanges(vst3::IParameterChanges* changes);
+    void followPrograms(vst3::ProcessData& data, bool programSent, vst3::uint32 latencyBefore);
     template <class Sample>
     void renderGain(vst3::ProcessData& data);
 

@@ -37,8 +37,9 @@ enum class Vst3TestClass : std::uint32_t {
     TooManyParameters,
     NoSampleSize,
     Only32Bit,
+    Programs,
 };
-inline constexpr std::uint32_t kVst3TestClassCount = 14;
+inline constexpr std::uint32_t kVst3TestClassCount = 15;
 inline constexpr std::uint32_t kVst3TestControllerIndex = 0xC0;
 
 constexpr vst3::Uid vst3TestClassId(std::uint32_t index) {
