@@ -505,8 +505,8 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     module->process(block.context);
     EXPECT_EQ(block.outputEvents.count, 0u);
 
-    // NaN and values below 0 never reach an unsigned cast; a NaN note-on is dropped, since at 0
-    // it would play as a note-off.
+    // Velocities round to the nearest byte; NaN and values below 0 never reach an unsigned cast;
+    // a note-on never comes out at 0, which would play as a note-off, and a NaN one is dropped.
     struct Case {
         vst3::Event::EventTypes type;
         float velocity;
@@ -515,8 +515,8 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (const Case& test :
-         {Case{vst3::Event::kNoteOnEvent, 0.5f, 1, 63},
-          Case{vst3::Event::kNoteOnEvent, -0.5f, 1, 0}, Case{vst3::Event::kNoteOnEvent, nan, 0, 0},
+         {Case{vst3::Event::kNoteOnEvent, 0.5f, 1, 64}, Case{vst3::Event::kNoteOnEvent, 0.0f, 1, 1},
+          Case{vst3::Event::kNoteOnEvent, -0.5f, 1, 1}, Case{vst3::Event::kNoteOnEvent, nan, 0, 0},
           Case{vst3::Event::kNoteOffEvent, nan, 1, 0},
           Case{vst3::Event::kNoteOffEvent, 1.5f, 1, 127}}) {
         block.outputEvents.clear();
@@ -540,6 +540,26 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     plugin.probe().outputEvent.sampleOffset = 0;
     module->process(block.context);
     EXPECT_EQ(block.outputEvents.count, 0u);
+}
+
+TEST(VstModuleEvents, EveryVelocityComesBackFromAPluginThatEncodesItAsAFloat) {
+    HeldVstPlugin plugin;
+    auto module = preparedVstModule(vstConfiguration(Vst3TestClass::EventEcho));
+    HostedBlock block({2}, {2}, 8);
+    for (int v = 0; v <= 127; ++v) {
+        const auto velocity = static_cast<std::uint8_t>(v);
+        const auto onVelocity = static_cast<std::uint8_t>(std::max(v, 1));
+        block.outputEvents.clear();
+        block.setEvents({rackEvent(RackEventKind::NoteOn, 0, 0x90, 60, velocity),
+                         rackEvent(RackEventKind::NoteOff, 1, 0x80, 60, velocity)});
+        module->process(block.context);
+        const Vst3TestBlock& seen = plugin.probe().lastBlock;
+        EXPECT_EQ(seen.events[0].noteOn.velocity, static_cast<float>(onVelocity) / 127.0f) << v;
+        EXPECT_EQ(seen.events[1].noteOff.velocity, static_cast<float>(v) / 127.0f) << v;
+        ASSERT_EQ(block.outputEvents.count, 2u) << v;
+        EXPECT_EQ(block.outputEvents.events[0].data2, onVelocity) << v;
+        EXPECT_EQ(block.outputEvents.events[1].data2, velocity) << v;
+    }
 }
 
 TEST(VstModuleEvents, EventsBeyond256AreDropped) {
