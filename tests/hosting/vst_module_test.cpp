@@ -118,7 +118,6 @@ INSTANTIATE_TEST_SUITE_P(
             InjectedFailure{Vst3TestStep::SetHandler, "VST3 controller rejected host handler."},
             InjectedFailure{Vst3TestStep::ConnectComponent, "VST3 processor connection failed."},
             InjectedFailure{Vst3TestStep::ConnectController, "VST3 controller connection failed."},
-            InjectedFailure{Vst3TestStep::SetState, "Plugin rejected state."},
             InjectedFailure{Vst3TestStep::ActivateBus, "Cannot activate plugin input."},
             InjectedFailure{Vst3TestStep::SetupProcessing, "VST3 processing setup failed."},
             InjectedFailure{Vst3TestStep::ParameterInfo, "Invalid parameter."},
@@ -180,8 +179,9 @@ TEST(VstModuleConfiguration, StateBytesMustBeAnArrayOfBytes) {
     EXPECT_EQ(vstError(configuration, false), "Plugin state holds a value that is not a byte.");
     configuration["componentState"] = {1, true};
     EXPECT_THAT(vstError(configuration, false), ::testing::HasSubstr("type must be number"));
+    // Bytes that the plug-in itself refuses are no fault of the configuration.
     configuration["componentState"] = {1, 2, 3};
-    EXPECT_EQ(vstError(configuration, false), "Plugin rejected state.");
+    EXPECT_EQ(vstError(configuration, false), "no error");
 }
 
 TEST(VstModuleConfiguration, ParameterNumbersAreReadStrictly) {
@@ -396,6 +396,36 @@ TEST(VstModuleState, ASeparateControllersOwnStateFollowsTheComponentsAndIsNeverR
         EXPECT_EQ(own != lines.end(), c.restored);
         EXPECT_LT(component, own);
         EXPECT_EQ(second->status().at("componentState"), saved.at("componentState"));
+    }
+}
+
+// A plug-in that refuses its own saved state, by its answer or by throwing, runs from its defaults
+// with a controller that was given neither saved state, and its status keeps the refused bytes,
+// so that saving the project again loses nothing.
+TEST(VstModuleState, ARefusedStateLeavesThePluginAtItsDefaultsAndIsSavedAgainByteForByte) {
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws);
+        HeldVstPlugin plugin;
+        auto first = preparedVstModule(vstConfiguration(Vst3TestClass::SeparateController));
+        first->setControl(1000, 0.3);
+        HostedBlock block({2}, {2}, 4);
+        first->process(block.context);
+        plugin.probe().setViewZoom(0.25);
+        const json saved = first->status();
+        EXPECT_FALSE(first->stateRefused());
+        first.reset();
+
+        Vst3CallLog log;
+        plugin.probe().failAt = Vst3TestStep::SetState;
+        plugin.probe().throwOnFailure = throws;
+        auto second = preparedVstModule(saved);
+        EXPECT_TRUE(second->stateRefused());
+        EXPECT_EQ(log.count("setState Test Separate Controller"), 1);
+        EXPECT_EQ(log.count("setComponentState Test Controller"), 0);
+        EXPECT_EQ(log.count("setState Test Controller 0.250000"), 0);
+        const json status = second->status();
+        EXPECT_EQ(status.at("componentState"), saved.at("componentState"));
+        EXPECT_EQ(status.at("controllerState"), saved.at("controllerState"));
     }
 }
 
