@@ -233,7 +233,7 @@ TEST(VstModulePrecision, SixtyFourBitProcessingCarriesTheSamplesBothWays) {
     EXPECT_FLOAT_EQ(block.output(0, 1)[0], -0.5f);
 }
 
-TEST(VstModuleSpecification, RateAndBlockAreCheckedAndLongBlocksGiveSilence) {
+TEST(VstModuleProcessingSetUp, RateAndBlockAreCheckedAndLongBlocksGiveSilence) {
     EXPECT_EQ(vstError(vstConfiguration(Vst3TestClass::Gain), false), "no error");
     auto module = makeVstModule(vstConfiguration(Vst3TestClass::Gain));
     EXPECT_THROW(module->prepare({7999.0, 512}), std::runtime_error);
