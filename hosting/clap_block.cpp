@@ -42,7 +42,7 @@ void queueNote(ClapBlock& block, const RackEvent& rack) {
         event.port_index = 0;
         event.channel = static_cast<std::int16_t>(rack.status & 0x0F);
         event.key = static_cast<std::int16_t>(rack.data1 & 0x7F);
-        event.velocity = (rack.data2 & 0x7F) / 127.0;
+        event.velocity = normalisedVelocity(rack.data2);
         block.inputEvents.push(&event.header);
         return;
     }
@@ -97,7 +97,7 @@ void copyOutputs(const ClapBlock& block, BlockContext& context) {
     }
 }
 
-// Nothing for a note-on whose velocity is NaN: it would otherwise play as a note-off.
+// Nothing for a note-on whose velocity is NaN: no velocity can be guessed for it.
 std::optional<RackEvent> noteOut(const clap_event_note& note) {
     const bool on = note.header.type == CLAP_EVENT_NOTE_ON;
     const std::optional<std::uint8_t> velocity =

@@ -105,13 +105,14 @@ Event noteEvent(const RackEvent& rack, bool on) {
     Event event{};
     const auto channel = static_cast<int16>(rack.status & 0x0F);
     const auto pitch = static_cast<int16>(rack.data1 & 0x7F);
-    const float velocity = static_cast<float>(rack.data2 & 0x7F) / 127.0f;
     if (on) {
         event.type = Event::kNoteOnEvent;
-        event.noteOn = {channel, pitch, 0.0f, velocity, 0, -1};
+        event.noteOn = {
+            channel, pitch, 0.0f, static_cast<float>(normalisedNoteOnVelocity(rack.data2)), 0, -1};
     } else {
         event.type = Event::kNoteOffEvent;
-        event.noteOff = {channel, pitch, velocity, -1, 0.0f};
+        event.noteOff = {channel, pitch, static_cast<float>(normalisedVelocity(rack.data2)), -1,
+                         0.0f};
     }
     return event;
 }
@@ -222,7 +223,7 @@ void passOutputEvents(const VstEvents& list, BlockContext& context) {
         RackEvent rack;
         rack.sampleOffset = offset;
         if (event.type == Event::kNoteOnEvent) {
-            // A note-on whose velocity is NaN is dropped: at 0 it would play as a note-off.
+            // A note-on whose velocity is NaN is dropped: no velocity can be guessed for it.
             const auto velocity = noteOnVelocity(event.noteOn.velocity);
             if (!velocity) {
                 continue;

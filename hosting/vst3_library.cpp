@@ -58,7 +58,26 @@ void checkFactory(LoadedModule& module) {
     throw std::runtime_error("No VST3 audio-effect class found.");
 }
 
+// A Linux module sets itself up in "ModuleEntry", given its own handle, before anything else.
+void enterModule(LoadedModule& module) {
+    if (kVstModuleEntryExport == nullptr) {
+        return;
+    }
+    const auto entry =
+        libraryExport<vst3::ModuleEntryFunction>(module.library, kVstModuleEntryExport);
+    if (entry == nullptr) {
+        return;
+    }
+    module.moduleExit =
+        libraryExport<vst3::ExitModuleFunction>(module.library, kVstModuleExitExport);
+    if (!entry(module.library)) {
+        throw std::runtime_error("VST3 module entry failed.");
+    }
+    module.moduleEntryRan = true;
+}
+
 void initializeModule(LoadedModule& module) {
+    enterModule(module);
     module.exitDll = libraryExport<vst3::ExitModuleFunction>(module.library, "ExitDll");
     const auto initDll = libraryExport<vst3::InitModuleFunction>(module.library, "InitDll");
     if (initDll != nullptr && !initDll()) {
@@ -117,6 +136,11 @@ void releaseVstLibrary(LoadedModule& module) noexcept {
     }
     module.initDllRan = false;
     module.exitDll = nullptr;
+    if (module.moduleEntryRan && module.moduleExit != nullptr) {
+        callIgnoringFailure([moduleExit = module.moduleExit] { moduleExit(); });
+    }
+    module.moduleEntryRan = false;
+    module.moduleExit = nullptr;
     if (SharedLibraryHandle library = std::exchange(module.library, nullptr)) {
         freeSharedLibrary(library);
     }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Loaded VST3 module files, shared process-wide: one load, one "InitDll" and one "ExitDll" per
-// file however many modules and scans use it at once.
+// Loaded VST3 module files, shared process-wide: one load, one "InitDll" and one "ExitDll" (and on
+// Linux one "ModuleEntry" and one "ModuleExit") per file however many modules and scans use it at
+// once.
 
 #include "abi/vst3/factory.hpp"
 #include "hosting/shared_library.hpp"
@@ -19,6 +20,9 @@ struct LoadedModule {
     vst3::ExitModuleFunction exitDll = nullptr;
     // "InitDll" returned true, or the module has none: "ExitDll" is owed.
     bool initDllRan = false;
+    // The platform's "ModuleExit", owed once its "ModuleEntry" returned true (Linux only).
+    vst3::ExitModuleFunction moduleExit = nullptr;
+    bool moduleEntryRan = false;
     // The first class of category "Audio Module Class" in factory order.
     vst3::Uid defaultClass{};
 
@@ -35,8 +39,8 @@ std::filesystem::path resolveVstModulePath(const std::filesystem::path& path);
 // Loads, initializes and checks the module; whatever fails leaves nothing of it loaded.
 void loadVstLibrary(LoadedModule& module, const std::filesystem::path& path);
 
-// Releases the factory, calls "ExitDll" when owed, frees the library. Never throws: a module
-// that throws on the way out is still freed.
+// Releases the factory, calls "ExitDll" and "ModuleExit" when owed, frees the library. Never
+// throws: a module that throws on the way out is still freed.
 void releaseVstLibrary(LoadedModule& module) noexcept;
 
 // [any] The loaded module for the path, loading it unless some holder already keeps it.

@@ -12,6 +12,9 @@ char16_t foldCase(char16_t unit) {
 
 } // namespace
 
+const char* const kVstModuleEntryExport = "ModuleEntry";
+const char* const kVstModuleExitExport = "ModuleExit";
+
 std::filesystem::path vstBundleModuleFile(const std::filesystem::path& bundle) {
     const std::filesystem::path folder = bundle / "Contents" / "x86_64-linux";
     if (bundle.filename().empty()) {

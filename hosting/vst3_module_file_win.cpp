@@ -4,6 +4,9 @@
 
 namespace velkaphon::rack {
 
+const char* const kVstModuleEntryExport = nullptr;
+const char* const kVstModuleExitExport = nullptr;
+
 std::filesystem::path vstBundleModuleFile(const std::filesystem::path& bundle) {
     return bundle / "Contents" / "x86_64-win" / bundle.filename();
 }

@@ -39,25 +39,33 @@ std::u16string modulePath(const nlohmann::json& configuration) {
     return *path;
 }
 
-void restoreState(Host& host, const nlohmann::json& configuration) {
+// False when the component refuses its saved state (by its result or by throwing): it then runs
+// from its defaults, and the controller, which must match it, is given neither saved state.
+bool restoreState(Host& host, const nlohmann::json& configuration) {
     if (!configuration.is_object() || !configuration.contains("componentState")) {
-        return;
+        return true;
     }
     MemoryStream stream(
         pluginStateBytes(configuration.at("componentState"), "Plugin state too large."));
-    if (host.component->setState(&stream) != kResultOk) {
-        throw std::runtime_error("Plugin rejected state.");
+    // Read before the plug-in answers, so that a bad file is refused whatever the plug-in says.
+    const bool hasOwn = host.separateController && configuration.contains("controllerState");
+    MemoryStream own(
+        hasOwn ? pluginStateBytes(configuration.at("controllerState"), "Plugin state too large.")
+               : std::vector<std::uint8_t>());
+    tresult restored = kResultFalse;
+    callIgnoringFailure([&] { restored = host.component->setState(&stream); });
+    if (restored != kResultOk) {
+        return false;
     }
     stream.seek(0, IBStream::kIBSeekSet, nullptr);
     if (host.controller) {
         host.controller->setComponentState(&stream);
     }
-    if (host.separateController && configuration.contains("controllerState")) {
-        MemoryStream own(
-            pluginStateBytes(configuration.at("controllerState"), "Plugin state too large."));
+    if (hasOwn) {
         // The component state is the one that must hold: a controller refusing its own goes on.
         callIgnoringFailure([&] { host.controller->setState(&own); });
     }
+    return true;
 }
 
 bool holdsComponentState(const nlohmann::json& configuration) {
@@ -103,8 +111,8 @@ public:
         runUndoingOnFailure(
             [&] {
                 createVstInstance(*host_, std::move(library));
-                restoreState(*host_, configuration_);
-                stateLoaded_ = holdsComponentState(configuration_);
+                stateRefused_ = !restoreState(*host_, configuration_);
+                stateLoaded_ = holdsComponentState(configuration_) && !stateRefused_;
                 readVstBuses(*host_);
             },
             [this] { shutdownVstInstance(*host_); }, kUnknownFailure);
@@ -228,11 +236,17 @@ public:
 
     std::optional<std::string> processFault() const override { return host_->fault.text(); }
 
+    bool stateRefused() const override { return stateRefused_; }
+
     bool hasEventInput() const override { return hasEventBus(kInput); }
     bool hasEventOutput() const override { return hasEventBus(kOutput); }
 
 private:
+    // A refused state stays in the configuration as it was saved, so that saving loses nothing.
     void addCapturedState(nlohmann::json& result) const {
+        if (stateRefused_) {
+            return;
+        }
         result.erase("controllerState");
         MemoryStream stream;
         const tresult captured = host_->component->getState(&stream);
@@ -306,6 +320,7 @@ private:
 
     VstHostPtr host_;
     nlohmann::json configuration_;
+    bool stateRefused_ = false;
     VstEvents inputEvents_;
     VstEvents outputEvents_;
     // A saved component state was loaded, so the plug-in's own values hold.

@@ -33,7 +33,7 @@ EventList readNotes(const vst3::ProcessData& data) {
         }
         const auto offset = static_cast<std::uint32_t>(event.sampleOffset);
         if (event.type == vst3::Event::kNoteOnEvent) {
-            // A note-on whose velocity is NaN is dropped: at 0 it would play as a note-off.
+            // A note-on whose velocity is NaN is dropped: no velocity can be guessed for it.
             if (const auto velocity = noteOnVelocity(event.noteOn.velocity)) {
                 events.push({RackEventKind::NoteOn, offset,
                              static_cast<std::uint8_t>(0x90 | (event.noteOn.channel & 0x0F)),

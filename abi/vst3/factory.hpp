@@ -87,6 +87,9 @@ public:
 using InitModuleFunction = bool(VELKAPHON_VST3_CALL*)();
 using ExitModuleFunction = bool(VELKAPHON_VST3_CALL*)();
 using GetFactoryFunction = IPluginFactory*(VELKAPHON_VST3_CALL*)();
+// What a Linux module's "ModuleEntry" export is; it is given the module's own library handle.
+// Its partner "ModuleExit" is an ExitModuleFunction.
+using ModuleEntryFunction = bool (*)(void* libraryHandle);
 
 static_assert(sizeof(PFactoryInfo) == 452);
 static_assert(offsetof(PFactoryInfo, flags) == 448);

@@ -275,6 +275,24 @@ TEST(ClapModuleEvents, InTheClapDialectAZeroVelocityNoteOnIsANoteOff) {
     EXPECT_EQ(block.outputEvents.events[1], rackEvent(RackEventKind::NoteOn, 2, 0x92, 64, 127));
 }
 
+TEST(ClapModuleEvents, EveryVelocityComesBackFromAPluginThatEncodesItAsAFloat) {
+    HeldClapPlugin plugin;
+    auto module = makeClapModule(clapConfiguration("velkaphon.test.note-echo"));
+    HostedBlock block({}, {2}, 8);
+    for (int v = 0; v <= 127; ++v) {
+        const auto velocity = static_cast<std::uint8_t>(v);
+        block.outputEvents.clear();
+        block.setEvents({rackEvent(RackEventKind::NoteOn, 0, 0x90, 60, velocity),
+                         rackEvent(RackEventKind::NoteOff, 1, 0x80, 60, velocity)});
+        module->process(block.context);
+        EXPECT_EQ(plugin.probe().lastNoteVelocities[0], v / 127.0) << v;
+        EXPECT_EQ(plugin.probe().lastNoteVelocities[1], v / 127.0) << v;
+        ASSERT_EQ(block.outputEvents.count, 2u) << v;
+        EXPECT_EQ(block.outputEvents.events[0].data2, velocity) << v;
+        EXPECT_EQ(block.outputEvents.events[1].data2, velocity) << v;
+    }
+}
+
 TEST(ClapModuleEvents, InTheMidiDialectNotesGoAsTheyAreAndComeBackAsMidi) {
     HeldClapPlugin plugin;
     auto module = makeClapModule(clapConfiguration("velkaphon.test.midi-echo"));

@@ -46,6 +46,19 @@ TEST(PluginFiles, AVst3ModuleListsItsAudioClassesInFactoryOrder) {
     EXPECT_EQ(entries[13]["name"], "Test 32-bit Only");
 }
 
+#ifndef _WIN32
+TEST(PluginFiles, ALinuxModuleIsScannedAndMadeAfterItsEntryAndRefusedWhenItsEntryRefuses) {
+    const testing::Vst3CallLog log;
+    EXPECT_EQ(describePluginFile(VELKAPHON_TEST_VST3_MODULE_ENTRY).size(),
+              testing::kVst3TestClassCount);
+    EXPECT_NE(createHostedModule({"n", "vst3", {{"path", VELKAPHON_TEST_VST3_MODULE_ENTRY}}}),
+              nullptr);
+    EXPECT_EQ(describeError(VELKAPHON_TEST_VST3_MODULE_ENTRY_REFUSES), "VST3 module entry failed.");
+    EXPECT_EQ(log.count("ModuleExit"), 2);
+    EXPECT_EQ(log.count("unloaded"), 3);
+}
+#endif
+
 TEST(PluginFiles, TheEntryKeepsTheCallersPathTextForAModuleFileToo) {
     const std::filesystem::path bundle = VELKAPHON_TEST_VST3;
 #ifdef _WIN32

@@ -145,6 +145,17 @@ TEST(Vst3Library, AModuleWithoutInitDllStillGetsExitDll) {
                 ElementsAre("GetPluginFactory", "factory released", "ExitDll", "unloaded"));
 }
 
+#ifndef _WIN32
+TEST(Vst3Library, ALinuxModuleIsEnteredWithItsHandleBeforeItsFactoryAndExitedLast) {
+    const Vst3CallLog log;
+    auto module = acquireVstLibrary(u16(VELKAPHON_TEST_VST3_MODULE_ENTRY));
+    EXPECT_EQ(module->defaultClass, testing::vst3TestClassId(testing::Vst3TestClass::Gain));
+    module.reset();
+    EXPECT_THAT(log.lines(), ElementsAre("ModuleEntry", "GetPluginFactory", "factory released",
+                                         "ModuleExit", "unloaded"));
+}
+#endif
+
 struct LoadFailure {
     const char* name;
     const char* path;
@@ -192,6 +203,18 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailure{"ThrowingFactory", VELKAPHON_TEST_VST3_THROWING_FACTORY,
                     "The test factory failed on purpose.", kFailedAfterFactory}),
     [](const ::testing::TestParamInfo<LoadFailure>& info) { return info.param.name; });
+
+#ifndef _WIN32
+// ModuleEntry said no: ModuleExit is not owed.
+INSTANTIATE_TEST_SUITE_P(LinuxModuleEntry, Vst3LibraryFailure,
+                         ::testing::Values(LoadFailure{"Refuses",
+                                                       VELKAPHON_TEST_VST3_MODULE_ENTRY_REFUSES,
+                                                       "VST3 module entry failed.",
+                                                       {"ModuleEntry", "unloaded"}}),
+                         [](const ::testing::TestParamInfo<LoadFailure>& info) {
+                             return info.param.name;
+                         });
+#endif
 
 TEST(Vst3Library, AFileThatIsNoLibraryGivesTheSystemError) {
     const ScratchFolder scratch("vst3-not-a-library");

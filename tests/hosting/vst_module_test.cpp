@@ -118,7 +118,6 @@ INSTANTIATE_TEST_SUITE_P(
             InjectedFailure{Vst3TestStep::SetHandler, "VST3 controller rejected host handler."},
             InjectedFailure{Vst3TestStep::ConnectComponent, "VST3 processor connection failed."},
             InjectedFailure{Vst3TestStep::ConnectController, "VST3 controller connection failed."},
-            InjectedFailure{Vst3TestStep::SetState, "Plugin rejected state."},
             InjectedFailure{Vst3TestStep::ActivateBus, "Cannot activate plugin input."},
             InjectedFailure{Vst3TestStep::SetupProcessing, "VST3 processing setup failed."},
             InjectedFailure{Vst3TestStep::ParameterInfo, "Invalid parameter."},
@@ -180,8 +179,9 @@ TEST(VstModuleConfiguration, StateBytesMustBeAnArrayOfBytes) {
     EXPECT_EQ(vstError(configuration, false), "Plugin state holds a value that is not a byte.");
     configuration["componentState"] = {1, true};
     EXPECT_THAT(vstError(configuration, false), ::testing::HasSubstr("type must be number"));
+    // Bytes that the plug-in itself refuses are no fault of the configuration.
     configuration["componentState"] = {1, 2, 3};
-    EXPECT_EQ(vstError(configuration, false), "Plugin rejected state.");
+    EXPECT_EQ(vstError(configuration, false), "no error");
 }
 
 TEST(VstModuleConfiguration, ParameterNumbersAreReadStrictly) {
@@ -233,7 +233,7 @@ TEST(VstModulePrecision, SixtyFourBitProcessingCarriesTheSamplesBothWays) {
     EXPECT_FLOAT_EQ(block.output(0, 1)[0], -0.5f);
 }
 
-TEST(VstModuleSpecification, RateAndBlockAreCheckedAndLongBlocksGiveSilence) {
+TEST(VstModuleProcessingSetUp, RateAndBlockAreCheckedAndLongBlocksGiveSilence) {
     EXPECT_EQ(vstError(vstConfiguration(Vst3TestClass::Gain), false), "no error");
     auto module = makeVstModule(vstConfiguration(Vst3TestClass::Gain));
     EXPECT_THROW(module->prepare({7999.0, 512}), std::runtime_error);
@@ -399,6 +399,36 @@ TEST(VstModuleState, ASeparateControllersOwnStateFollowsTheComponentsAndIsNeverR
     }
 }
 
+// A plug-in that refuses its own saved state, by its answer or by throwing, runs from its defaults
+// with a controller that was given neither saved state, and its status keeps the refused bytes,
+// so that saving the project again loses nothing.
+TEST(VstModuleState, ARefusedStateLeavesThePluginAtItsDefaultsAndIsSavedAgainByteForByte) {
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws);
+        HeldVstPlugin plugin;
+        auto first = preparedVstModule(vstConfiguration(Vst3TestClass::SeparateController));
+        first->setControl(1000, 0.3);
+        HostedBlock block({2}, {2}, 4);
+        first->process(block.context);
+        plugin.probe().setViewZoom(0.25);
+        const json saved = first->status();
+        EXPECT_FALSE(first->stateRefused());
+        first.reset();
+
+        Vst3CallLog log;
+        plugin.probe().failAt = Vst3TestStep::SetState;
+        plugin.probe().throwOnFailure = throws;
+        auto second = preparedVstModule(saved);
+        EXPECT_TRUE(second->stateRefused());
+        EXPECT_EQ(log.count("setState Test Separate Controller"), 1);
+        EXPECT_EQ(log.count("setComponentState Test Controller"), 0);
+        EXPECT_EQ(log.count("setState Test Controller 0.250000"), 0);
+        const json status = second->status();
+        EXPECT_EQ(status.at("componentState"), saved.at("componentState"));
+        EXPECT_EQ(status.at("controllerState"), saved.at("controllerState"));
+    }
+}
+
 TEST(VstModuleState, AnEmptyStateIsGivenAsAnEmptyStream) {
     Vst3CallLog log;
     json configuration = vstConfiguration(Vst3TestClass::SeparateController);
@@ -505,8 +535,8 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     module->process(block.context);
     EXPECT_EQ(block.outputEvents.count, 0u);
 
-    // NaN and values below 0 never reach an unsigned cast; a NaN note-on is dropped, since at 0
-    // it would play as a note-off.
+    // Velocities round to the nearest byte; NaN and values below 0 never reach an unsigned cast;
+    // a note-on never comes out at 0, which would play as a note-off, and a NaN one is dropped.
     struct Case {
         vst3::Event::EventTypes type;
         float velocity;
@@ -515,8 +545,8 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (const Case& test :
-         {Case{vst3::Event::kNoteOnEvent, 0.5f, 1, 63},
-          Case{vst3::Event::kNoteOnEvent, -0.5f, 1, 0}, Case{vst3::Event::kNoteOnEvent, nan, 0, 0},
+         {Case{vst3::Event::kNoteOnEvent, 0.5f, 1, 64}, Case{vst3::Event::kNoteOnEvent, 0.0f, 1, 1},
+          Case{vst3::Event::kNoteOnEvent, -0.5f, 1, 1}, Case{vst3::Event::kNoteOnEvent, nan, 0, 0},
           Case{vst3::Event::kNoteOffEvent, nan, 1, 0},
           Case{vst3::Event::kNoteOffEvent, 1.5f, 1, 127}}) {
         block.outputEvents.clear();
@@ -540,6 +570,26 @@ TEST(VstModuleEvents, OutputVelocityIsClampedAndEventsPastTheBlockAreDropped) {
     plugin.probe().outputEvent.sampleOffset = 0;
     module->process(block.context);
     EXPECT_EQ(block.outputEvents.count, 0u);
+}
+
+TEST(VstModuleEvents, EveryVelocityComesBackFromAPluginThatEncodesItAsAFloat) {
+    HeldVstPlugin plugin;
+    auto module = preparedVstModule(vstConfiguration(Vst3TestClass::EventEcho));
+    HostedBlock block({2}, {2}, 8);
+    for (int v = 0; v <= 127; ++v) {
+        const auto velocity = static_cast<std::uint8_t>(v);
+        const auto onVelocity = static_cast<std::uint8_t>(std::max(v, 1));
+        block.outputEvents.clear();
+        block.setEvents({rackEvent(RackEventKind::NoteOn, 0, 0x90, 60, velocity),
+                         rackEvent(RackEventKind::NoteOff, 1, 0x80, 60, velocity)});
+        module->process(block.context);
+        const Vst3TestBlock& seen = plugin.probe().lastBlock;
+        EXPECT_EQ(seen.events[0].noteOn.velocity, static_cast<float>(onVelocity) / 127.0f) << v;
+        EXPECT_EQ(seen.events[1].noteOff.velocity, static_cast<float>(v) / 127.0f) << v;
+        ASSERT_EQ(block.outputEvents.count, 2u) << v;
+        EXPECT_EQ(block.outputEvents.events[0].data2, onVelocity) << v;
+        EXPECT_EQ(block.outputEvents.events[1].data2, velocity) << v;
+    }
 }
 
 TEST(VstModuleEvents, EventsBeyond256AreDropped) {

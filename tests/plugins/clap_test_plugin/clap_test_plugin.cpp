@@ -567,10 +567,18 @@ void runOwnPresets(Instance& instance, const clap_process* process) {
     instance.host->request_callback(instance.host);
 }
 
+// Notes go back with their velocity narrowed to float, as a plug-in that keeps it in float
+// sends it.
 void echoEvents(const clap_process* process) {
     for (std::uint32_t i = 0; i < probe.lastInputEventCount; ++i) {
-        process->out_events->try_push(process->out_events,
-                                      process->in_events->get(process->in_events, i));
+        const clap_event_header* header = process->in_events->get(process->in_events, i);
+        if (header->type == CLAP_EVENT_NOTE_ON || header->type == CLAP_EVENT_NOTE_OFF) {
+            clap_event_note note = *reinterpret_cast<const clap_event_note*>(header);
+            note.velocity = static_cast<float>(note.velocity);
+            process->out_events->try_push(process->out_events, &note.header);
+        } else {
+            process->out_events->try_push(process->out_events, header);
+        }
     }
     clap_event_midi late{};
     late.header = {sizeof(late), process->frames_count, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI,

@@ -23,6 +23,11 @@
 #define VELKAPHON_TEST_VST3_VARIANT 0
 #endif
 
+// The Linux-only variants find their own exports.
+#if VELKAPHON_TEST_VST3_VARIANT == 8 || VELKAPHON_TEST_VST3_VARIANT == 9
+#include <dlfcn.h>
+#endif
+
 namespace velkaphon::rack::testing {
 
 using namespace vst3;
@@ -40,9 +45,18 @@ enum class Variant {
     NoInitDll = 5,
     NoFactory = 6,
     ThrowingClassInfo = 7,
+    // Linux modules: set up in "ModuleEntry" (without "InitDll" or "ExitDll"), or refuse there.
+    ModuleEntry = 8,
+    ModuleEntryRefuses = 9,
 };
 
 constexpr Variant kVariant = static_cast<Variant>(VELKAPHON_TEST_VST3_VARIANT);
+constexpr bool kSetUpInModuleEntry =
+    kVariant == Variant::ModuleEntry || kVariant == Variant::ModuleEntryRefuses;
+
+// Set by "ModuleEntry": such a module has no classes before it, as one that builds its tables
+// there.
+std::atomic<bool> moduleEntered{false};
 
 // Index 0 is the controller class, index 1 a class whose information is refused, and the audio
 // classes follow.
@@ -60,6 +74,9 @@ struct ClassEntry {
 };
 
 int32 classCount() {
+    if (kSetUpInModuleEntry && !moduleEntered.load()) {
+        return 0;
+    }
     switch (kVariant) {
     case Variant::NoClasses:
         return 0;
@@ -297,6 +314,23 @@ void forgetController(TestPluginObject* controller) {
 using velkaphon::rack::testing::testProbe;
 using velkaphon::rack::testing::writePluginLog;
 
+#if VELKAPHON_TEST_VST3_VARIANT == 8 || VELKAPHON_TEST_VST3_VARIANT == 9
+// Sets up only when given its own library handle.
+VELKAPHON_TEST_EXPORT bool ModuleEntry(void* libraryHandle) {
+    writePluginLog("ModuleEntry");
+    if (VELKAPHON_TEST_VST3_VARIANT == 9 ||
+        dlsym(libraryHandle, "ModuleEntry") != reinterpret_cast<void*>(&ModuleEntry)) {
+        return false;
+    }
+    velkaphon::rack::testing::moduleEntered.store(true);
+    return true;
+}
+
+VELKAPHON_TEST_EXPORT bool ModuleExit() {
+    writePluginLog("ModuleExit");
+    return true;
+}
+#else
 #if VELKAPHON_TEST_VST3_VARIANT != 5
 VELKAPHON_TEST_EXPORT bool VELKAPHON_VST3_CALL InitDll() {
     testProbe().initDllCalls.fetch_add(1);
@@ -310,6 +344,7 @@ VELKAPHON_TEST_EXPORT bool VELKAPHON_VST3_CALL ExitDll() {
     writePluginLog("ExitDll");
     return true;
 }
+#endif
 
 VELKAPHON_TEST_EXPORT velkaphon::rack::vst3::IPluginFactory* VELKAPHON_VST3_CALL
 GetPluginFactory() {
