@@ -2,6 +2,7 @@
 
 #include "app/module_makers.hpp"
 #include "app/module_state.hpp"
+#include "app/plugin_notices.hpp"
 #include "app/rack_messages.hpp"
 #include "audio/audio_device_host.hpp"
 #include "audio/backend_control.hpp"
@@ -46,9 +47,10 @@ RackApplication::RackApplication(bool pluginMode)
     : RackApplication(pluginMode, platformAudioSystem()) {}
 
 RackApplication::RackApplication(bool pluginMode, AudioSystem& audioSystem,
-                                 ModuleFactory moduleOverrides)
+                                 ModuleFactory moduleOverrides, PluginRestarts::Clock restartClock)
     : moduleOverrides_(std::move(moduleOverrides)), pluginMode_(pluginMode), graph_(defaultPatch()),
-      layout_(defaultLayout()), backend_(createAudioBackend(audioSystem)) {
+      layout_(defaultLayout()), backend_(createAudioBackend(audioSystem)),
+      restarts_(std::move(restartClock)) {
     compile(graph_, spec_);
     openControlWindow(controlWindow_, *this);
 }
@@ -84,6 +86,7 @@ void RackApplication::compile(const GraphDefinition& definition, const ProcessSp
     const std::uint32_t newLatency = graphLatency(*prepared);
     engine_.publishGraph(std::move(prepared));
     modulesById_ = std::move(modules);
+    restarts_.forgetHeld();
     ports_ = std::move(ports);
     if (&definition != &graph_) {
         graph_ = definition;
@@ -104,10 +107,35 @@ void RackApplication::compile(const GraphDefinition& definition, const ProcessSp
     if (latency_.exchange(newLatency) != newLatency && onLatencyChanged) {
         onLatencyChanged();
     }
+
+    if (std::string refused = refusedStateNotice(graph_, modulesById_); !refused.empty()) {
+        lastError_ = std::move(refused);
+    }
 }
 
 void RackApplication::rebuild(GraphDefinition definition, const ProcessSpec& processSpec) {
     compile(withLiveHostedState(std::move(definition), graph_, modulesById_), processSpec);
+}
+
+void RackApplication::restartAskingPlugins() {
+    if (recorderBusy()) {
+        return;
+    }
+    const std::vector<std::string> due = restarts_.due(modulesById_);
+    if (due.empty()) {
+        return;
+    }
+    try {
+        rebuild(graph_, spec_);
+    } catch (const std::exception& error) {
+        // Held until the patch is rebuilt, so a rebuild that cannot succeed is not tried again.
+        restarts_.failed(due, modulesById_, error.what());
+        lastError_ = error.what();
+        return;
+    }
+    restarts_.restarted(due);
+    const std::string refused = refusedStateNotice(graph_, modulesById_);
+    lastError_ = restartedNotice(due) + (refused.empty() ? "" : " " + refused);
 }
 
 void RackApplication::configure(const ProcessSpec& processSpec) {
@@ -189,6 +217,7 @@ void RackApplication::onControlTick() {
         stop();
     }
     engine_.drainRetired();
+    restartAskingPlugins();
     for (const auto& [id, module] : modulesById_) {
         if (auto* hosted = dynamic_cast<HostedModule*>(module)) {
             hosted->idle();

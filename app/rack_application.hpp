@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/control_window.hpp"
+#include "app/plugin_restarts.hpp"
 #include "audio/audio_backend.hpp"
 #include "audio/audio_system.hpp"
 #include "engine/audio_engine.hpp"
@@ -32,8 +33,10 @@ public:
     // [control] Compiles the default patch; its exception ends construction.
     explicit RackApplication(bool pluginMode);
     // The same on a given audio system, which must outlive the rack. Tests give moduleOverrides,
-    // which is asked first and makes the modules of the types it knows in place of the rack's own.
-    RackApplication(bool pluginMode, AudioSystem& audioSystem, ModuleFactory moduleOverrides = {});
+    // which is asked first and makes the modules of the types it knows in place of the rack's own,
+    // and the clock by which plug-in restarts are spaced.
+    RackApplication(bool pluginMode, AudioSystem& audioSystem, ModuleFactory moduleOverrides = {},
+                    PluginRestarts::Clock restartClock = {});
     // [control]
     ~RackApplication();
     RackApplication(const RackApplication&) = delete;
@@ -76,8 +79,8 @@ public:
     // [any] The latency of the last published graph, in frames.
     std::uint32_t latency() const noexcept { return latency_.load(); }
 
-    // [control] Frees retired graphs, then gives every hosted plug-in its idle call. Lets
-    // exceptions through.
+    // [control] Frees retired graphs, restarts the hosted plug-ins that asked for it, then gives
+    // every hosted plug-in its idle call. Lets exceptions through.
     void onControlTick();
     // [control] onControlTick under the timer's guard; the first failure ends the tick and its
     // text becomes the last error. Run by the control window's 50 ms timer, by the Linux shell's
@@ -112,6 +115,9 @@ private:
     void compile(const GraphDefinition& definition, const ProcessSpec& processSpec);
     // The definition with the live hosted plug-ins' state carried over, compiled.
     void rebuild(GraphDefinition definition, const ProcessSpec& processSpec);
+    // [control] Rebuilds the patch, as an edit does, for the hosted plug-ins that asked for a
+    // restart; waits while a take is being recorded, which a rebuild would cut.
+    void restartAskingPlugins();
 
     // [control] Whether a block takes the control queue: the rack runs and, standalone, its
     // back end has not stopped by itself.
@@ -152,6 +158,7 @@ private:
     // The thread of the last host block: a stop requested there ends its run of audio.
     std::atomic<std::thread::id> hostBlockThread_{};
     std::string lastError_;
+    PluginRestarts restarts_;
     ControlWindow controlWindow_;
 };
 

@@ -1,4 +1,5 @@
 #include "app/module_state.hpp"
+#include "app/plugin_notices.hpp"
 #include "app/rack_application.hpp"
 #include "app/rack_messages.hpp"
 #include "audio/audio_device_host.hpp"
@@ -291,7 +292,8 @@ json RackApplication::replaceGraph(const json& params) {
         throw std::runtime_error("Stop recording before changing cables or modules.");
     }
     rebuild(readGraphDefinition(params), spec_);
-    lastError_.clear();
+    // A successful edit leaves only what it found refused.
+    lastError_ = refusedStateNotice(graph_, modulesById_);
     return stateResult();
 }
 

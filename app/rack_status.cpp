@@ -1,5 +1,6 @@
 #include "app/module_state.hpp"
 #include "app/rack_application.hpp"
+#include "app/rack_messages.hpp"
 #include "audio/audio_device_host.hpp"
 #include "engine/module_kind.hpp"
 
@@ -8,9 +9,6 @@ namespace velkaphon::rack {
 namespace {
 
 using nlohmann::json;
-
-constexpr const char* kRestartRequested =
-    "A plugin requested new ports or latency. Rebuild the patch before continuing.";
 
 json portEntries(const std::vector<AudioPort>& ports) {
     json entries = json::array();
@@ -33,6 +31,9 @@ json RackApplication::status() {
 
     json media = json::object();
     json parameters = json::object();
+    // The control tick restarts a plug-in that asks, but for one it left stopped, and not while a
+    // take is being recorded.
+    const bool restartsWait = recorderBusy();
     for (const NodeDefinition& node : graph_.nodes) {
         const auto found = modulesById_.find(node.id);
         if (found == modulesById_.end()) {
@@ -52,7 +53,11 @@ json RackApplication::status() {
                 lastError_ = "Plugin " + node.id + " stopped working: " + *fault +
                              ". Rebuild the patch to restart it.";
             } else if (hosted->restartRequested()) {
-                lastError_ = kRestartRequested;
+                if (std::optional<std::string> held = restarts_.heldReason(*found->second)) {
+                    lastError_ = std::move(*held);
+                } else if (restartsWait) {
+                    lastError_ = kRestartRequested;
+                }
             }
         }
     }

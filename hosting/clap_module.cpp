@@ -12,6 +12,7 @@
 #include "hosting/clap_library.hpp"
 #include "hosting/clap_parameters.hpp"
 #include "hosting/clap_streams.hpp"
+#include "hosting/clap_utf8.hpp"
 #include "hosting/editor_window.hpp"
 #include "hosting/plugin_configuration.hpp"
 #include "hosting/plugin_failure.hpp"
@@ -44,17 +45,12 @@ public:
         library_ = acquireClapLibrary(path);
         host_ = makeClapHost(state_);
         const std::string pluginId = choosePluginId();
-        plugin_ = library_->factory->create_plugin(library_->factory, &host_, pluginId.c_str());
-        if (plugin_ == nullptr) {
-            fail("CLAP creation failed.");
+        createInstance(pluginId, true);
+        if (stateRefused_) {
+            // Whatever it read of the state goes with it: a fresh instance starts from defaults.
+            destroyInstance();
+            createInstance(pluginId, false);
         }
-        block_.plugin = plugin_;
-        runUndoingOnFailure([this] { setUpInstance(); },
-                            [this] {
-                                callIgnoringFailure([this] { plugin_->destroy(plugin_); });
-                                plugin_ = nullptr;
-                            },
-                            kUnknownFailure);
     }
 
     ~ClapModule() override {
@@ -140,7 +136,10 @@ public:
             values.push_back({{"id", slot.info.id}, {"value", slot.value.load()}});
         }
         result["parameters"] = std::move(values);
-        runTranslatingFailure([&] { saveState(result); }, kUnknownFailure);
+        // A refused state stays what the configuration holds, so that a save keeps it.
+        if (!stateRefused_) {
+            runTranslatingFailure([&] { saveState(result); }, kUnknownFailure);
+        }
         return result;
     }
 
@@ -148,6 +147,9 @@ public:
         std::vector<HostedParameter> list;
         for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
             const ClapParameterSlot& slot = block_.slots[i];
+            if (slot.hidden()) {
+                continue;
+            }
             list.push_back({slot.info.id, fieldText(slot.info.name, sizeof(slot.info.name)), "",
                             slot.value.load(), slot.readOnly()});
         }
@@ -190,6 +192,7 @@ public:
 
     bool restartRequested() const override { return state_.restartRequest.load(); }
     std::optional<std::string> processFault() const override { return fault_.text(); }
+    bool stateRefused() const override { return stateRefused_; }
     bool hasEventInput() const override { return notePortCount(true) > 0; }
     bool hasEventOutput() const override { return notePortCount(false) > 0; }
 
@@ -211,12 +214,30 @@ private:
         if (first == nullptr || first->id == nullptr) {
             fail("Empty CLAP factory.");
         }
+        // The id is written into the patch, and the next build must find the plug-in by it.
+        requireUtf8PluginId(first->id);
         id = first->id;
-        configuration_["pluginId"] = replaceInvalidUtf8(id);
+        configuration_["pluginId"] = id;
         return id;
     }
 
-    void setUpInstance() {
+    // [control] A refused state leaves stateRefused_ set; every other failure throws.
+    void createInstance(const std::string& pluginId, bool loadsState) {
+        plugin_ = library_->factory->create_plugin(library_->factory, &host_, pluginId.c_str());
+        if (plugin_ == nullptr) {
+            fail("CLAP creation failed.");
+        }
+        block_.plugin = plugin_;
+        runUndoingOnFailure([&] { setUpInstance(loadsState); }, [this] { destroyInstance(); },
+                            kUnknownFailure);
+    }
+
+    void destroyInstance() {
+        callIgnoringFailure([this] { plugin_->destroy(plugin_); });
+        plugin_ = nullptr;
+    }
+
+    void setUpInstance(bool loadsState) {
         if (!plugin_->init(plugin_)) {
             fail("CLAP init failed.");
         }
@@ -224,9 +245,11 @@ private:
         params_ = extension<clap_plugin_params>(CLAP_EXT_PARAMS);
         gui_ = extension<clap_plugin_gui>(CLAP_EXT_GUI);
         readParameters();
-        if (configuration_.contains("state")) {
-            loadState();
-            readValues();
+        if (loadsState && configuration_.contains("state")) {
+            stateRefused_ = !loadState();
+            if (!stateRefused_) {
+                readValues();
+            }
         }
     }
 
@@ -253,15 +276,15 @@ private:
         return ports;
     }
 
+    // A plug-in without the extension, as a note effect, has no audio ports.
     void readPorts() {
         audioPorts_ = extension<clap_plugin_audio_ports>(CLAP_EXT_AUDIO_PORTS);
-        if (audioPorts_ == nullptr) {
-            fail("CLAP audio ports extension missing.");
-        }
         block_.inputs.ports.clear();
-        block_.inputs.ports = readSide(true);
         block_.outputs.ports.clear();
-        block_.outputs.ports = readSide(false);
+        if (audioPorts_ != nullptr) {
+            block_.inputs.ports = readSide(true);
+            block_.outputs.ports = readSide(false);
+        }
     }
 
     void readParameters() {
@@ -305,7 +328,8 @@ private:
         storeOutputValues(block_);
     }
 
-    void loadState() {
+    // False when the plug-in refuses the state; a state it cannot be given throws.
+    bool loadState() {
         const auto* state = extension<clap_plugin_state>(CLAP_EXT_STATE);
         const std::vector<std::uint8_t> bytes =
             pluginStateBytes(configuration_.at("state"), "Unsupported CLAP state.");
@@ -313,9 +337,7 @@ private:
             fail("Unsupported CLAP state.");
         }
         ClapInputStream stream(bytes);
-        if (!state->load(plugin_, stream.stream())) {
-            fail("CLAP state rejected.");
-        }
+        return state->load(plugin_, stream.stream());
     }
 
     void activate(const ProcessSpec& spec) {
@@ -428,6 +450,7 @@ private:
     // Written on the audio thread, read by the teardown.
     std::atomic<bool> processing_{false};
     bool editorOpen_ = false;
+    bool stateRefused_ = false;
 };
 
 } // namespace

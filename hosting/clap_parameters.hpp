@@ -15,6 +15,7 @@ struct ClapParameterSlot {
     std::atomic<bool> pending{false};
 
     bool readOnly() const noexcept { return (info.flags & CLAP_PARAM_IS_READONLY) != 0; }
+    bool hidden() const noexcept { return (info.flags & CLAP_PARAM_IS_HIDDEN) != 0; }
 };
 
 } // namespace velkaphon::rack

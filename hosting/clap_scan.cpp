@@ -35,8 +35,8 @@ nlohmann::json scanClapLibrary(std::string_view utf8Path) {
             continue;
         }
         // A listed id must be one that creation can be given back.
-        if (descriptor->id != nullptr && !isValidUtf8(descriptor->id)) {
-            throw std::runtime_error("A CLAP plugin in this file has an id that is not UTF-8.");
+        if (descriptor->id != nullptr) {
+            requireUtf8PluginId(descriptor->id);
         }
         entries.push_back({{"name", descriptorText(descriptor->name)},
                            {"pluginId", descriptorText(descriptor->id)},

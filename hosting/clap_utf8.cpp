@@ -15,6 +15,12 @@ std::filesystem::path utf8ToWidePath(std::string_view text) {
     return *path;
 }
 
+void requireUtf8PluginId(const char* id) {
+    if (!isValidUtf8(id)) {
+        throw std::runtime_error("A CLAP plugin in this file has an id that is not UTF-8.");
+    }
+}
+
 std::string pathToUtf8(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());

@@ -199,6 +199,25 @@ TEST(RackClapPlugin, APresetLoadedInsideThePluginSurvivesAPatchEditAndASaveAndLo
     EXPECT_EQ(plugin.probe().mainThreadCalls, 1u);
 }
 
+TEST(RackClapPlugin, AStateThePluginRefusesStaysInTheProjectByteForByteAndTheProjectOpens) {
+    json configuration = clapConfiguration("velkaphon.test.rejects-state");
+    configuration["state"] = {0, 255, 7};
+    const json patch = pluginChain("clap", configuration);
+    const std::string notice = "Plugin fx refused its saved state and starts from its defaults; "
+                               "the saved state stays in the project.";
+    RackApplication rack(true, platformAudioSystem());
+    EXPECT_EQ(rack.handleCommand(request("graph", patch))["status"]["error"], notice);
+    // An edit carries the refused bytes over and builds again.
+    EXPECT_EQ(rack.handleCommand(request("graph", patch))["status"]["error"], notice);
+    const json saved = rack.projectDocument()["graph"]["nodes"][1]["configuration"]["state"];
+    EXPECT_EQ(saved.dump(), "[0,255,7]");
+
+    const SavedProject project(rack);
+    const auto reopened = project.reopen();
+    EXPECT_EQ(reopened->status()["error"], notice);
+    EXPECT_EQ(reopened->projectDocument()["graph"]["nodes"][1]["configuration"]["state"], saved);
+}
+
 // The host's audio thread asks the rack to stop after its last block, as a VST3 host's
 // setProcessing(false) does.
 TEST(RackClapPluginThreads,

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 namespace velkaphon::rack {
@@ -38,10 +39,94 @@ protected:
         return nullptr;
     }
 
+    // The fx plug-in asks for a restart, as one whose latency settles in its first block does.
+    void askRestart() {
+        rack.handleCommand(request("parameter", {{"node", "fx"}, {"parameter", 98}, {"value", 1}}));
+    }
+    int fxMade() { return log["fx"].created.load(); }
+
     FakeModuleLog log;
-    RackApplication rack{true, platformAudioSystem(), fakeModules(log)};
+    std::chrono::steady_clock::time_point now;
+    RackApplication rack{true, platformAudioSystem(), fakeModules(log), [this] {
+                             return now;
+                         }};
     json patch;
 };
+
+constexpr const char* kRestarted = "Plugin fx asked for new ports or latency and was restarted.";
+constexpr const char* kLeftStopped =
+    "A plugin requested new ports or latency. Rebuild the patch before continuing.";
+
+TEST_F(RackRebuild, APluginAskingForARestartIsRebuiltWithItsStateUnlessItAsksAgainWithinASecond) {
+    const int made = fxMade();
+    askRestart();
+    EXPECT_EQ(rack.status()["error"], "");
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made + 1);
+    EXPECT_EQ(node("fx")["componentState"], 5.0);
+    EXPECT_EQ(rack.status()["error"], kRestarted);
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made + 1);
+
+    // Exactly a second later it may ask again; 999 ms after that it is left stopped for good.
+    now += std::chrono::seconds(1);
+    askRestart();
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made + 2);
+    now += std::chrono::milliseconds(999);
+    askRestart();
+    rack.onControlTick();
+    now += std::chrono::hours(1);
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made + 2);
+    EXPECT_EQ(rack.status()["error"], kLeftStopped);
+
+    // An edit gives it a new instance, which the tick restarts again.
+    rack.handleCommand(request("graph", patch));
+    askRestart();
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made + 4);
+    EXPECT_EQ(rack.status()["error"], kRestarted);
+}
+
+TEST_F(RackRebuild, ARestartWaitsForTheTakeAndAFailedOneKeepsTheRunningPatch) {
+    const int made = fxMade();
+    log["rec"].mediaState = {{"recording", true}};
+    askRestart();
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made);
+    EXPECT_EQ(rack.status()["error"], kLeftStopped);
+
+    log["rec"].mediaState = {{"finalized", true}};
+    log["fx"].refusePrepare = true;
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made + 1);
+    EXPECT_EQ(rack.status()["error"], "fx cannot be prepared");
+    // Not tried again until the patch is rebuilt.
+    now += std::chrono::hours(1);
+    rack.onControlTick();
+    EXPECT_EQ(fxMade(), made + 1);
+    EXPECT_EQ(rack.status()["error"], "fx cannot be prepared");
+}
+
+TEST_F(RackRebuild, APluginThatRefusedItsStateIsNamedAndThePatchBuilds) {
+    json refusing = patch;
+    refusing["nodes"][1]["configuration"]["refusesState"] = true;
+    const std::string notice = "Plugin fx refused its saved state and starts from its defaults; "
+                               "the saved state stays in the project.";
+    EXPECT_EQ(rack.handleCommand(request("graph", refusing))["status"]["error"], notice);
+    rack.handleCommand(request("graph", patch));
+    EXPECT_EQ(rack.status()["error"], "");
+    rack.restoreProject({{"product", "VELKAPHON RACK"}, {"graph", refusing}});
+    EXPECT_EQ(rack.status()["error"], notice);
+
+    json two = chain({{"a", "plugin"}, {"b", "plugin"}});
+    two["nodes"][1]["configuration"]["refusesState"] = true;
+    two["nodes"][2]["configuration"]["refusesState"] = true;
+    EXPECT_EQ(rack.handleCommand(request("graph", two))["status"]["error"],
+              "Plugins a, b refused their saved states and start from their defaults; the saved "
+              "states stay in the project.");
+}
 
 TEST_F(RackRebuild, RecordArmsEveryRecorderAndKeepsThePluginsEditedState) {
     const json status = rack.handleCommand(request("record"));

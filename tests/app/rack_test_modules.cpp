@@ -58,11 +58,17 @@ class FakePlugin : public HostedModule {
 public:
     FakePlugin(FakeModuleLog& log, const std::string& id, json configuration)
         : log_(log), id_(id), entry_(log[id]), configuration_(std::move(configuration)),
-          editedState_(configuration_.value("componentState", 0.0)) {}
+          editedState_(configuration_.value("componentState", 0.0)) {
+        entry_.created.fetch_add(1);
+    }
 
     std::vector<PortSpec> inputs() const override { return {{"in", "In", 2}}; }
     std::vector<PortSpec> outputs() const override { return {{"out", "Out", 2}}; }
-    void prepare(const ProcessSpec&) override {}
+    void prepare(const ProcessSpec&) override {
+        if (entry_.refusePrepare.load()) {
+            throw std::runtime_error(id_ + " cannot be prepared");
+        }
+    }
     void process(BlockContext& context) override { passThrough(context); }
     std::uint32_t latencySamples() const override { return 0; }
     float level() const override { return 0.0f; }
@@ -70,6 +76,10 @@ public:
     void setControl(std::uint32_t index, double value) override {
         if (index == 99) {
             editedState_.store(value);
+            return;
+        }
+        if (index == 98) {
+            asksRestart_.store(true);
             return;
         }
         entry_.controls.emplace_back(index, value);
@@ -106,7 +116,10 @@ public:
             throw 7;
         }
     }
-    bool restartRequested() const override { return configuration_.value("restart", false); }
+    bool restartRequested() const override {
+        return asksRestart_.load() || configuration_.value("restart", false);
+    }
+    bool stateRefused() const override { return configuration_.value("refusesState", false); }
     std::optional<std::string> processFault() const override {
         if (!configuration_.contains("fault")) {
             return std::nullopt;
@@ -122,6 +135,7 @@ private:
     FakeModuleLog::Entry& entry_;
     json configuration_;
     std::atomic<double> editedState_;
+    std::atomic<bool> asksRestart_{false};
 };
 
 // Reports the media state that the test keeps in the log, as a recorder's status does.

@@ -22,6 +22,8 @@ struct FakeModuleLog {
         std::atomic<int> editorCloses{0};
         std::atomic<std::int64_t> lastPosition{-1};
         std::atomic<std::uint64_t> blocks{0};
+        // A "plugin" made while it is set throws from prepare.
+        std::atomic<bool> refusePrepare{false};
         std::vector<std::pair<std::uint32_t, double>> controls;
         double preparedRate = 0.0;
         // What a "recorder" reports under "status".
@@ -42,9 +44,10 @@ struct FakeModuleLog {
 //              the file it uses.
 //   "plugin", "vst3"  a HostedModule with the same ports; configuration "parameters" [{"id",
 //              "name", "value"}], "restart" (bool), "fault" (the process fault's text),
-//              "idleThrows" ("standard", "other"),
+//              "idleThrows" ("standard", "other"), "refusesState" (bool),
 //              "componentState" (a number that control 99 changes, as an editor would),
-//              "eventInput", "eventOutput", "editorResult" (bool).
+//              "eventInput", "eventOutput", "editorResult" (bool). Control 98 makes it ask for a
+//              restart, as a plug-in whose latency settles in its first block does.
 ModuleFactory fakeModules(FakeModuleLog& log);
 
 // The page's request for a method and its params.

@@ -73,7 +73,8 @@ struct Behaviour {
     std::uint32_t inputChannels = 2; // one input port of this width; none when 0
     std::uint32_t outputChannels = 2;
     std::uint32_t parameterCount = 0; // ids 100, 101, ...; the second is read-only
-    bool gain = false;                // the first parameter scales the audio
+    bool hidesLastParameter = false;
+    bool gain = false; // the first parameter scales the audio
     bool hasLatency = false;
     std::uint32_t latency = 0;
     std::uint32_t noteDialects = 0; // one note port each way when not 0
@@ -110,7 +111,10 @@ const Behaviour kBehaviours[] = {
      .inputChannels = 0,
      .noteDialects = CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI,
      .echoesEvents = true},
-    {.id = "velkaphon.test.many-params", .name = "Test Many Parameters", .parameterCount = 600},
+    {.id = "velkaphon.test.many-params",
+     .name = "Test Many Parameters",
+     .parameterCount = 600,
+     .hidesLastParameter = true},
     {.id = "velkaphon.test.rejects-state",
      .name = "Test Rejects State",
      .hasState = true,
@@ -161,6 +165,13 @@ constexpr std::uint32_t kPluginCount = VELKAPHON_CLAP_TEST_PLUGIN_COUNT;
 constexpr std::uint32_t kPluginCount = kBehaviourCount + 1;
 #endif
 
+// The variant whose first plug-in is the one with the text id starts the behaviours there.
+#ifdef VELKAPHON_CLAP_TEST_TEXT_ID_FIRST
+constexpr std::uint32_t kFirstBehaviour = kBehaviourCount - 1;
+#else
+constexpr std::uint32_t kFirstBehaviour = 0;
+#endif
+
 // The factory lists the behaviours in order with a null slot before the last one, so that a scan
 // must go on past it. Variants of a given count repeat the behaviours instead.
 const clap_plugin_descriptor* descriptorAt(std::uint32_t index) {
@@ -168,7 +179,7 @@ const clap_plugin_descriptor* descriptorAt(std::uint32_t index) {
         return nullptr;
     }
     if (kPluginCount != kBehaviourCount + 1) {
-        return &descriptors.list[index % kBehaviourCount];
+        return &descriptors.list[(index + kFirstBehaviour) % kBehaviourCount];
     }
     const std::uint32_t last = kBehaviourCount - 1;
     if (index == last) {
@@ -226,6 +237,9 @@ bool parameterInfo(const clap_plugin* plugin, std::uint32_t index, clap_param_in
     *info = {};
     info->id = kFirstParameterId + index;
     info->flags = CLAP_PARAM_IS_AUTOMATABLE | (index == 1 ? CLAP_PARAM_IS_READONLY : 0);
+    if (behaviour.hidesLastParameter && index + 1 == behaviour.parameterCount) {
+        info->flags |= CLAP_PARAM_IS_HIDDEN;
+    }
     const std::string name = behaviour.gain ? "Gain" : "Parameter " + std::to_string(index);
     std::snprintf(info->name, sizeof(info->name), "%s", name.c_str());
     info->min_value = 0.0;
