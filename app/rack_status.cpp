@@ -72,6 +72,12 @@ json RackApplication::status() {
         }
         anyRecorder = true;
         const json entry = media.value(node.id, json::object());
+        // A take that stopped on a write error says why, as long as its recorder holds it.
+        const auto failure = entry.find("error");
+        if (failure != entry.end() && failure->is_string() &&
+            !failure->get_ref<const std::string&>().empty()) {
+            lastError_ = failure->get<std::string>();
+        }
         anyRecording = anyRecording || mediaFlag(entry, "recording");
         allDone = allDone && mediaFlag(entry, "finalized") && mediaFlag(entry, "hasDestination");
     }

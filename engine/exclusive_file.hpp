@@ -14,6 +14,9 @@ std::FILE* createExclusiveFile(const std::filesystem::path& path);
 // Flushes the stream and cuts its file to size bytes; false when either fails.
 bool truncateFile(std::FILE* stream, std::uint64_t size);
 
+// Moves the stream to the end of its file, past 2 GiB as well; false when it cannot.
+bool seekToEnd(std::FILE* stream);
+
 // The size of the stream's file as the file system sees it (after a flush); -1 when unknown.
 std::int64_t fileSizeOf(std::FILE* stream);
 

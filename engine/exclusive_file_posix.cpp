@@ -24,6 +24,10 @@ bool truncateFile(std::FILE* stream, std::uint64_t size) {
     return ::ftruncate(::fileno(stream), static_cast<off_t>(size)) == 0 && flushed;
 }
 
+bool seekToEnd(std::FILE* stream) {
+    return ::fseeko(stream, 0, SEEK_END) == 0;
+}
+
 std::int64_t fileSizeOf(std::FILE* stream) {
     struct stat status {};
     if (::fstat(::fileno(stream), &status) != 0) {

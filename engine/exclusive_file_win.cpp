@@ -30,6 +30,10 @@ bool truncateFile(std::FILE* stream, std::uint64_t size) {
     return _chsize_s(_fileno(stream), static_cast<__int64>(size)) == 0 && flushed;
 }
 
+bool seekToEnd(std::FILE* stream) {
+    return _fseeki64(stream, 0, SEEK_END) == 0;
+}
+
 std::int64_t fileSizeOf(std::FILE* stream) {
     return static_cast<std::int64_t>(_filelengthi64(_fileno(stream)));
 }

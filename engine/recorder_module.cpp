@@ -182,6 +182,7 @@ nlohmann::json RecorderModule::status() const {
         {"finalized", writer_.finalized()},
         {"hasDestination", writer_.hasDestination()},
         {"failed", writer_.failed()},
+        {"error", writer_.failureText()},
         {"frames", writer_.framesWritten()},
         {"acceptedFrames", accepted},
         {"seconds", rate > 0.0 ? static_cast<double>(accepted) / rate : 0.0},

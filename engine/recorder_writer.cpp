@@ -1,13 +1,16 @@
 #include "engine/recorder_writer.hpp"
 
 #include "engine/exclusive_file.hpp"
+#include "engine/media_configuration.hpp"
 #include "engine/wav_file.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 
 namespace velkaphon::rack {
 
@@ -86,6 +89,8 @@ void RecorderWriter::setDestination(const std::filesystem::path& path, std::uint
     finalized_.store(false);
     ready_.store(false);
     created_.store(false);
+    takeFailure_.store(TakeFailure::None);
+    writeError_.store(0);
     createdPath_ = path;
     thread_ = std::thread(&RecorderWriter::writerThread, this, path);
     while (!ready_.load() && !failed_.load()) {
@@ -115,15 +120,26 @@ void RecorderWriter::writerThread(std::filesystem::path path) {
     }
     hasDestination_.exchange(true);
     ready_.exchange(true);
-    const std::uint64_t written = drainRing(stream, take);
+    const std::uint64_t written = drainRing(stream, take, rate);
     finishTake(stream, take, rate, written);
 }
 
-std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
+std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take, std::uint32_t rate) {
     const std::uint64_t limit = wavMaxDataBytes / (take * sizeof(float)) * take;
+    // The header counts the take at least once per second of it: a crash loses at most the last.
+    const std::uint64_t second = std::uint64_t{rate} * take;
+    std::uint64_t counted = 0;
     std::uint64_t written = 0;
     bool failure = false;
     for (;;) {
+        if (written - counted >= second) {
+            if (!refreshHeader(stream, take, rate, written)) {
+                noteFailure(TakeFailure::WriteError, errno);
+                failure = true;
+                break;
+            }
+            counted = written;
+        }
         const auto [r, w] = indices_.consumerView();
         if (r == w) {
             // pushing_ brackets every push, so a frame pushed before the stop is never missed.
@@ -133,10 +149,12 @@ std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
             std::this_thread::sleep_for(kWriterPoll);
             continue;
         }
-        std::uint64_t n = std::min(kRecorderRingSamples - (r & kRingMask), w - r);
+        std::uint64_t n =
+            std::min({kRecorderRingSamples - (r & kRingMask), w - r, counted + second - written});
         n -= n % take;
         if (n > 0) {
             if (written + n > limit) {
+                noteFailure(TakeFailure::SizeLimit, 0);
                 failure = true;
                 break;
             }
@@ -145,6 +163,7 @@ std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
             // The next frame wraps around the end of the ring.
             n = std::min<std::uint64_t>(w - r, take);
             if (written + n > limit) {
+                noteFailure(TakeFailure::SizeLimit, 0);
                 failure = true;
                 break;
             }
@@ -156,6 +175,7 @@ std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
         indices_.release(r + n);
         framesWritten_.store(written / take);
         if (std::ferror(stream) != 0) {
+            noteFailure(TakeFailure::WriteError, errno);
             failure = true;
             break;
         }
@@ -168,21 +188,68 @@ std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take) {
     return written;
 }
 
+bool RecorderWriter::refreshHeader(std::FILE* stream, std::uint32_t take, std::uint32_t rate,
+                                   std::uint64_t written) {
+    if (std::fflush(stream) != 0) {
+        return false;
+    }
+    writeWavHeader(stream, take, rate, static_cast<std::uint32_t>(written * sizeof(float)));
+    return seekToEnd(stream) && std::ferror(stream) == 0;
+}
+
+void RecorderWriter::noteFailure(TakeFailure failure, int code) noexcept {
+    TakeFailure none = TakeFailure::None;
+    if (takeFailure_.compare_exchange_strong(none, failure)) {
+        writeError_.store(code);
+    }
+}
+
+std::string RecorderWriter::failureText() const {
+    const TakeFailure failure = takeFailure_.load();
+    if (failure == TakeFailure::None || !finalized_.load()) {
+        return {};
+    }
+    const int code = writeError_.load();
+    std::string reason = "the file could not be written";
+    if (failure == TakeFailure::SizeLimit) {
+        reason = "the take reached the largest size of a WAV file";
+    } else if (code == ENOSPC) {
+        reason = "the disk is full";
+    } else if (code != 0) {
+        reason = std::generic_category().message(code);
+    }
+    const std::uint32_t rate = sampleRate_.load();
+    const double seconds =
+        rate == 0 ? 0.0 : static_cast<double>(framesWritten_.load()) / static_cast<double>(rate);
+    char kept[32];
+    std::snprintf(kept, sizeof kept, "%.1f", seconds);
+    return "Recording stopped: " + reason + ". The take keeps the " + kept +
+           " s recorded: " + mediaPathText(createdPath_) + ".";
+}
+
 void RecorderWriter::finishTake(std::FILE* stream, std::uint32_t take, std::uint32_t rate,
                                 std::uint64_t written) {
     // After a short write (a full disk) the file may end inside a frame: the header and the
     // file keep whole frames only, so that the take still reads.
     const bool flushed = std::fflush(stream) == 0;
+    if (!flushed) {
+        noteFailure(TakeFailure::WriteError, errno);
+    }
     const std::uint64_t kept = samplesOnDisk(stream, written, take);
     const std::uint64_t keptBytes = wavHeaderBytes + kept * sizeof(float);
     bool sound = flushed && std::ferror(stream) == 0;
-    if (fileSizeOf(stream) != static_cast<std::int64_t>(keptBytes)) {
-        sound = truncateFile(stream, keptBytes) && sound;
+    if (fileSizeOf(stream) != static_cast<std::int64_t>(keptBytes) &&
+        !truncateFile(stream, keptBytes)) {
+        noteFailure(TakeFailure::WriteError, errno);
+        sound = false;
     }
     framesWritten_.store(kept / take);
     std::clearerr(stream);
     writeWavHeader(stream, take, rate, static_cast<std::uint32_t>(kept * sizeof(float)));
-    sound = std::fflush(stream) == 0 && std::ferror(stream) == 0 && sound;
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0) {
+        noteFailure(TakeFailure::WriteError, errno);
+        sound = false;
+    }
     if (!sound) {
         failed_.exchange(true);
     }

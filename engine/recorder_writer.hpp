@@ -10,7 +10,8 @@
 // - droppedFrames_: the audio thread counts.
 // - capturing_, stopRequested_: the audio thread and the UI thread, and the writer thread
 //   when the take fails.
-// - ready_, finalized_, failed_, hasDestination_, framesWritten_, created_: the writer thread.
+// - ready_, finalized_, failed_, hasDestination_, framesWritten_, created_, takeFailure_,
+//   writeError_: the writer thread.
 // - channels_, sampleRate_, createdPath_: the UI thread only, before the writer thread starts.
 // - ring_: allocated on the control thread; the audio thread fills it, the writer thread
 //   drains it.
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace velkaphon::rack {
@@ -84,9 +86,15 @@ public:
     bool finalized() const noexcept { return finalized_.load(); }
     bool hasDestination() const noexcept { return hasDestination_.load(); }
     bool failed() const noexcept { return failed_.load(); }
+    // [control] Once a take that failed while writing is finished, one sentence saying why it
+    // stopped and what it keeps, e.g. "Recording stopped: the disk is full. The take keeps the
+    // 8.2 s recorded: <path>."; empty otherwise.
+    std::string failureText() const;
 
 private:
     static constexpr std::uint64_t kNoTail = ~std::uint64_t{0};
+
+    enum class TakeFailure : std::uint8_t { None, WriteError, SizeLimit };
 
     struct RingDelete {
         void operator()(float* ring) const noexcept;
@@ -96,7 +104,13 @@ private:
     void writerThread(std::filesystem::path path);
     // [writer] Copies the ring to the stream until a stop with the ring empty, a failed
     // write or the largest WAV file; returns the samples handed to the stream.
-    std::uint64_t drainRing(std::FILE* stream, std::uint32_t take);
+    std::uint64_t drainRing(std::FILE* stream, std::uint32_t take, std::uint32_t rate);
+    // [writer] Hands what was written to the system, then rewrites the header to count it, so a
+    // take cut by a crash opens with everything up to here; false when a write fails.
+    static bool refreshHeader(std::FILE* stream, std::uint32_t take, std::uint32_t rate,
+                              std::uint64_t written);
+    // [writer] Keeps the take's first failure, with the system's error code of a write.
+    void noteFailure(TakeFailure failure, int code) noexcept;
     // [writer] Trims the file to whole frames, writes the final header and closes it.
     void finishTake(std::FILE* stream, std::uint32_t take, std::uint32_t rate,
                     std::uint64_t written);
@@ -115,6 +129,8 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<bool> pushing_{false};
     std::atomic<bool> hasDestination_{false};
+    std::atomic<TakeFailure> takeFailure_{TakeFailure::None};
+    std::atomic<int> writeError_{0};
     std::atomic<std::uint32_t> channels_{0};
     std::atomic<std::uint32_t> sampleRate_{0};
     std::atomic<std::uint64_t> silentRun_{0};

@@ -221,6 +221,23 @@ void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat
     }
 }
 
+// A take cut off before its header was first rewritten, or one written to a pipe, still holds its
+// samples up to the end of the file. So does a take cut off after a rewrite: its header counts
+// what was written then, its RIFF ends with that count and more samples follow. Other files
+// keep their sizes, whatever follows their data chunk.
+bool runsToFileEnd(const WavFormat& format, std::uint64_t riffEnd, std::uint64_t body,
+                   std::uint32_t size, std::uint64_t available) {
+    if (size == kUnknownSize) {
+        return true;
+    }
+    if (available <= size) {
+        return false;
+    }
+    const bool recorderLayout = body == wavHeaderBytes && format.tag == kFormatFloat &&
+                                format.bits == 32 && riffEnd == body + size;
+    return (size == 0 && riffEnd <= body) || recorderLayout;
+}
+
 } // namespace
 
 WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLimit) {
@@ -255,11 +272,7 @@ WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLim
         const std::uint64_t body = position + 8;
         const std::uint64_t available = fileSize - body;
         const bool isData = std::memcmp(header.data(), "data", 4) == 0;
-        // A take cut off before its header was rewritten, or one written to a pipe, still holds
-        // its samples up to the end of the file.
-        const bool runsToEnd =
-            isData && (size == kUnknownSize || (size == 0 && riffEnd <= body && available > 0));
-        if (runsToEnd) {
+        if (isData && runsToFileEnd(format, riffEnd, body, size, available)) {
             const std::uint64_t whole =
                 format.blockAlign == 0 ? available : available - available % format.blockAlign;
             data = locateDataChunk(body, whole, preloadLimit);

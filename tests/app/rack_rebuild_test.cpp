@@ -190,10 +190,15 @@ TEST_F(RackRebuild, RecordersReleaseTheRequestOnceEveryTakeIsWrittenOut) {
     EXPECT_EQ(status["recordingRequested"], true);
     EXPECT_EQ(status["media"]["b"], log["b"].mediaState);
 
-    log["b"].mediaState = {{"finalized", true}, {"hasDestination", true}};
+    // A take stopped by a write error is written out as well, and the rack says why.
+    const std::string stopped = "Recording stopped: the disk is full. The take keeps the 8.2 s "
+                                "recorded: C:/Takes/b.wav.";
+    log["b"].mediaState = {
+        {"finalized", true}, {"hasDestination", true}, {"failed", true}, {"error", stopped}};
     status = rack.handleCommand(request("status"));
     EXPECT_EQ(status["recording"], false);
     EXPECT_EQ(status["recordingRequested"], false);
+    EXPECT_EQ(status["error"], stopped);
 }
 
 TEST_F(RackRebuild, ATakeWithoutADestinationKeepsTheRequest) {

@@ -81,6 +81,36 @@ TEST(RecorderThreads, PacedPushesReachTheFileBitExact) {
     EXPECT_EQ(readWavFile(file, wavPreloadLimit).samples.size(), blocks * kBlock * channels);
 }
 
+// While the take runs its header counts each whole second once that second is written out, and
+// never less than all but the last second.
+TEST(RecorderThreads, RunningTakeHeaderCountsEverySecond) {
+    ScratchFolder folder;
+    const auto file = folder.file("running.wav");
+    constexpr std::uint32_t channels = 2;
+    constexpr std::uint32_t rate = 8000;
+    constexpr std::uint64_t blocks = 63; // two seconds and 128 frames
+    RecorderWriter writer;
+    writer.allocateRing();
+    writer.setDestination(file, channels, rate);
+    writer.startCapture(0);
+    NumberedSource source(channels);
+    for (std::uint64_t b = 0; b < blocks; ++b) {
+        source.push(writer, b * kBlock);
+    }
+    while (writer.framesWritten() != blocks * kBlock) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    auto bytes = readBytes(file);
+    ASSERT_GE(bytes.size(), 44u + 2 * rate * channels * 4);
+    EXPECT_EQ(u32At(bytes, 40), 2 * rate * channels * 4);
+    EXPECT_EQ(u32At(bytes, 4), 2 * rate * channels * 4 + 36);
+    writer.stopCapture();
+    writer.stopAndJoin();
+    bytes = readBytes(file);
+    EXPECT_EQ(u32At(bytes, 40), blocks * kBlock * channels * 4);
+    EXPECT_EQ(bytes.size(), 44 + blocks * kBlock * channels * 4);
+}
+
 TEST(RecorderThreads, OverflowDropsWholeFramesAndCountsThem) {
     ScratchFolder folder;
     const auto file = folder.file("overflow.wav");

@@ -432,7 +432,8 @@ TEST_F(WavFileTest, PreloadLimits) {
     EXPECT_EQ(read(file, 20).samples.size(), 5u);
 }
 
-// Takes cut off before their header was rewritten, and files written to a pipe.
+// Takes cut off before their header was rewritten or after a rewrite while recording, and files
+// written to a pipe.
 
 Bytes recorderHeader(std::uint32_t riffSize, std::uint32_t dataSize, std::uint16_t channels) {
     Bytes bytes;
@@ -448,14 +449,17 @@ Bytes recorderHeader(std::uint32_t riffSize, std::uint32_t dataSize, std::uint16
 }
 
 TEST_F(WavFileTest, CutOffTakeIsReadToTheEndInWholeFrames) {
-    Bytes file = recorderHeader(36, 0, 2);
-    for (const float value : {0.5f, -0.5f, 0.25f, -0.25f, 1.0f}) {
-        appendFloat(file, value);
+    // The header as first written, and as rewritten once the first frame was on its way.
+    for (const std::uint32_t counted : {0u, 8u}) {
+        Bytes file = recorderHeader(counted + 36, counted, 2);
+        for (const float value : {0.5f, -0.5f, 0.25f, -0.25f, 1.0f}) {
+            appendFloat(file, value);
+        }
+        file.push_back(0x12); // half a sample: a write cut short
+        const WavAudio audio = read(file);
+        EXPECT_EQ(audio.channels, 2u);
+        EXPECT_EQ(audio.samples, (SampleVector{0.5f, -0.5f, 0.25f, -0.25f})) << counted;
     }
-    file.push_back(0x12); // half a sample: a write cut short
-    const WavAudio audio = read(file);
-    EXPECT_EQ(audio.channels, 2u);
-    EXPECT_EQ(audio.samples, (SampleVector{0.5f, -0.5f, 0.25f, -0.25f}));
 }
 
 TEST_F(WavFileTest, PipeWrittenSizesReadToTheEnd) {
@@ -476,6 +480,11 @@ TEST_F(WavFileTest, EmptyDataChunksOtherwiseStayEmpty) {
     EXPECT_TRUE(read(covered).samples.empty());
     // A finished empty take.
     EXPECT_TRUE(read(recorderHeader(36, 0, 1)).samples.empty());
+    // Counted data followed by a chunk that the RIFF size covers keeps its size.
+    Bytes followed = recorderHeader(static_cast<std::uint32_t>(40 + list.size()), 4, 1);
+    appendFloat(followed, 0.5f);
+    followed.insert(followed.end(), list.begin(), list.end());
+    EXPECT_EQ(read(followed).samples, SampleVector{0.5f});
     // A wrong but ordinary size keeps the usual rule.
     Bytes wrong = recorderHeader(36, 12, 1);
     appendFloat(wrong, 0.5f);

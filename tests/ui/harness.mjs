@@ -45,9 +45,11 @@ function startRackCommand(command) {
 const rackProgram = path.join(repositoryRoot, 'build', 'linux', 'desktop', 'velkaphon-rack');
 const pluginHostProgram = path.join(repositoryRoot, 'build', 'linux', 'tests', 'plugin', 'daw', 'velkaphon-daw-stand-in');
 
-function rackCommand(pluginMode) {
+function rackCommand(pluginMode, fileSizeLimit) {
   const given = pluginMode ? process.env.RACK_PLUGIN_PAGE_COMMAND : process.env.RACK_PAGE_COMMAND;
-  return given || `LOCALAPPDATA="$(mktemp -d)" exec '${pluginMode ? pluginHostProgram : rackProgram}'`;
+  const command = given || `LOCALAPPDATA="$(mktemp -d)" exec '${pluginMode ? pluginHostProgram : rackProgram}'`;
+  // A file-size limit stands in for a full disk: writes past it fail instead of ending the rack.
+  return fileSizeLimit ? `trap '' XFSZ; ulimit -f ${fileSizeLimit}; ${command}` : command;
 }
 
 // The project's test plug-ins as the linux preset builds them: a VST3 bundle and a CLAP file.
@@ -57,8 +59,9 @@ export const testPlugins = {
 };
 
 // Starts a fresh rack with the default patch; the only place that knows which rack it is.
-export async function startRack({ pluginMode = false } = {}) {
-  return startRackCommand(rackCommand(pluginMode));
+// fileSizeLimit, in the shell's ulimit blocks, caps every file the rack writes.
+export async function startRack({ pluginMode = false, fileSizeLimit = 0 } = {}) {
+  return startRackCommand(rackCommand(pluginMode, fileSizeLimit));
 }
 
 // Sends one envelope to the rack's bridge beside the page, as the page itself does.

@@ -131,3 +131,33 @@ describe('recording', () => {
     assert.deepEqual(errors, []);
   });
 });
+
+describe('recording to a full disk', () => {
+  const fixture = pageFixture({ fileSizeLimit: 256 });
+  const scratch = scratchFolderPerTest();
+
+  it('says on the page why the take stopped and what it keeps', async () => {
+    const graph = (await callBridge(fixture.rack, 'state')).project.graph;
+    graph.nodes.push({ id: 'tape', type: 'recorder', configuration: { path: path.join(scratch.path, 'take.wav') } });
+    graph.cables.push({ from: 'input', output: 'out', to: 'tape', input: 'in' });
+    await callBridge(fixture.rack, 'graph', graph);
+    const { page, errors } = await openRackPage(fixture.browser, fixture.rack);
+
+    await page.getByRole('button', { name: 'Find devices' }).click();
+    await page.getByRole('button', { name: 'Start audio' }).click();
+    await page.locator('[data-readout="audio"]', { hasText: 'Audio running' }).waitFor();
+    await page.getByRole('button', { name: 'Record', exact: true }).click();
+
+    const status = await poll(async () => {
+      const answer = await callBridge(fixture.rack, 'status');
+      return answer.media.tape.finalized === true && answer.media.tape.failed === true ? answer : null;
+    }, { timeout: 10000 });
+    const take = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((node) => node.id === 'tape').configuration.path;
+    const seconds = (status.media.tape.frames / status.media.tape.sampleRate).toFixed(1);
+    assert.match(status.error, /^Recording stopped: .+\. The take keeps the \d+\.\d s recorded: .+\.$/);
+    assert.ok(status.error.endsWith(` keeps the ${seconds} s recorded: ${take}.`), status.error);
+    assert.ok(status.media.tape.frames > 0, 'the take keeps what fit');
+    await page.locator('#transport .rack-error', { hasText: status.error }).waitFor();
+    assert.deepEqual(errors, []);
+  });
+});
