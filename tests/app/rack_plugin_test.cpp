@@ -218,6 +218,29 @@ TEST(RackClapPlugin, AStateThePluginRefusesStaysInTheProjectByteForByteAndThePro
     EXPECT_EQ(reopened->projectDocument()["graph"]["nodes"][1]["configuration"]["state"], saved);
 }
 
+// A VST3 plug-in that settles its latency in a block is restarted at the next tick, and the
+// patch's latency follows it without a rebuild by hand.
+TEST(RackVstPlugin, ALatencyChangedInABlockIsFollowedAtTheNextTick) {
+    HeldVstPlugin plugin;
+    RackApplication rack(true, platformAudioSystem());
+    rack.handleCommand(
+        request("graph", pluginChain("vst3", vstConfiguration(Vst3TestClass::Programs))));
+    ASSERT_EQ(rack.latency(), 480u);
+    runBlocks(rack);
+    rack.handleCommand(
+        request("parameter", {{"node", "fx"}, {"parameter", 1003}, {"value", 0.25}}));
+    // The block takes the change before a tick hands it to the controller, whose values the
+    // test plug-in shares with its processor.
+    float samples[64] = {};
+    float* rows[] = {samples, samples};
+    rack.processHostBlock(64, {rows, 2}, {rows, 2}, {}, nullptr, 0);
+    rack.onControlTick();
+    EXPECT_EQ(rack.latency(), 240u);
+    EXPECT_EQ(rack.status()["error"],
+              "Plugin fx asked for new ports or latency and was restarted.");
+    EXPECT_EQ(parameterValue(rack, 1003), 0.25);
+}
+
 // The host's audio thread asks the rack to stop after its last block, as a VST3 host's
 // setProcessing(false) does.
 TEST(RackClapPluginThreads,
