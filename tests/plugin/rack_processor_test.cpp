@@ -648,37 +648,29 @@ TEST(RackProcessor, BypassParameterIsCheckedAndClamped) {
 TEST(RackProcessor, BadBlockLeavesTheHostOutputAsItWas) {
     RackInstance rack(*rackPluginModule()->factory);
     rack.start(vst3::kSample32, kFrames);
+    // Frames, sample size, and whether the input or the output bus array is missing.
     struct Refusal {
-        const char* what;
-        void (*spoil)(vst3::ProcessData&);
+        std::int32_t frames;
+        std::int32_t sampleSize;
+        bool noInputs;
+        bool noOutputs;
     };
-    const std::array<Refusal, 5> refusals = {{
-        {"input buses without buffers",
-         [](vst3::ProcessData& data) {
-             data.inputs = nullptr;
-         }},
-        {"output buses without buffers",
-         [](vst3::ProcessData& data) {
-             data.outputs = nullptr;
-         }},
-        {"frames below 0",
-         [](vst3::ProcessData& data) {
-             data.numSamples = -1;
-         }},
-        {"frames beyond the set-up",
-         [](vst3::ProcessData& data) {
-             data.numSamples = kFrames + 1;
-         }},
-        {"unknown sample size",
-         [](vst3::ProcessData& data) {
-             data.symbolicSampleSize = 2;
-         }},
+    constexpr std::array<Refusal, 5> refusals = {{
+        {kFrames, vst3::kSample32, true, false},
+        {kFrames, vst3::kSample32, false, true},
+        {-1, vst3::kSample32, false, false},
+        {kFrames + 1, vst3::kSample32, false, false},
+        {kFrames, 2, false, false},
     }};
-    for (const Refusal& refusal : refusals) {
-        SCOPED_TRACE(refusal.what);
+    for (std::size_t i = 0; i < refusals.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Refusal& refusal = refusals[i];
         HostBlock<float> block;
         std::fill(block.output[0].begin(), block.output[0].end(), 0.25f);
-        refusal.spoil(block.data);
+        block.data.numSamples = refusal.frames;
+        block.data.symbolicSampleSize = refusal.sampleSize;
+        block.data.inputs = refusal.noInputs ? nullptr : block.data.inputs;
+        block.data.outputs = refusal.noOutputs ? nullptr : block.data.outputs;
         EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
         EXPECT_THAT(block.output[0], ::testing::Each(0.25f));
     }
