@@ -35,6 +35,22 @@ vst3::tresult guarded(Call call) noexcept {
     }
 }
 
+// [control] Reads one blob and gives it to apply; kResultFalse for a blob that is refused.
+template <class Apply>
+vst3::tresult withBlob(vst3::IBStream* state, Apply apply) noexcept {
+    if (state == nullptr) {
+        return vst3::kResultFalse;
+    }
+    return guarded([&] {
+        const std::optional<RackPluginState> blob = readRackPluginState(*state);
+        if (!blob) {
+            return vst3::kResultFalse;
+        }
+        apply(*blob);
+        return vst3::kResultOk;
+    });
+}
+
 } // namespace
 
 RackProcessor::RackProcessor() : app_(true) {
@@ -114,15 +130,17 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::initialize(vst3::FUnknown* cont
             audioInputs_.push_back(
                 {busInfo(vst3::kAudio, vst3::kInput, 2, main ? "Main input" : "Aux input" + suffix,
                          type, flags),
-                 vst3::SpeakerArr::kStereo, main});
+                 vst3::SpeakerArr::kStereo});
             audioOutputs_.push_back(
                 {busInfo(vst3::kAudio, vst3::kOutput, 2,
                          main ? "Main output" : "Aux output" + suffix, type, flags),
-                 vst3::SpeakerArr::kStereo, main});
+                 vst3::SpeakerArr::kStereo});
+            inputBusActive_[i] = main;
+            outputBusActive_[i] = main;
         }
         eventInputs_.push_back({busInfo(vst3::kEvent, vst3::kInput, 16, "Notes", vst3::kMain,
                                         vst3::BusInfo::kDefaultActive),
-                                vst3::SpeakerArr::kEmpty, true});
+                                vst3::SpeakerArr::kEmpty});
         bypassInfo_ = {};
         bypassInfo_.id = kBypassParameter;
         vst3::copyText(bypassInfo_.title, "Bypass");
@@ -198,10 +216,12 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::activateBus(vst3::MediaType typ
     if (index < 0 || index >= count) {
         return vst3::kInvalidArgument;
     }
-    std::vector<Bus>& buses = type == vst3::kEvent        ? eventInputs_
-                              : direction == vst3::kInput ? audioInputs_
-                                                          : audioOutputs_;
-    buses[static_cast<std::size_t>(index)].active = state != 0;
+    // The rack takes the host's notes whether their bus is active or not.
+    if (type == vst3::kAudio) {
+        (direction == vst3::kInput ? inputBusActive_
+                                   : outputBusActive_)[static_cast<std::size_t>(index)] =
+            state != 0;
+    }
     return vst3::kResultOk;
 }
 
@@ -325,39 +345,25 @@ vst3::uint32 VELKAPHON_VST3_CALL RackProcessor::getTailSamples() {
     return vst3::kInfiniteTail;
 }
 
+// The controller holds only the Bypass value: the patch is the component's, and hosts hand the
+// controller bytes of their own (a getState while audio runs) that must not rebuild it.
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::setComponentState(vst3::IBStream* state) {
-    return applyState(state, true);
+    return withBlob(state, [&](const RackPluginState& blob) { takeBypass(blob.bypass); });
 }
 
 vst3::tresult RackProcessor::readState(vst3::IBStream* state) {
-    return applyState(state, false);
+    return withBlob(state, [&](const RackPluginState& blob) {
+        // As the page's restore while audio runs: the new graph is handed over, and a recording
+        // in progress refuses.
+        app_.restoreProject(blob.project);
+        takeBypass(blob.bypass);
+        reportLatencyChange();
+    });
 }
 
-vst3::tresult RackProcessor::applyState(vst3::IBStream* state, bool controllerSide) {
-    if (state == nullptr) {
-        return vst3::kResultFalse;
-    }
-    return guarded([&] {
-        std::optional<RackPluginState> blob = readRackPluginState(*state);
-        if (!blob) {
-            return vst3::kResultFalse;
-        }
-        // Hosts hand the component's blob to the controller as well; it is in place already.
-        const bool applied = controllerSide && appliedState_ == blob;
-        appliedState_.reset();
-        if (!applied) {
-            // As the page's restore while audio runs: the new graph is handed over, and a
-            // recording in progress refuses.
-            app_.restoreProject(blob->project);
-            bypass_ = blob->bypass;
-        }
-        bypassNormalized_ = blob->bypass ? 1.0 : 0.0;
-        reportLatencyChange();
-        if (!controllerSide) {
-            appliedState_ = std::move(blob);
-        }
-        return vst3::kResultOk;
-    });
+void RackProcessor::takeBypass(bool bypassed) {
+    bypass_ = bypassed;
+    bypassNormalized_ = bypassed ? 1.0 : 0.0;
 }
 
 vst3::tresult RackProcessor::writeState(vst3::IBStream* state) {

@@ -14,7 +14,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -150,13 +149,13 @@ private:
 
     vst3::tresult readState(vst3::IBStream* state) override;
     vst3::tresult writeState(vst3::IBStream* state) override;
-    // [control] Processing or not. The controller's copy of the blob the component
-    // side has just applied restores nothing a second time.
-    vst3::tresult applyState(vst3::IBStream* state, bool controllerSide);
+    // [control] The Bypass value as the audio path and the controller see it.
+    void takeBypass(bool bypassed);
 
     // [audio] The steps of process.
-    // The host's buses into the channel tables; false for a bus with more channels than declared.
-    bool bindBuses(const vst3::ProcessData& data);
+    // The host's buses into the channel tables: per bus, as many of the host's channels as the
+    // rack has active there.
+    void bindBuses(const vst3::ProcessData& data);
     TransportInfo blockTransport(const vst3::ProcessContext* context, std::uint32_t frames);
     // The block cut at every bypass point and into slices the rack's block size holds.
     void renderSlices(std::uint32_t frames, const TransportInfo& transport, const EventList& events,
@@ -165,18 +164,21 @@ private:
     // 64-bit output copied out.
     void renderSlice(std::uint32_t offset, std::uint32_t frames, const TransportInfo& transport,
                      const EventList& events);
+    // Silence flags, and zeros in every host output channel the rack has not rendered.
     void writeOutputs(vst3::ProcessData& data);
 
     struct Bus {
         vst3::BusInfo info{};
         vst3::SpeakerArrangement arrangement = vst3::SpeakerArr::kStereo;
-        bool active = false;
     };
 
     std::atomic<vst3::uint32> references_{1};
     RackApplication app_;
     std::array<std::uint32_t, kRackBusCount> inputChannelCounts_{};
     std::array<std::uint32_t, kRackBusCount> outputChannelCounts_{};
+    // Set by activateBus; a host may still pass channels for a bus it deactivated.
+    std::array<std::atomic<bool>, kRackBusCount> inputBusActive_{};
+    std::array<std::atomic<bool>, kRackBusCount> outputBusActive_{};
     std::array<float*, kRackChannelLimit> inputChannels_{};
     std::array<float*, kRackChannelLimit> outputChannels_{};
     std::vector<float> inputScratch_;
@@ -199,8 +201,8 @@ private:
     std::array<const void*, kRackChannelLimit> hostInputs_{};
     std::array<double*, kRackChannelLimit> hostWideOutputs_{};
     std::array<bool, kRackChannelLimit> sounding_{};
-    // The blob setState applied last, until the controller side is given it too.
-    std::optional<RackPluginState> appliedState_;
+    // Per block: how many of each host output bus's channels the rack renders.
+    std::array<std::uint32_t, kRackBusCount> boundOutputChannels_{};
 
     // What the SDK's base would hold.
     bool initialized_ = false;

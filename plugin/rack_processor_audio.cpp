@@ -83,22 +83,40 @@ std::uint32_t readBypassPoints(const vst3::ProcessData& data, BypassPoints& poin
     return count;
 }
 
+// [audio] A count the host gives; one below zero gives nothing.
+std::uint32_t hostCount(std::int32_t count) {
+    return count < 0 ? 0 : static_cast<std::uint32_t>(count);
+}
+
+// [audio] The channels of a host bus that the rack binds: what the host passes, up to what the
+// rack has active there. The rest of an input is not read; the rest of an output is zeroed.
+std::uint32_t boundChannels(const vst3::AudioBusBuffers& bus, std::uint32_t declared,
+                            const std::atomic<bool>& active) {
+    return active.load(std::memory_order_relaxed) ? std::min(hostCount(bus.numChannels), declared)
+                                                  : 0;
+}
+
+// [audio]
+template <class Sample>
+void zeroHostChannel(Sample** rows, std::uint32_t channel, std::uint32_t frames) {
+    if (rows != nullptr && rows[channel] != nullptr) {
+        std::fill_n(rows[channel], frames, Sample(0));
+    }
+}
+
 } // namespace
 
 vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data) {
-    const bool wide = data.symbolicSampleSize == vst3::kSample64;
+    // Only what cannot be processed is refused: buses and channels beyond the rack's are not.
     if (data.numSamples < 0 || blockFrames_ == 0 ||
         static_cast<std::uint32_t>(data.numSamples) > blockFrames_ ||
-        static_cast<std::uint32_t>(data.numInputs) > kRackBusCount ||
-        static_cast<std::uint32_t>(data.numOutputs) > kRackBusCount ||
         (data.inputs == nullptr && data.numInputs > 0) ||
         (data.outputs == nullptr && data.numOutputs > 0) ||
-        (data.symbolicSampleSize != vst3::kSample32 && !wide)) {
+        (data.symbolicSampleSize != vst3::kSample32 &&
+         data.symbolicSampleSize != vst3::kSample64)) {
         return vst3::kInvalidArgument;
     }
-    if (!bindBuses(data)) {
-        return vst3::kInvalidArgument;
-    }
+    bindBuses(data);
     const auto frames = static_cast<std::uint32_t>(data.numSamples);
     const TransportInfo transport = blockTransport(data.processContext, frames);
     const EventList events = readNotes(data);
@@ -109,22 +127,22 @@ vst3::tresult VELKAPHON_VST3_CALL RackProcessor::process(vst3::ProcessData& data
     return vst3::kResultOk;
 }
 
-bool RackProcessor::bindBuses(const vst3::ProcessData& data) {
+void RackProcessor::bindBuses(const vst3::ProcessData& data) {
     wideSamples_ = data.symbolicSampleSize == vst3::kSample64;
     inputChannels_.fill(nullptr);
     outputChannels_.fill(nullptr);
     hostInputs_.fill(nullptr);
     hostWideOutputs_.fill(nullptr);
     sounding_.fill(false);
+    boundOutputChannels_.fill(0);
 
     std::uint32_t base = 0;
-    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numInputs); ++b) {
+    const std::uint32_t inputBuses = std::min(hostCount(data.numInputs), kRackBusCount);
+    for (std::uint32_t b = 0; b < inputBuses; ++b) {
         const vst3::AudioBusBuffers& bus = data.inputs[b];
-        if (bus.numChannels < 0 ||
-            static_cast<std::uint32_t>(bus.numChannels) > inputChannelCounts_[b]) {
-            return false;
-        }
-        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
+        const std::uint32_t channels =
+            boundChannels(bus, inputChannelCounts_[b], inputBusActive_[b]);
+        for (std::uint32_t c = 0; c < channels; ++c) {
             inputChannels_[base + c] =
                 inputScratch_.data() + static_cast<std::size_t>(base + c) * sliceFrames_;
             const bool silent = ((bus.silenceFlags >> c) & 1u) != 0;
@@ -138,13 +156,13 @@ bool RackProcessor::bindBuses(const vst3::ProcessData& data) {
     }
 
     base = 0;
-    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
+    const std::uint32_t outputBuses = std::min(hostCount(data.numOutputs), kRackBusCount);
+    for (std::uint32_t b = 0; b < outputBuses; ++b) {
         const vst3::AudioBusBuffers& bus = data.outputs[b];
-        if (bus.numChannels < 0 ||
-            static_cast<std::uint32_t>(bus.numChannels) > outputChannelCounts_[b]) {
-            return false;
-        }
-        for (std::uint32_t c = 0; c < static_cast<std::uint32_t>(bus.numChannels); ++c) {
+        const std::uint32_t channels =
+            boundChannels(bus, outputChannelCounts_[b], outputBusActive_[b]);
+        boundOutputChannels_[b] = channels;
+        for (std::uint32_t c = 0; c < channels; ++c) {
             if (wideSamples_) {
                 outputChannels_[base + c] =
                     outputScratch_.data() + static_cast<std::size_t>(base + c) * sliceFrames_;
@@ -157,7 +175,6 @@ bool RackProcessor::bindBuses(const vst3::ProcessData& data) {
         }
         base += outputChannelCounts_[b];
     }
-    return true;
 }
 
 TransportInfo RackProcessor::blockTransport(const vst3::ProcessContext* context,
@@ -281,18 +298,28 @@ void RackProcessor::renderSlice(std::uint32_t offset, std::uint32_t frames,
 }
 
 void RackProcessor::writeOutputs(vst3::ProcessData& data) {
+    const auto frames = static_cast<std::uint32_t>(data.numSamples);
     std::uint32_t base = 0;
-    for (std::uint32_t b = 0; b < static_cast<std::uint32_t>(data.numOutputs); ++b) {
+    for (std::uint32_t b = 0; b < hostCount(data.numOutputs); ++b) {
         vst3::AudioBusBuffers& bus = data.outputs[b];
-        const auto channels = static_cast<std::uint32_t>(bus.numChannels);
+        const std::uint32_t channels = hostCount(bus.numChannels);
+        const std::uint32_t bound = b < kRackBusCount ? boundOutputChannels_[b] : 0;
         std::uint64_t silence = channels >= 64 ? ~0ull : (1ull << channels) - 1;
-        for (std::uint32_t c = 0; c < channels; ++c) {
+        for (std::uint32_t c = 0; c < bound; ++c) {
             if (sounding_[base + c]) {
                 silence &= ~(1ull << c);
             }
         }
+        // Only now: in place, these rows may be input rows the slices have read.
+        for (std::uint32_t c = bound; c < channels; ++c) {
+            if (wideSamples_) {
+                zeroHostChannel(bus.channelBuffers64, c, frames);
+            } else {
+                zeroHostChannel(bus.channelBuffers32, c, frames);
+            }
+        }
         bus.silenceFlags = silence;
-        base += outputChannelCounts_[b];
+        base += b < kRackBusCount ? outputChannelCounts_[b] : 0;
     }
 }
 

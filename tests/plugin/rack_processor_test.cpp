@@ -23,23 +23,25 @@ using testing::rackPluginModule;
 
 constexpr std::int32_t kFrames = 256;
 
-// Host buffers for the main bus and one aux bus on each side, 32- or 64-bit. A block of 0 frames
-// passes no buses, as a host's parameter flush does.
+// Host buffers of two channels on each bus, by default the main bus and one aux bus on each side,
+// 32- or 64-bit. A block of 0 frames passes no buses, as a host's parameter flush does.
 template <class Sample>
 struct HostBlock {
-    explicit HostBlock(std::int32_t frames = kFrames, bool inPlace = false) {
-        for (std::int32_t channel = 0; channel < 4; ++channel) {
+    explicit HostBlock(std::int32_t frames = kFrames, bool inPlace = false, std::size_t buses = 2)
+        : input(2 * buses), output(2 * buses), inputRows(2 * buses), outputRows(2 * buses),
+          inputs(buses), outputs(buses) {
+        for (std::size_t channel = 0; channel < input.size(); ++channel) {
             input[channel].resize(static_cast<std::size_t>(frames));
             output[channel].resize(static_cast<std::size_t>(frames));
             for (std::int32_t frame = 0; frame < frames; ++frame) {
                 // No period that divides a slice, so that a misplaced slice shows.
-                input[channel][static_cast<std::size_t>(frame)] =
-                    static_cast<Sample>(0.001 * (frame % 1000 + 1) * (channel + 1) + 0.1 / 3.0);
+                input[channel][static_cast<std::size_t>(frame)] = static_cast<Sample>(
+                    0.001 * (frame % 1000 + 1) * static_cast<double>(channel + 1) + 0.1 / 3.0);
             }
             inputRows[channel] = input[channel].data();
             outputRows[channel] = inPlace ? input[channel].data() : output[channel].data();
         }
-        for (std::int32_t bus = 0; bus < 2; ++bus) {
+        for (std::size_t bus = 0; bus < buses; ++bus) {
             inputs[bus].numChannels = 2;
             outputs[bus].numChannels = 2;
             setRows(inputs[bus], inputRows.data() + 2 * bus);
@@ -48,8 +50,8 @@ struct HostBlock {
         original = input;
         data.symbolicSampleSize = sizeof(Sample) == 8 ? vst3::kSample64 : vst3::kSample32;
         data.numSamples = frames;
-        data.numInputs = frames > 0 ? 2 : 0;
-        data.numOutputs = frames > 0 ? 2 : 0;
+        data.numInputs = frames > 0 ? static_cast<std::int32_t>(buses) : 0;
+        data.numOutputs = frames > 0 ? static_cast<std::int32_t>(buses) : 0;
         data.inputs = frames > 0 ? inputs.data() : nullptr;
         data.outputs = frames > 0 ? outputs.data() : nullptr;
     }
@@ -64,13 +66,13 @@ struct HostBlock {
         }
     }
 
-    std::array<std::vector<Sample>, 4> input;
-    std::array<std::vector<Sample>, 4> original;
-    std::array<std::vector<Sample>, 4> output;
-    std::array<Sample*, 4> inputRows{};
-    std::array<Sample*, 4> outputRows{};
-    std::array<vst3::AudioBusBuffers, 2> inputs{};
-    std::array<vst3::AudioBusBuffers, 2> outputs{};
+    std::vector<std::vector<Sample>> input;
+    std::vector<std::vector<Sample>> original;
+    std::vector<std::vector<Sample>> output;
+    std::vector<Sample*> inputRows;
+    std::vector<Sample*> outputRows;
+    std::vector<vst3::AudioBusBuffers> inputs;
+    std::vector<vst3::AudioBusBuffers> outputs;
     vst3::ProcessData data;
 };
 
@@ -176,10 +178,88 @@ TEST(RackProcessor, BusArrangementsAreCheckedAndTheRestStayStereo) {
 
     rack.start(vst3::kSample32, kFrames);
     EXPECT_EQ(rack.processor->setBusArrangements(&stereo, 1, &stereo, 1), vst3::kResultFalse);
-    // The aux output now has no channels: a host that passes two is refused.
+    // The aux output, active, now has no channels: the two a host passes are zeroed.
+    ASSERT_EQ(rack.component->activateBus(vst3::kAudio, vst3::kOutput, 1, 1), vst3::kResultOk);
     HostBlock<float> block;
-    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+    std::fill(block.output[2].begin(), block.output[2].end(), 0.25f);
+    ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+    EXPECT_EQ(block.output[0], block.input[0]);
+    EXPECT_THAT(block.output[2], ::testing::Each(0.0f));
+    EXPECT_EQ(block.outputs[1].silenceFlags, 3u);
     rack.finish();
+}
+
+// As a DAW passes them: two channels on every bus, those it made empty and deactivated included,
+// with fewer or more buses than the rack's. Only main input channel 0 is the rack's: the host's
+// channel 1 there is not read, and every output but the main bus's is zeroed where it has a buffer.
+TEST(RackProcessor, HostChannelsBeyondTheActiveArrangementAreIgnoredOrZeroed) {
+    struct Row {
+        std::int32_t sampleSize;
+        bool inPlace;
+        std::size_t buses;
+        bool bypassed;
+    };
+    constexpr std::array<Row, 4> rows = {{
+        {vst3::kSample32, false, 9, false},
+        {vst3::kSample64, true, 1, false},
+        {vst3::kSample32, true, 1, true},
+        {vst3::kSample64, false, 9, true},
+    }};
+    std::array<vst3::SpeakerArrangement, kRackBusCount> inputs{};
+    std::array<vst3::SpeakerArrangement, kRackBusCount> outputs{};
+    inputs[0] = vst3::SpeakerArr::kMono;
+    outputs[0] = vst3::SpeakerArr::kStereo;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Row& row = rows[i];
+        RackInstance rack(*rackPluginModule()->factory);
+        ASSERT_EQ(rack.restore(withFaderGain(rack, -20.0)), vst3::kResultOk);
+        ASSERT_EQ(rack.processor->setBusArrangements(inputs.data(), kRackBusCount, outputs.data(),
+                                                     kRackBusCount),
+                  vst3::kResultOk);
+        for (vst3::int32 bus = 1; bus < static_cast<vst3::int32>(kRackBusCount); ++bus) {
+            ASSERT_EQ(rack.component->activateBus(vst3::kAudio, vst3::kInput, bus, 0),
+                      vst3::kResultOk);
+            ASSERT_EQ(rack.component->activateBus(vst3::kAudio, vst3::kOutput, bus, 0),
+                      vst3::kResultOk);
+        }
+        ASSERT_EQ(rack.controller->setParamNormalized(kBypassParameter, row.bypassed ? 1.0 : 0.0),
+                  vst3::kResultOk);
+        rack.start(row.sampleSize, kFrames);
+        const auto check = [&]<class Sample>(HostBlock<Sample>& block) {
+            for (std::vector<Sample>& channel : block.output) {
+                std::fill(channel.begin(), channel.end(), Sample(0.25));
+            }
+            // Beyond the rack's buses, channels claimed without buffers are passed over.
+            const bool unbuffered = row.buses > kRackBusCount;
+            if (unbuffered) {
+                block.outputs.back().channelBuffers32 = nullptr;
+            }
+            ASSERT_EQ(rack.processor->process(block.data), vst3::kResultOk);
+            const auto& out = row.inPlace ? block.input : block.output;
+            for (std::size_t frame = 0; frame < kFrames; ++frame) {
+                const auto in = static_cast<float>(block.original[0][frame]);
+                ASSERT_NEAR(static_cast<float>(out[0][frame]), row.bypassed ? in : in * 0.1f, 1e-6f)
+                    << frame;
+            }
+            for (std::size_t c = 1; c < out.size(); ++c) {
+                const bool untouched = unbuffered && c >= 2 * kRackBusCount;
+                EXPECT_THAT(out[c], ::testing::Each(Sample(untouched ? 0.25 : 0.0))) << c;
+            }
+            EXPECT_EQ(block.outputs[0].silenceFlags, 2u);
+            for (std::size_t bus = 1; bus < row.buses; ++bus) {
+                EXPECT_EQ(block.outputs[bus].silenceFlags, 3u) << bus;
+            }
+        };
+        if (row.sampleSize == vst3::kSample64) {
+            HostBlock<double> block(kFrames, row.inPlace, row.buses);
+            check(block);
+        } else {
+            HostBlock<float> block(kFrames, row.inPlace, row.buses);
+            check(block);
+        }
+        rack.finish();
+    }
 }
 
 TEST(RackProcessor, DefaultPatchPassesAudioOutOfPlaceAndInPlace) {
@@ -462,6 +542,48 @@ TEST(RackProcessor, StateGivenWhileProcessingPlaysFromTheNextBlock) {
     rack.finish();
 }
 
+// A host may hand the controller bytes of its own, such as a getState just after the page edited
+// the patch: Bypass follows them, and the running patch goes on as it was, its hosted plug-in not
+// made anew and the delay line that aligns the dry output to it keeping what it holds.
+TEST(RackProcessor, ControllerStateNeverRebuildsThePatch) {
+    constexpr std::int32_t kBlock = 1024;
+    testing::Vst3CallLog log;
+    RackInstance rack(*rackPluginModule()->factory);
+    json blob = json::parse(testing::textOf(rack.state()));
+    blob["project"] = testing::projectThrough(blob["project"], testing::Vst3TestClass::Latency);
+    json& graph = blob["project"]["graph"];
+    graph["nodes"].push_back(
+        {{"id", "dry"}, {"type", "output"}, {"configuration", {{"channels", 2}, {"offset", 2}}}});
+    graph["cables"].push_back(
+        {{"from", "input"}, {"output", "out"}, {"to", "dry"}, {"input", "in"}});
+    ASSERT_EQ(rack.restore(testing::blobOf(blob.dump())), vst3::kResultOk);
+    ASSERT_EQ(rack.component->activateBus(vst3::kAudio, vst3::kOutput, 1, 1), vst3::kResultOk);
+    rack.start(vst3::kSample32, kBlock);
+    HostBlock<float> first(kBlock);
+    ASSERT_EQ(rack.processor->process(first.data), vst3::kResultOk);
+    const int made = log.count("create Test Latency");
+
+    static_cast<RackProcessor*>(rack.component.get())
+        ->application()
+        .handleCommand({{"id", 1}, {"method", "layout"}, {"params", {{"zoom", 2}}}});
+    json edited = json::parse(testing::textOf(rack.state()));
+    for (const bool bypass : {true, false}) {
+        edited["bypass"] = bypass;
+        MemoryStream stream(testing::blobOf(edited.dump()));
+        ASSERT_EQ(rack.controller->setComponentState(&stream), vst3::kResultOk);
+        EXPECT_EQ(rack.controller->getParamNormalized(kBypassParameter), bypass ? 1.0 : 0.0);
+    }
+    EXPECT_EQ(log.count("create Test Latency"), made);
+
+    HostBlock<float> next(kBlock);
+    ASSERT_EQ(rack.processor->process(next.data), vst3::kResultOk);
+    for (std::size_t frame = 0; frame < testing::kVst3TestLatency; ++frame) {
+        ASSERT_EQ(next.output[2][frame], first.input[0][kBlock - testing::kVst3TestLatency + frame])
+            << frame;
+    }
+    rack.finish();
+}
+
 // The page's restore is refused while a take is recorded, and so is the host's state.
 TEST(RackProcessor, ATakeInProgressRefusesTheState) {
     const std::filesystem::path folder =
@@ -495,8 +617,9 @@ TEST(RackProcessor, ATakeInProgressRefusesTheState) {
         ASSERT_EQ(rack.processor->process(recording.data), vst3::kResultOk);
 
         EXPECT_EQ(rack.restore(quiet), vst3::kResultFalse);
+        // The controller's side restores no patch, so the take has nothing to refuse there.
         MemoryStream stream(quiet);
-        EXPECT_EQ(rack.controller->setComponentState(&stream), vst3::kResultFalse);
+        EXPECT_EQ(rack.controller->setComponentState(&stream), vst3::kResultOk);
         HostBlock<float> after;
         ASSERT_EQ(rack.processor->process(after.data), vst3::kResultOk);
         EXPECT_EQ(after.output[0], after.input[0]);
@@ -521,20 +644,36 @@ TEST(RackProcessor, BypassParameterIsCheckedAndClamped) {
     rack.finish();
 }
 
-TEST(RackProcessor, BadBusLeavesTheHostOutputAsItWas) {
+// Only what cannot be processed is refused, before anything is rendered.
+TEST(RackProcessor, BadBlockLeavesTheHostOutputAsItWas) {
     RackInstance rack(*rackPluginModule()->factory);
     rack.start(vst3::kSample32, kFrames);
-    HostBlock<float> block;
-    std::fill(block.output[0].begin(), block.output[0].end(), 0.25f);
-    block.outputs[1].numChannels = 3;
-    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
-    EXPECT_THAT(block.output[0], ::testing::Each(0.25f));
-    block.outputs[1].numChannels = 2;
-    block.data.numSamples = kFrames + 1;
-    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
-    block.data.numSamples = kFrames;
-    block.data.symbolicSampleSize = 2;
-    EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+    // Frames, sample size, and whether the input or the output bus array is missing.
+    struct Refusal {
+        std::int32_t frames;
+        std::int32_t sampleSize;
+        bool noInputs;
+        bool noOutputs;
+    };
+    constexpr std::array<Refusal, 5> refusals = {{
+        {kFrames, vst3::kSample32, true, false},
+        {kFrames, vst3::kSample32, false, true},
+        {-1, vst3::kSample32, false, false},
+        {kFrames + 1, vst3::kSample32, false, false},
+        {kFrames, 2, false, false},
+    }};
+    for (std::size_t i = 0; i < refusals.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Refusal& refusal = refusals[i];
+        HostBlock<float> block;
+        std::fill(block.output[0].begin(), block.output[0].end(), 0.25f);
+        block.data.numSamples = refusal.frames;
+        block.data.symbolicSampleSize = refusal.sampleSize;
+        block.data.inputs = refusal.noInputs ? nullptr : block.data.inputs;
+        block.data.outputs = refusal.noOutputs ? nullptr : block.data.outputs;
+        EXPECT_EQ(rack.processor->process(block.data), vst3::kInvalidArgument);
+        EXPECT_THAT(block.output[0], ::testing::Each(0.25f));
+    }
     rack.finish();
 }
 
