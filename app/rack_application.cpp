@@ -40,6 +40,17 @@ json defaultLayout() {
             {"output", {{"x", 735}, {"y", 60}}}};
 }
 
+// [control] Before next is published: each of its media modules carries on from the one it
+// replaces at the same node.
+void continueMedia(const ModuleMap& next, const ModuleMap& current) {
+    for (const auto& [id, module] : next) {
+        const auto previous = current.find(id);
+        if (previous != current.end()) {
+            continueMediaModule(*module, *previous->second);
+        }
+    }
+}
+
 } // namespace
 
 RackApplication::RackApplication(bool pluginMode)
@@ -82,6 +93,7 @@ void RackApplication::compile(const GraphDefinition& definition, const ProcessSp
 
     closeHostedEditors();
     const std::uint32_t newLatency = graphLatency(*prepared);
+    continueMedia(modules, modulesById_);
     engine_.publishGraph(std::move(prepared));
     modulesById_ = std::move(modules);
     ports_ = std::move(ports);

@@ -285,5 +285,39 @@ TEST_F(RackMediaThreads, APlayerFeedingARecorderIsTakenSampleForSample) {
     }
 }
 
+TEST_F(RackMediaThreads, APlayingSineRunsOnUnbrokenThroughTwoHundredPatchEdits) {
+    const fs::path sine = folder / "sine.wav";
+    const std::string make = "sox -n -r 48000 -c 1 -b 32 -e floating-point '" + sine.string() +
+                             "' synth 1 sine 440 gain -6";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const WavAudio original = readWavFile(sine, wavPreloadLimit);
+    const json patch = {
+        {"schema", 1},
+        {"nodes",
+         {{{"id", "player"},
+           {"type", "player"},
+           {"configuration", {{"path", sine.string()}, {"channels", 1}}}},
+          {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 1}}}}}},
+        {"cables", {{{"from", "player"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
+    RackApplication host{true, system};
+    float samples[32] = {};
+    float* rows[] = {samples};
+    TransportInfo transport;
+    transport.playing = true;
+    std::size_t breaks = 0;
+    // Some edits replace a graph that never ran a block.
+    for (int edit = 0; edit < 200; ++edit) {
+        host.handleCommand(request("graph", patch));
+        for (int block = 0; block < edit % 3; ++block) {
+            host.processHostBlock(32, {}, {rows, 1}, transport, nullptr, 0);
+            for (std::int64_t i = 0; i < 32; ++i) {
+                breaks += samples[i] != original.samples.at(transport.samplePosition + i) ? 1 : 0;
+            }
+            transport.samplePosition += 32;
+        }
+    }
+    EXPECT_EQ(breaks, 0u);
+}
+
 } // namespace
 } // namespace velkaphon::rack
