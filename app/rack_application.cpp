@@ -6,6 +6,7 @@
 #include "audio/audio_device_host.hpp"
 #include "audio/backend_control.hpp"
 #include "engine/graph_compiler.hpp"
+#include "engine/graph_limits.hpp"
 #include "engine/media_module.hpp"
 
 #include <cmath>
@@ -123,9 +124,9 @@ void RackApplication::rebuild(GraphDefinition definition, const ProcessSpec& pro
 }
 
 void RackApplication::configure(const ProcessSpec& processSpec) {
-    if (!(std::isfinite(processSpec.sampleRate) && processSpec.sampleRate >= 8000.0 &&
-          processSpec.sampleRate <= 384000.0) ||
-        processSpec.maxBlockSize < 1 || processSpec.maxBlockSize > 4096) {
+    if (!(std::isfinite(processSpec.sampleRate) && processSpec.sampleRate >= kMinSampleRate &&
+          processSpec.sampleRate <= kMaxSampleRate) ||
+        processSpec.maxBlockSize < 1 || processSpec.maxBlockSize > kMaxBlockFrames) {
         throw std::runtime_error(kRateOrBlockMessage);
     }
     // The host's rate is the real one, so it stands even when the compile fails.
