@@ -50,6 +50,9 @@ void writeProjectFile(const fs::path& target, const nlohmann::json& document) {
         // Closing writes what the stream still holds, so a full disk can show only here.
         file.close();
         if (!file) {
+            // A partial file, say on a full disk, is of no use to anyone.
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
             throw std::runtime_error("Could not save rack project.");
         }
     }

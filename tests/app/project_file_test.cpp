@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include "tests/support/file_size_limit_posix.hpp"
+
 #include <sys/stat.h>
 #endif
 
@@ -18,6 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+const json kDocument = {{"product", "VELKAPHON RACK"},
+                        {"version", "0.1.0-beta.3"},
+                        {"graph", {{"schema", 1}}},
+                        {"layout", {{"faders", {{"x", 10}, {"y", -2.5}}}}}};
 
 class ProjectFile : public ::testing::Test {
 protected:
@@ -48,13 +55,17 @@ protected:
         return "no error";
     }
 
+    std::string saveFailure(const fs::path& target) {
+        try {
+            writeProjectFile(target, kDocument);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "no error";
+    }
+
     fs::path folder_;
 };
-
-const json kDocument = {{"product", "VELKAPHON RACK"},
-                        {"version", "0.1.0-beta.3"},
-                        {"graph", {{"schema", 1}}},
-                        {"layout", {{"faders", {{"x", 10}, {"y", -2.5}}}}}};
 
 TEST_F(ProjectFile, WritesIndentedUtf8WithoutBomOrFinalLineBreak) {
     const fs::path target = folder_ / "rack.vkrack";
@@ -92,17 +103,22 @@ TEST_F(ProjectFile, SavingReplacesWholeAndAFailedSaveKeepsThePreviousFile) {
     }
 }
 
-TEST_F(ProjectFile, MoveFailureLeavesTheTemporaryFileAndTheTarget) {
+TEST_F(ProjectFile, AFailedMoveOrWriteLeavesTheTargetAndNoTemporaryFile) {
     const fs::path target = folder_ / "taken.vkrack";
     fs::create_directories(target / "inside");
-    try {
-        writeProjectFile(target, kDocument);
-        FAIL() << "a project replaced a folder";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Could not finalize rack project.");
-    }
+    EXPECT_EQ(saveFailure(target), "Could not finalize rack project.");
     EXPECT_TRUE(fs::is_directory(target / "inside"));
-    EXPECT_EQ(readBytes(folder_ / "taken.vkrack.tmp"), kDocument.dump(2));
+    EXPECT_FALSE(fs::exists(folder_ / "taken.vkrack.tmp"));
+#ifndef _WIN32
+    const fs::path full = folder_ / "full.vkrack";
+    writeBytes(full, "{}");
+    {
+        const testing::FileSizeLimit disk(16);
+        EXPECT_EQ(saveFailure(full), "Could not save rack project.");
+    }
+    EXPECT_EQ(readBytes(full), "{}");
+    EXPECT_FALSE(fs::exists(folder_ / "full.vkrack.tmp"));
+#endif
 }
 
 TEST_F(ProjectFile, SizeLimitIsInclusiveAndCheckedBeforeParsing) {
