@@ -1,4 +1,6 @@
 #include "app/project_file.hpp"
+#include "app/rack_application.hpp"
+#include "tests/app/rack_test_modules.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +12,12 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace velkaphon::rack {
 namespace {
@@ -244,6 +248,55 @@ TEST_F(UserStorage, WithoutLocalAppData) {
     const ScopedEnvironment xdg("XDG_DATA_HOME", (folder_ / "xdg").string());
     EXPECT_EQ(userStorageFolder(), folder_ / "xdg" / "VELKAPHON RACK");
 #endif
+}
+
+// Every door that takes a file name answers a name the system refuses as too long in one
+// sentence, and any other refusal with its reason, never with the library's text of the path.
+TEST_F(UserStorage, FileSystemRefusalsAreOneShortSentence) {
+    const std::string name = (folder_ / std::string(4000, 'n')).string();
+    RackApplication rack(true);
+    const auto lone = [&](const char* type, json configuration) {
+        return [&rack, type, configuration] {
+            const json node = {{"id", "node"}, {"type", type}, {"configuration", configuration}};
+            rack.handleCommand(testing::request(
+                "graph", {{"schema", 1}, {"nodes", {node}}, {"cables", json::array()}}));
+        };
+    };
+    struct Door {
+        const char* name;
+        std::function<void()> enter;
+        std::string refusal;
+    };
+    const std::string tooLong = "The file name is too long.";
+    std::vector<Door> doors = {
+        {"open project", [&] { readProjectFile(name + ".vkrack"); }, tooLong},
+        {"save project", [&] { writeProjectFile(name + ".vkrack", kDocument); }, tooLong},
+        {"storage folder",
+         [&] {
+             const ScopedEnvironment local("LOCALAPPDATA", name);
+             userStorageFolder();
+         },
+         tooLong},
+        {"player", lone("player", {{"path", name + ".wav"}}), tooLong},
+        {"recorder", lone("recorder", {{"path", name + ".wav"}, {"armed", true}}), tooLong},
+        {"vst3 plug-in", lone("vst3", {{"path", name + ".vst3"}}), tooLong},
+        {"clap plug-in", lone("clap", {{"path", name + ".clap"}}), tooLong},
+    };
+#ifndef _WIN32
+    fs::create_directories(folder_);
+    fs::create_symlink("loop.wav", folder_ / "loop.wav");
+    doors.push_back({"recorder through a looping link",
+                     lone("recorder", {{"path", (folder_ / "loop.wav").string()}, {"armed", true}}),
+                     "Cannot check the recording destination: Too many levels of symbolic links."});
+#endif
+    for (const Door& door : doors) {
+        try {
+            door.enter();
+            ADD_FAILURE() << door.name << " took the name";
+        } catch (const std::exception& error) {
+            EXPECT_EQ(error.what(), door.refusal) << door.name;
+        }
+    }
 }
 
 } // namespace
