@@ -41,7 +41,25 @@ public:
 
     std::uint16_t port() const { return server_->port(); }
 
+    // The kept inputs cannot know the token and port of this run's server: they write "/token/"
+    // and "127.0.0.1:1", and the request's head gets the real ones, so inputs pass the gate and
+    // reach the page and bridge handlers.
+    std::string withOwnAddress(std::string_view bytes) const {
+        const std::size_t headEnd = std::min(bytes.find("\r\n\r\n"), bytes.size());
+        std::string head(bytes.substr(0, headEnd));
+        replaceAll(head, "/token/", "/" + server_->token() + "/");
+        replaceAll(head, "127.0.0.1:1\r\n", "127.0.0.1:" + std::to_string(port()) + "\r\n");
+        return head.append(bytes.substr(headEnd));
+    }
+
 private:
+    static void replaceAll(std::string& text, std::string_view from, const std::string& to) {
+        for (std::size_t at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size())) {
+            text.replace(at, from.size(), to);
+        }
+    }
+
     std::unique_ptr<PageServer> server_;
 };
 
@@ -75,9 +93,10 @@ std::optional<std::size_t> answerLength(std::string_view request, std::string_vi
 
 } // namespace
 
-void loopbackRequest(std::string_view bytes) {
+void loopbackRequest(std::string_view input) {
     // Never destroyed: its pumping thread runs until the process ends.
     static EchoingServer& server = *new EchoingServer;
+    const std::string bytes = server.withOwnAddress(input);
     const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
