@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace velkaphon::rack {
 namespace {
@@ -300,21 +303,32 @@ TEST_F(RackMediaThreads, APlayingSineRunsOnUnbrokenThroughTwoHundredPatchEdits) 
           {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 1}}}}}},
         {"cables", {{{"from", "player"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
     RackApplication host{true, system};
-    float samples[32] = {};
-    float* rows[] = {samples};
-    TransportInfo transport;
-    transport.playing = true;
-    std::size_t breaks = 0;
-    // Some edits replace a graph that never ran a block.
-    for (int edit = 0; edit < 200; ++edit) {
-        host.handleCommand(request("graph", patch));
-        for (int block = 0; block < edit % 3; ++block) {
-            host.processHostBlock(32, {}, {rows, 1}, transport, nullptr, 0);
-            for (std::int64_t i = 0; i < 32; ++i) {
-                breaks += samples[i] != original.samples.at(transport.samplePosition + i) ? 1 : 0;
+    host.handleCommand(request("graph", patch));
+    // The host's thread plays on while this one edits, at most two blocks ahead of the edits.
+    constexpr std::uint32_t kFrames = 32;
+    constexpr int kEdits = 200;
+    std::vector<float> played(2 * kEdits * kFrames);
+    std::atomic<int> edits{0};
+    std::thread audio([&] {
+        TransportInfo transport;
+        transport.playing = true;
+        for (int block = 0; block < 2 * kEdits; ++block) {
+            while (block >= 2 * (edits.load() + 1)) {
+                std::this_thread::yield();
             }
-            transport.samplePosition += 32;
+            float* rows[] = {played.data() + block * kFrames};
+            transport.samplePosition = block * kFrames;
+            host.processHostBlock(kFrames, {}, {rows, 1}, transport, nullptr, 0);
         }
+    });
+    for (int edit = 0; edit < kEdits; ++edit) {
+        host.handleCommand(request("graph", patch));
+        edits.store(edit + 1);
+    }
+    audio.join();
+    std::size_t breaks = 0;
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        breaks += played[i] != original.samples.at(i) ? 1 : 0;
     }
     EXPECT_EQ(breaks, 0u);
 }
