@@ -31,10 +31,8 @@ std::optional<std::filesystem::path> environmentFolder(const char* name) {
 } // namespace
 
 bool replaceFileDurably(const std::filesystem::path& source, const std::filesystem::path& target) {
-    if (!syncFile(source)) {
-        return false;
-    }
-    if (std::rename(source.c_str(), target.c_str()) != 0) {
+    if (!syncFile(source) || std::rename(source.c_str(), target.c_str()) != 0) {
+        ::unlink(source.c_str());
         return false;
     }
     // The rename itself lasts only once the folder is on the disk too.

@@ -25,9 +25,12 @@ bool flushFile(const std::filesystem::path& path) {
 } // namespace
 
 bool replaceFileDurably(const std::filesystem::path& source, const std::filesystem::path& target) {
-    return flushFile(source) &&
-           MoveFileExW(source.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (flushFile(source) && MoveFileExW(source.c_str(), target.c_str(),
+                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+        return true;
+    }
+    DeleteFileW(source.c_str());
+    return false;
 }
 
 std::optional<std::filesystem::path> localApplicationDataFolder() {

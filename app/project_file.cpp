@@ -1,6 +1,7 @@
 #include "app/project_file.hpp"
 
 #include "app/durable_file.hpp"
+#include "engine/file_system_failure.hpp"
 #include "engine/untrusted_json.hpp"
 
 #include <fstream>
@@ -17,14 +18,19 @@ nlohmann::json readProjectFile(const fs::path& path) {
     // A FIFO or a device would block the open or the read; a folder has nothing to read.
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {
-        throw std::runtime_error("Could not open rack project.");
+        throw std::runtime_error(isNameTooLong(error) ? kNameTooLongMessage
+                                                      : "Could not open rack project.");
     }
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
         throw std::runtime_error("Could not open rack project.");
     }
     // The size on disk decides, before a single byte is parsed.
-    if (fs::file_size(path) > kMaxProjectFileBytes) {
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error) {
+        throwFileSystemFailure("Could not open rack project", error);
+    }
+    if (size > kMaxProjectFileBytes) {
         throw std::runtime_error("Project exceeds 64 MiB.");
     }
     const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -43,13 +49,20 @@ void writeProjectFile(const fs::path& target, const nlohmann::json& document) {
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         if (!file.is_open()) {
-            throw std::runtime_error("Could not create rack project.");
+            // The stream keeps no reason; asking for the name's status gives one.
+            std::error_code error;
+            static_cast<void>(fs::symlink_status(temporary, error));
+            throw std::runtime_error(isNameTooLong(error) ? kNameTooLongMessage
+                                                          : "Could not create rack project.");
         }
         file.write(text.data(), static_cast<std::streamsize>(text.size()));
         file.flush();
         // Closing writes what the stream still holds, so a full disk can show only here.
         file.close();
         if (!file) {
+            // A partial file, say on a full disk, is of no use to anyone.
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
             throw std::runtime_error("Could not save rack project.");
         }
     }
@@ -67,7 +80,7 @@ fs::path userStorageFolder() {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) {
-        throw fs::filesystem_error("create_directories", folder, error);
+        throwFileSystemFailure("Could not create the rack's storage folder", error);
     }
     return folder;
 }

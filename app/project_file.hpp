@@ -14,7 +14,7 @@ inline constexpr std::uintmax_t kMaxProjectFileBytes = 67'108'864;
 nlohmann::json readProjectFile(const std::filesystem::path& path);
 
 // [control] Writes the document to "<target>.tmp" and moves that over the target, so the target
-// is either left as it was or replaced whole.
+// is either left as it was or replaced whole; a failed save removes the temporary file.
 void writeProjectFile(const std::filesystem::path& target, const nlohmann::json& document);
 
 // [control] The existing per-user folder "VELKAPHON RACK", created when missing.

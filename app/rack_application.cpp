@@ -7,6 +7,7 @@
 #include "audio/audio_device_host.hpp"
 #include "audio/backend_control.hpp"
 #include "engine/graph_compiler.hpp"
+#include "engine/graph_limits.hpp"
 #include "engine/media_module.hpp"
 
 #include <cmath>
@@ -39,6 +40,17 @@ json defaultLayout() {
     return {{"input", {{"x", 45}, {"y", 60}}},
             {"faders", {{"x", 380}, {"y", 60}}},
             {"output", {{"x", 735}, {"y", 60}}}};
+}
+
+// [control] Before next is published: each of its media modules carries on from the one it
+// replaces at the same node.
+void continueMedia(const ModuleMap& next, const ModuleMap& current) {
+    for (const auto& [id, module] : next) {
+        const auto previous = current.find(id);
+        if (previous != current.end()) {
+            continueMediaModule(*module, *previous->second);
+        }
+    }
 }
 
 } // namespace
@@ -84,6 +96,7 @@ void RackApplication::compile(const GraphDefinition& definition, const ProcessSp
 
     closeHostedEditors();
     const std::uint32_t newLatency = graphLatency(*prepared);
+    continueMedia(modules, modulesById_);
     engine_.publishGraph(std::move(prepared));
     modulesById_ = std::move(modules);
     restarts_.forgetHeld();
@@ -139,9 +152,9 @@ void RackApplication::restartAskingPlugins() {
 }
 
 void RackApplication::configure(const ProcessSpec& processSpec) {
-    if (!(std::isfinite(processSpec.sampleRate) && processSpec.sampleRate >= 8000.0 &&
-          processSpec.sampleRate <= 384000.0) ||
-        processSpec.maxBlockSize < 1 || processSpec.maxBlockSize > 4096) {
+    if (!(std::isfinite(processSpec.sampleRate) && processSpec.sampleRate >= kMinSampleRate &&
+          processSpec.sampleRate <= kMaxSampleRate) ||
+        processSpec.maxBlockSize < 1 || processSpec.maxBlockSize > kMaxBlockFrames) {
         throw std::runtime_error(kRateOrBlockMessage);
     }
     // The host's rate is the real one, so it stands even when the compile fails.

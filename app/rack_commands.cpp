@@ -3,6 +3,7 @@
 #include "app/rack_application.hpp"
 #include "app/rack_messages.hpp"
 #include "audio/audio_device_host.hpp"
+#include "engine/graph_limits.hpp"
 #include "engine/json_number.hpp"
 #include "engine/module_kind.hpp"
 #include "hosting/plugin_files.hpp"
@@ -22,7 +23,8 @@ namespace {
 using nlohmann::json;
 
 constexpr std::size_t kMaxLayoutBytes = 65'536;
-constexpr std::uint32_t kDeviceBlockFrames = 4096;
+// Device blocks may come at the largest size the rack takes.
+constexpr std::uint32_t kDeviceBlockFrames = kMaxBlockFrames;
 constexpr const char* kInvalidParameter = "Invalid module parameter.";
 constexpr const char* kStripOutOfRange = "Strip parameter out of range.";
 
@@ -169,7 +171,7 @@ void RackApplication::start(const json& params) {
         }
     }
     if (rate != spec_.sampleRate || spec_.maxBlockSize != kDeviceBlockFrames) {
-        if (!(std::isfinite(rate) && rate >= 8000.0 && rate <= 384000.0)) {
+        if (!(std::isfinite(rate) && rate >= kMinSampleRate && rate <= kMaxSampleRate)) {
             throw std::runtime_error(kRateOrBlockMessage);
         }
         // The new settings are kept only once a graph prepared for them runs.

@@ -2,6 +2,7 @@
 
 #include "app/project_file.hpp"
 #include "app/rack_application.hpp"
+#include "engine/file_system_failure.hpp"
 
 namespace velkaphon::rack {
 
@@ -40,13 +41,14 @@ std::string keepAside(const std::filesystem::path& path) {
 
 std::optional<std::string> restoreLastRack(RackApplication& rack,
                                            const std::filesystem::path& path) {
-    try {
-        // Not found is nothing to restore; any other failure of the query is told.
-        if (!std::filesystem::exists(path)) {
+    // Not found is nothing to restore; any other failure of the query is told.
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        if (!error) {
             return std::nullopt;
         }
-    } catch (const std::exception& error) {
-        return std::string(kRestoreWarning) + "\n" + error.what();
+        return std::string(kRestoreWarning) + "\n" +
+               fileSystemFailure("The last rack could not be looked up", error);
     }
     try {
         rack.restoreProject(readProjectFile(path));

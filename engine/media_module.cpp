@@ -25,4 +25,12 @@ void stopMediaModule(Module& module) {
     }
 }
 
+void continueMediaModule(Module& next, const Module& previous) {
+    auto* player = dynamic_cast<PlayerModule*>(&next);
+    const auto* before = dynamic_cast<const PlayerModule*>(&previous);
+    if (player != nullptr && before != nullptr) {
+        player->continueFrom(*before);
+    }
+}
+
 } // namespace velkaphon::rack

@@ -15,4 +15,8 @@ std::unique_ptr<Module> createMediaModule(const NodeDefinition& node);
 // their writer thread and disarm. Other modules are left alone.
 void stopMediaModule(Module& module);
 
+// [control] Before next is published in place of previous at the same node: a player for the
+// same file plays on from where previous is when the graphs switch. Other modules are left alone.
+void continueMediaModule(Module& next, const Module& previous);
+
 } // namespace velkaphon::rack

@@ -24,14 +24,15 @@ void pushEvent(EventList* list, RackEventKind kind, std::uint32_t offset) {
 void startPlayback(PlayerState& state, std::int64_t startSample, std::uint64_t sourceOffset) {
     const std::uint64_t frames = state.sourceFrames.load();
     const std::uint64_t offset = std::min(frames, sourceOffset);
-    state.sourceOffset.exchange(offset);
-    state.startSample.exchange(startSample);
-    state.endSample.exchange(frames > offset ? -1 : startSample);
-    state.playing.exchange(frames > offset);
+    PlaybackPosition& position = *state.position;
+    position.sourceOffset.exchange(offset);
+    position.startSample.exchange(startSample);
+    position.endSample.exchange(frames > offset ? -1 : startSample);
+    position.playing.exchange(frames > offset);
 }
 
 void stopPlayback(PlayerState& state) {
-    state.playing.exchange(false);
+    state.position->playing.exchange(false);
 }
 
 void renderPlayer(PlayerState& state, float* const* outputs, std::uint32_t outputCount,
@@ -44,13 +45,14 @@ void renderPlayer(PlayerState& state, float* const* outputs, std::uint32_t outpu
     }
     const AudioClip& clip = *state.clips.current();
     const std::uint64_t clipFrames = clip.frames();
-    if (!state.playing.load() || !(hostRate > 0.0) || clip.channels == 0 || clipFrames == 0 ||
+    PlaybackPosition& playback = *state.position;
+    if (!playback.playing.load() || !(hostRate > 0.0) || clip.channels == 0 || clipFrames == 0 ||
         outputs == nullptr) {
         return;
     }
     const double ratio = clip.sampleRate / hostRate;
-    const std::int64_t start = state.startSample.load();
-    const double offset = static_cast<double>(state.sourceOffset.load());
+    const std::int64_t start = playback.startSample.load();
+    const double offset = static_cast<double>(playback.sourceOffset.load());
     for (std::uint32_t j = 0; j < frames; ++j) {
         const std::int64_t t = position + j;
         if (t < start) {
@@ -59,8 +61,8 @@ void renderPlayer(PlayerState& state, float* const* outputs, std::uint32_t outpu
         const double where = static_cast<double>(t - start) * ratio + offset;
         const auto k = static_cast<std::uint64_t>(where);
         if (k >= clipFrames) {
-            state.endSample.exchange(t);
-            state.playing.exchange(false);
+            playback.endSample.exchange(t);
+            playback.playing.exchange(false);
             return;
         }
         const double frac = where - static_cast<double>(k);
@@ -99,7 +101,7 @@ void PlayerModule::setLoadedAudio(WavAudio audio) {
     clip->channels = audio.channels;
     clip->sampleRate = audio.sampleRate;
     clip->samples = std::move(audio.samples);
-    playback_.playing.exchange(false);
+    playback_.position->playing.exchange(false);
     playback_.sourceFrames.exchange(clip->frames());
     playback_.published.exchange(clip.get());
     playback_.clips.offer(std::move(clip));
@@ -128,24 +130,26 @@ std::vector<PortSpec> PlayerModule::outputs() const {
 
 void PlayerModule::prepare(const ProcessSpec& spec) {
     spec_ = spec;
-    lastTransportPlaying_ = false;
-    lastEndNotified_ = -1;
+    playback_.position->lastTransportPlaying.store(false, std::memory_order_relaxed);
+    playback_.position->lastEndNotified.store(-1, std::memory_order_relaxed);
 }
 
 void PlayerModule::process(BlockContext& context) {
     const std::int64_t position = std::max<std::int64_t>(0, context.transport.samplePosition);
     const std::uint32_t command = commandMailbox_.exchange(0);
     const bool playing = context.transport.playing;
-    if ((followTransport_ && playing && !lastTransportPlaying_) || command == 1) {
+    PlaybackPosition& carried = *playback_.position;
+    const bool wasPlaying = carried.lastTransportPlaying.load(std::memory_order_relaxed);
+    if ((followTransport_ && playing && !wasPlaying) || command == 1) {
         startPlayback(playback_, position, 0);
-        lastEndNotified_ = -1;
+        carried.lastEndNotified.store(-1, std::memory_order_relaxed);
         pushEvent(context.outputEvents, RackEventKind::Start, 0);
     }
-    if ((followTransport_ && !playing && lastTransportPlaying_) || command == 2) {
+    if ((followTransport_ && !playing && wasPlaying) || command == 2) {
         stopPlayback(playback_);
         pushEvent(context.outputEvents, RackEventKind::Ended, 0);
     }
-    lastTransportPlaying_ = playing;
+    carried.lastTransportPlaying.store(playing, std::memory_order_relaxed);
     if (context.outputs == nullptr || context.outputCount == 0) {
         return;
     }
@@ -162,7 +166,7 @@ void PlayerModule::process(BlockContext& context) {
             }
             if (event.kind == RackEventKind::Start) {
                 startPlayback(playback_, position + i, 0);
-                lastEndNotified_ = -1;
+                carried.lastEndNotified.store(-1, std::memory_order_relaxed);
                 pushEvent(context.outputEvents, RackEventKind::Start, i);
             } else if (event.kind == RackEventKind::Stop) {
                 stopPlayback(playback_);
@@ -175,10 +179,11 @@ void PlayerModule::process(BlockContext& context) {
                            : nullptr;
         }
         renderPlayer(playback_, frame.data(), width, 1, spec_.sampleRate, position + i);
-        const std::int64_t end = playback_.endSample.load();
-        if (end != -1 && end != lastEndNotified_ && end == position + i) {
+        const std::int64_t end = carried.endSample.load();
+        if (end != -1 && end != carried.lastEndNotified.load(std::memory_order_relaxed) &&
+            end == position + i) {
             pushEvent(context.outputEvents, RackEventKind::Ended, i);
-            lastEndNotified_ = end;
+            carried.lastEndNotified.store(end, std::memory_order_relaxed);
         }
     }
 }
@@ -197,16 +202,25 @@ nlohmann::json PlayerModule::status() const {
     result["sourceSampleRate"] = clip == nullptr ? 0 : clip->sampleRate;
     result["sourceChannels"] = clip == nullptr ? 0 : clip->channels;
     result["sourceFrames"] = frames;
-    result["status"] = {{"playing", playback_.playing.load()},
+    result["status"] = {{"playing", playback_.position->playing.load()},
                         {"frames", frames},
-                        {"endSample", playback_.endSample.load()}};
+                        {"endSample", playback_.position->endSample.load()}};
     return result;
 }
 
 void PlayerModule::stop() {
     stopPlayback(playback_);
-    lastTransportPlaying_ = false;
+    playback_.position->lastTransportPlaying.store(false);
     commandMailbox_.store(0);
+}
+
+void PlayerModule::continueFrom(const PlayerModule& previous) {
+    if (channels_ != previous.channels_ || spec_.sampleRate != previous.spec_.sampleRate ||
+        configuration_.value("path", std::string()) !=
+            previous.configuration_.value("path", std::string())) {
+        return;
+    }
+    playback_.position = previous.playback_.position;
 }
 
 } // namespace velkaphon::rack

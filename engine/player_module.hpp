@@ -19,6 +19,19 @@ struct AudioClip {
     std::uint64_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
 };
 
+// Where playback stands. The players that rebuilds make in turn for the same file share one,
+// so playback runs on across the switch of graphs: only one of them runs a block at a time.
+struct PlaybackPosition {
+    std::atomic<bool> playing{false};
+    std::atomic<std::int64_t> startSample{0};
+    std::atomic<std::uint64_t> sourceOffset{0};
+    std::atomic<std::int64_t> endSample{-1};
+    // The transport's playing flag seen by the previous block.
+    std::atomic<bool> lastTransportPlaying{false};
+    // The end for which an ended event was already sent; -1 for none.
+    std::atomic<std::int64_t> lastEndNotified{-1};
+};
+
 // Playback state shared by the UI thread and the audio thread. published points at the clip
 // handed over last; clips owns it, so it is freed once.
 struct PlayerState {
@@ -28,10 +41,9 @@ struct PlayerState {
     HandOver<AudioClip, kRetiredSlots> clips{std::make_unique<AudioClip>()};
     std::atomic<AudioClip*> published{nullptr};
     std::atomic<std::uint64_t> sourceFrames{0};
-    std::atomic<bool> playing{false};
-    std::atomic<std::int64_t> startSample{0};
-    std::atomic<std::uint64_t> sourceOffset{0};
-    std::atomic<std::int64_t> endSample{-1};
+    // Replaced only before the audio thread sees the player; freed on the control thread
+    // with the last player that holds it.
+    std::shared_ptr<PlaybackPosition> position = std::make_shared<PlaybackPosition>();
 };
 
 // [control, audio]
@@ -68,6 +80,10 @@ public:
     // [control] With the rack stopped.
     void stop();
 
+    // [control] Before this player is published in place of previous: for the same file,
+    // channel count and rate, playback goes on where previous is when the graphs switch.
+    void continueFrom(const PlayerModule& previous);
+
 private:
     void computeWaveform();
 
@@ -76,9 +92,7 @@ private:
     PlayerState playback_;
     ProcessSpec spec_{48000.0, 512};
     std::uint32_t channels_ = 2;
-    bool lastTransportPlaying_ = false;
     bool followTransport_ = true;
-    std::int64_t lastEndNotified_ = -1;
     std::atomic<std::uint32_t> commandMailbox_{0};
 };
 

@@ -1,5 +1,6 @@
 #include "engine/recorder_module.hpp"
 
+#include "engine/file_system_failure.hpp"
 #include "engine/media_configuration.hpp"
 
 #include <algorithm>
@@ -30,7 +31,7 @@ bool pathExists(const std::filesystem::path& path) {
     std::error_code error;
     const bool found = std::filesystem::exists(path, error);
     if (error) {
-        throw std::filesystem::filesystem_error("exists", path, error);
+        throwFileSystemFailure("Cannot check the recording destination", error);
     }
     return found;
 }

@@ -1,5 +1,6 @@
 #include "engine/wav_file.hpp"
 
+#include "engine/file_system_failure.hpp"
 #include "engine/finite_samples.hpp"
 
 #include <algorithm>
@@ -244,7 +245,7 @@ WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLim
     // A FIFO or a device would block the open or the read; a folder has nothing to read.
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
-        fail("Cannot open WAV file");
+        fail(isNameTooLong(error) ? kNameTooLongMessage : "Cannot open WAV file");
     }
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
@@ -257,7 +258,10 @@ WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLim
         fail("Only RIFF WAV supported");
     }
     const std::uint64_t riffEnd = 8 + static_cast<std::uint64_t>(u32At(riff.data() + 4));
-    const std::uint64_t fileSize = std::filesystem::file_size(path);
+    const std::uint64_t fileSize = std::filesystem::file_size(path, error);
+    if (error) {
+        throwFileSystemFailure("Cannot open WAV file", error);
+    }
 
     WavFormat format;
     DataChunk data;

@@ -1,5 +1,6 @@
 #include "hosting/clap_library.hpp"
 
+#include "engine/file_system_failure.hpp"
 #include "hosting/clap_utf8.hpp"
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace velkaphon::rack {
 
@@ -100,7 +102,11 @@ std::shared_ptr<ClapLibrary> acquireClapLibrary(std::string_view utf8Path) {
     ClapLibraryCache& cache = clapLibraryCache();
     const std::lock_guard lock(cache.mutex);
 
-    const auto key = std::filesystem::weakly_canonical(utf8ToWidePath(utf8Path)).native();
+    std::error_code error;
+    const auto key = std::filesystem::weakly_canonical(utf8ToWidePath(utf8Path), error).native();
+    if (error) {
+        throwFileSystemFailure("Cannot read the CLAP plugin path", error);
+    }
     CachedFile& file = cache.files[key];
     if (auto existing = file.library.lock()) {
         return existing;

@@ -1,5 +1,6 @@
 #include "hosting/vst3_library.hpp"
 
+#include "engine/file_system_failure.hpp"
 #include "hosting/plugin_failure.hpp"
 #include "hosting/vst3_module_file.hpp"
 
@@ -15,6 +16,7 @@ namespace velkaphon::rack {
 namespace {
 
 constexpr vst3::int32 kMaximumClassCount = 4096;
+constexpr const char* kUnreadablePath = "Cannot read the VST3 plugin path";
 
 struct ModulePathLess {
     bool operator()(const std::u16string& left, const std::u16string& right) const {
@@ -104,14 +106,18 @@ std::filesystem::path resolveVstModulePath(const std::filesystem::path& path) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (error && status.type() != std::filesystem::file_type::not_found) {
-        throw std::filesystem::filesystem_error("status", path, error);
+        throwFileSystemFailure(kUnreadablePath, error);
     }
     const std::filesystem::path module =
         std::filesystem::is_directory(status) ? vstBundleModuleFile(path) : path;
     if (!std::filesystem::is_regular_file(std::filesystem::status(module, error))) {
         throw std::runtime_error("VST3 module file does not exist.");
     }
-    return std::filesystem::weakly_canonical(module);
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(module, error);
+    if (error) {
+        throwFileSystemFailure(kUnreadablePath, error);
+    }
+    return canonical;
 }
 
 void loadVstLibrary(LoadedModule& module, const std::filesystem::path& path) {

@@ -1,9 +1,11 @@
+#include "engine/file_system_failure.hpp"
 #include "hosting/vst3_module_file.hpp"
 #include "view/file_dialogs.hpp"
 
 #include <cwctype>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <type_traits>
 
 namespace velkaphon::rack {
@@ -18,16 +20,26 @@ constexpr int kMaxTakeNumber = 99'999;
     throw std::runtime_error(message);
 }
 
+// Not found is an answer; any other failure of the query is told.
+fs::file_status statusOf(const fs::path& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error && status.type() != fs::file_type::not_found) {
+        throwFileSystemFailure("The selection could not be checked", error);
+    }
+    return status;
+}
+
 bool isFolder(const fs::path& path) {
-    return fs::is_directory(fs::status(path));
+    return fs::is_directory(statusOf(path));
 }
 
 bool isRegularFile(const fs::path& path) {
-    return fs::is_regular_file(fs::status(path));
+    return fs::is_regular_file(statusOf(path));
 }
 
 bool pathExists(const fs::path& path) {
-    return fs::exists(fs::status(path));
+    return fs::exists(statusOf(path));
 }
 
 fs::path::string_type native(const char* text) {

@@ -1,5 +1,7 @@
 #include "view/page_server.hpp"
 
+#include <sys/socket.h>
+
 #include <array>
 #include <chrono>
 #include <fstream>
@@ -145,8 +147,15 @@ PageServer::PageServer(fs::path pageFolder)
                    response.set_content(fileText(*file), contentType(*file));
                });
 
+    // The library listens with a backlog of 5: a burst of connections past it waits a second
+    // for the retry. Listening again on the bound socket raises it to the system's limit.
+    int listening = -1;
+    http_->set_socket_options([&listening](int socket) {
+        httplib::default_socket_options(socket);
+        listening = socket;
+    });
     const int port = http_->bind_to_any_port(kLoopback);
-    if (port <= 0) {
+    if (port <= 0 || ::listen(listening, SOMAXCONN) != 0) {
         throw std::runtime_error("The rack page server could not listen on the loopback address.");
     }
     port_ = static_cast<std::uint16_t>(port);

@@ -1,23 +1,34 @@
 #include "app/project_file.hpp"
+#include "app/rack_application.hpp"
+#include "tests/app/rack_test_modules.hpp"
 
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include "tests/support/file_size_limit_posix.hpp"
+
 #include <sys/stat.h>
 #endif
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace velkaphon::rack {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+const json kDocument = {{"product", "VELKAPHON RACK"},
+                        {"version", "0.1.0-beta.3"},
+                        {"graph", {{"schema", 1}}},
+                        {"layout", {{"faders", {{"x", 10}, {"y", -2.5}}}}}};
 
 class ProjectFile : public ::testing::Test {
 protected:
@@ -48,13 +59,17 @@ protected:
         return "no error";
     }
 
+    std::string saveFailure(const fs::path& target) {
+        try {
+            writeProjectFile(target, kDocument);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "no error";
+    }
+
     fs::path folder_;
 };
-
-const json kDocument = {{"product", "VELKAPHON RACK"},
-                        {"version", "0.1.0-beta.3"},
-                        {"graph", {{"schema", 1}}},
-                        {"layout", {{"faders", {{"x", 10}, {"y", -2.5}}}}}};
 
 TEST_F(ProjectFile, WritesIndentedUtf8WithoutBomOrFinalLineBreak) {
     const fs::path target = folder_ / "rack.vkrack";
@@ -92,17 +107,22 @@ TEST_F(ProjectFile, SavingReplacesWholeAndAFailedSaveKeepsThePreviousFile) {
     }
 }
 
-TEST_F(ProjectFile, MoveFailureLeavesTheTemporaryFileAndTheTarget) {
+TEST_F(ProjectFile, AFailedMoveOrWriteLeavesTheTargetAndNoTemporaryFile) {
     const fs::path target = folder_ / "taken.vkrack";
     fs::create_directories(target / "inside");
-    try {
-        writeProjectFile(target, kDocument);
-        FAIL() << "a project replaced a folder";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Could not finalize rack project.");
-    }
+    EXPECT_EQ(saveFailure(target), "Could not finalize rack project.");
     EXPECT_TRUE(fs::is_directory(target / "inside"));
-    EXPECT_EQ(readBytes(folder_ / "taken.vkrack.tmp"), kDocument.dump(2));
+    EXPECT_FALSE(fs::exists(folder_ / "taken.vkrack.tmp"));
+#ifndef _WIN32
+    const fs::path full = folder_ / "full.vkrack";
+    writeBytes(full, "{}");
+    {
+        const testing::FileSizeLimit disk(16);
+        EXPECT_EQ(saveFailure(full), "Could not save rack project.");
+    }
+    EXPECT_EQ(readBytes(full), "{}");
+    EXPECT_FALSE(fs::exists(folder_ / "full.vkrack.tmp"));
+#endif
 }
 
 TEST_F(ProjectFile, SizeLimitIsInclusiveAndCheckedBeforeParsing) {
@@ -228,6 +248,61 @@ TEST_F(UserStorage, WithoutLocalAppData) {
     const ScopedEnvironment xdg("XDG_DATA_HOME", (folder_ / "xdg").string());
     EXPECT_EQ(userStorageFolder(), folder_ / "xdg" / "VELKAPHON RACK");
 #endif
+}
+
+// Every door that takes a file name answers a name the system refuses as too long in one
+// sentence, and any other refusal with its reason, never with the library's text of the path.
+TEST_F(UserStorage, FileSystemRefusalsAreOneShortSentence) {
+    const std::string name = (folder_ / std::string(4000, 'n')).string();
+    RackApplication rack(true);
+    const auto lone = [&](const char* type, json configuration) {
+        return [&rack, type, configuration] {
+            const json node = {{"id", "node"}, {"type", type}, {"configuration", configuration}};
+            rack.handleCommand(testing::request(
+                "graph", {{"schema", 1}, {"nodes", {node}}, {"cables", json::array()}}));
+        };
+    };
+    struct Door {
+        const char* name;
+        std::function<void()> enter;
+        std::string refusal;
+    };
+    const std::string tooLong = "The file name is too long.";
+    std::vector<Door> doors = {
+        {"open project", [&] { readProjectFile(name + ".vkrack"); }, tooLong},
+        {"save project", [&] { writeProjectFile(name + ".vkrack", kDocument); }, tooLong},
+        {"storage folder",
+         [&] {
+             const ScopedEnvironment local("LOCALAPPDATA", name);
+             userStorageFolder();
+         },
+         tooLong},
+        {"player", lone("player", {{"path", name + ".wav"}}), tooLong},
+        {"recorder", lone("recorder", {{"path", name + ".wav"}, {"armed", true}}), tooLong},
+        {"vst3 plug-in", lone("vst3", {{"path", name + ".vst3"}}), tooLong},
+        {"clap plug-in", lone("clap", {{"path", name + ".clap"}}), tooLong},
+    };
+#ifndef _WIN32
+    fs::create_directories(folder_);
+    fs::create_symlink("loop.wav", folder_ / "loop.wav");
+    doors.push_back({"recorder through a looping link",
+                     lone("recorder", {{"path", (folder_ / "loop.wav").string()}, {"armed", true}}),
+                     "Cannot check the recording destination: Too many levels of symbolic links."});
+#endif
+    for (const Door& door : doors) {
+        try {
+            door.enter();
+            ADD_FAILURE() << door.name << " took the name";
+        } catch (const std::exception& error) {
+#ifdef _WIN32
+            // Windows refuses such a name as not found, in its own words: never with the path.
+            EXPECT_EQ(std::string(error.what()).find("nnnnnnnn"), std::string::npos) << door.name;
+            EXPECT_LT(std::string(error.what()).size(), 100u) << door.name;
+#else
+            EXPECT_EQ(error.what(), door.refusal) << door.name;
+#endif
+        }
+    }
 }
 
 } // namespace

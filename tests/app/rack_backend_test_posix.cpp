@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace velkaphon::rack {
 namespace {
@@ -283,6 +286,51 @@ TEST_F(RackMediaThreads, APlayerFeedingARecorderIsTakenSampleForSample) {
     for (std::size_t i = original.samples.size(); i < recorded.samples.size(); ++i) {
         ASSERT_EQ(recorded.samples[i], 0.0f) << "after the song, frame " << i / 2;
     }
+}
+
+TEST_F(RackMediaThreads, APlayingSineRunsOnUnbrokenThroughTwoHundredPatchEdits) {
+    const fs::path sine = folder / "sine.wav";
+    const std::string make = "sox -n -r 48000 -c 1 -b 32 -e floating-point '" + sine.string() +
+                             "' synth 1 sine 440 gain -6";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const WavAudio original = readWavFile(sine, wavPreloadLimit);
+    const json patch = {
+        {"schema", 1},
+        {"nodes",
+         {{{"id", "player"},
+           {"type", "player"},
+           {"configuration", {{"path", sine.string()}, {"channels", 1}}}},
+          {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 1}}}}}},
+        {"cables", {{{"from", "player"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
+    RackApplication host{true, system};
+    host.handleCommand(request("graph", patch));
+    // The host's thread plays on while this one edits, at most two blocks ahead of the edits.
+    constexpr std::uint32_t kFrames = 32;
+    constexpr int kEdits = 200;
+    std::vector<float> played(2 * kEdits * kFrames);
+    std::atomic<int> edits{0};
+    std::thread audio([&] {
+        TransportInfo transport;
+        transport.playing = true;
+        for (int block = 0; block < 2 * kEdits; ++block) {
+            while (block >= 2 * (edits.load() + 1)) {
+                std::this_thread::yield();
+            }
+            float* rows[] = {played.data() + block * kFrames};
+            transport.samplePosition = block * kFrames;
+            host.processHostBlock(kFrames, {}, {rows, 1}, transport, nullptr, 0);
+        }
+    });
+    for (int edit = 0; edit < kEdits; ++edit) {
+        host.handleCommand(request("graph", patch));
+        edits.store(edit + 1);
+    }
+    audio.join();
+    std::size_t breaks = 0;
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        breaks += played[i] != original.samples.at(i) ? 1 : 0;
+    }
+    EXPECT_EQ(breaks, 0u);
 }
 
 } // namespace

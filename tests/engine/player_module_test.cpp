@@ -120,6 +120,30 @@ TEST_F(PlayerTest, FollowsTheTransportFromTheFirstBlock) {
     EXPECT_EQ(block.output(0), std::vector<float>(64, 0.0f));
 }
 
+TEST_F(PlayerTest, AReplacementForTheSameFilePlaysOnFromWhereThePreviousIsAtTheSwitch) {
+    const auto samples = numberedFrames(400, 2);
+    auto previous = player(2, 48000, samples, json::object());
+    TestBlock block(0, 2, 64);
+    block.context.transport.playing = true;
+    block.run(*previous, 0);
+    auto same = player(2, 48000, samples, json::object());
+    auto narrower = player(2, 48000, samples, {{"channels", 1}});
+    same->continueFrom(*previous);
+    narrower->continueFrom(*previous);
+    // The previous player runs on until the graphs switch.
+    block.run(*previous, 64);
+    block.run(*same, 128);
+    EXPECT_TRUE(events(block.outputEvents).empty());
+    for (std::uint32_t i = 0; i < 64; ++i) {
+        ASSERT_EQ(block.output(0)[i], samples[(128 + i) * 2]) << i;
+        ASSERT_EQ(block.output(1)[i], samples[(128 + i) * 2 + 1]) << i;
+    }
+    // Another channel count starts from the top as a new player does.
+    block.run(*narrower, 192);
+    EXPECT_EQ(events(block.outputEvents), std::vector<RackEvent>{event(RackEventKind::Start, 0)});
+    EXPECT_EQ(block.output(0)[0], samples[0]);
+}
+
 TEST_F(PlayerTest, LaterControlReplacesAnEarlierOneBeforeTheBlock) {
     auto module = player(1, 48000, numberedFrames(100, 1), {{"followTransport", false}});
     TestBlock block(0, 1, 64);

@@ -2,10 +2,10 @@
 #include "engine/wav_file.hpp"
 #include "tests/engine/recorder_test_support.hpp"
 #include "tests/engine/wav_test_files.hpp"
+#include "tests/support/file_size_limit_posix.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -23,26 +23,6 @@ namespace velkaphon::rack {
 namespace {
 
 using namespace velkaphon::rack::testing;
-
-// A file-size limit stands in for a full disk: writes past it come back short.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 // Numbered frames, both channels, from frame first on.
 struct NumberedFrames {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -18,6 +19,27 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+// How many connections the kernel holds for this process's socket listening on the port before
+// accept takes them: a listening socket's TCP_INFO gives it as tcpi_sacked. 0 when none listens.
+std::uint32_t listenQueueLimit(std::uint16_t port) {
+    for (int socket = 0; socket < 1024; ++socket) {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        int accepting = 0;
+        socklen_t flagLength = sizeof accepting;
+        tcp_info info{};
+        socklen_t infoLength = sizeof info;
+        if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            ::getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &flagLength) == 0 &&
+            accepting != 0 &&
+            ::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0) {
+            return info.tcpi_sacked;
+        }
+    }
+    return 0;
+}
 
 class PageServerThreads : public ::testing::Test {
 protected:
@@ -105,6 +127,11 @@ TEST_F(PageServerThreads, ManyPagesAtOnceEachGetTheirOwnReply) {
     }
     EXPECT_EQ(matched, 80);
     EXPECT_EQ(answered_, 80);
+}
+
+TEST_F(PageServerThreads, EightClientsConnectingAtOnceAllFitTheListenQueue) {
+    // Past the queue's limit a connection waits for the client's retry, a second later.
+    EXPECT_GE(listenQueueLimit(server_->port()), 8u);
 }
 
 TEST_F(PageServerThreads, WithoutTheTokenOrWithAForeignHostNothingIsReached) {
