@@ -237,7 +237,7 @@ describe('hosted plug-ins', () => {
     assert.deepEqual([...new Set(await page.evaluate(() => window.changedReadouts))], ['parameter-5095']);
   });
 
-  it('shows the rack\'s request to rebuild once a plug-in asks for new latency after a parameter change', async () => {
+  it('restarts a plug-in that asks for new latency after a parameter change and says which one', async () => {
     await addPlugins(fixture.rack, [{ id: 'restarts', type: 'vst3', configuration: { path: testPlugins.vst3, classId: vst3Class(8) } }]);
     const { page } = await openRackPage(fixture.browser, fixture.rack);
     await selectModule(page, 'restarts');
@@ -245,8 +245,11 @@ describe('hosted plug-ins', () => {
     assert.equal(await rackError.isHidden(), true);
     await pluginSection(page).getByLabel('Gain').focus();
     await page.keyboard.press('End');
-    await rackError.filter({ hasText: 'A plugin requested new ports or latency. Rebuild the patch before continuing.' }).waitFor();
-    assert.equal((await callBridge(fixture.rack, 'status')).error, 'A plugin requested new ports or latency. Rebuild the patch before continuing.');
+    const restarted = 'Plugin restarts asked for new ports or latency and was restarted.';
+    await rackError.filter({ hasText: restarted }).waitFor();
+    const status = await callBridge(fixture.rack, 'status');
+    assert.equal(status.error, restarted);
+    assert.equal(status.parameters.restarts[0].value, 1, 'the restarted plug-in keeps the value that moved its latency');
   });
 
   it('says so when a plug-in shows no parameters', async () => {
