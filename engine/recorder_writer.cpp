@@ -193,7 +193,7 @@ bool RecorderWriter::refreshHeader(std::FILE* stream, std::uint32_t take, std::u
     if (std::fflush(stream) != 0) {
         return false;
     }
-    writeWavHeader(stream, take, rate, static_cast<std::uint32_t>(written * sizeof(float)));
+    writeWavHeader(stream, take, rate, static_cast<std::uint32_t>(written * sizeof(float)), true);
     return seekToEnd(stream) && std::ferror(stream) == 0;
 }
 

@@ -224,8 +224,8 @@ void decodeDataChunk(ChunkReader& reader, const DataChunk& data, const WavFormat
 
 // A take cut off before its header was first rewritten, or one written to a pipe, still holds its
 // samples up to the end of the file. So does a take cut off after a rewrite: its header counts
-// what was written then, its RIFF ends with that count and more samples follow. Other files
-// keep their sizes, whatever follows their data chunk.
+// what was written then and leaves its RIFF size unknown. Other files keep their sizes, whatever
+// follows their data chunk or their RIFF.
 bool runsToFileEnd(const WavFormat& format, std::uint64_t riffEnd, std::uint64_t body,
                    std::uint32_t size, std::uint64_t available) {
     if (size == kUnknownSize) {
@@ -235,7 +235,7 @@ bool runsToFileEnd(const WavFormat& format, std::uint64_t riffEnd, std::uint64_t
         return false;
     }
     const bool recorderLayout = body == wavHeaderBytes && format.tag == kFormatFloat &&
-                                format.bits == 32 && riffEnd == body + size;
+                                format.bits == 32 && riffEnd == 8 + std::uint64_t{kUnknownSize};
     return (size == 0 && riffEnd <= body) || recorderLayout;
 }
 
@@ -308,7 +308,7 @@ WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLim
 }
 
 void writeWavHeader(std::FILE* stream, std::uint32_t channels, std::uint32_t sampleRate,
-                    std::uint32_t dataBytes) {
+                    std::uint32_t dataBytes, bool moreFollows) {
     std::array<std::uint8_t, wavHeaderBytes> header{};
     std::size_t at = 0;
     const auto text = [&](const char* chars) {
@@ -325,7 +325,7 @@ void writeWavHeader(std::FILE* stream, std::uint32_t channels, std::uint32_t sam
         u16(value >> 16);
     };
     text("RIFF");
-    u32(dataBytes + 36);
+    u32(moreFollows ? kUnknownSize : dataBytes + 36);
     text("WAVE");
     text("fmt ");
     u32(16);

@@ -28,8 +28,10 @@ struct WavAudio {
 WavAudio readWavFile(const std::filesystem::path& path, std::uint64_t preloadLimit);
 
 // [control, writer] Writes the 44-byte header of a 32-bit float file at the start
-// of the stream and leaves it at offset 44. The caller checks the stream's error flag.
+// of the stream and leaves it at offset 44. The caller checks the stream's error flag. While more
+// samples follow the counted ones (a running take), the RIFF size says it is unknown, so that no
+// finished file reads like a cut take.
 void writeWavHeader(std::FILE* stream, std::uint32_t channels, std::uint32_t sampleRate,
-                    std::uint32_t dataBytes);
+                    std::uint32_t dataBytes, bool moreFollows = false);
 
 } // namespace velkaphon::rack

@@ -214,7 +214,7 @@ TEST(RecorderCrash, KilledTakeOpensWithAllButItsLastSecond) {
 
     const auto bytes = readBytes(file);
     const std::uint32_t counted = u32At(bytes, 40);
-    EXPECT_EQ(u32At(bytes, 4), counted + 36);
+    EXPECT_EQ(u32At(bytes, 4), 0xFFFFFFFFu);
     EXPECT_EQ(counted % 8, 0u);
     EXPECT_GE(counted, second);
     EXPECT_LE(bytes.size() - 44 - counted, second);

@@ -451,7 +451,7 @@ Bytes recorderHeader(std::uint32_t riffSize, std::uint32_t dataSize, std::uint16
 TEST_F(WavFileTest, CutOffTakeIsReadToTheEndInWholeFrames) {
     // The header as first written, and as rewritten once the first frame was on its way.
     for (const std::uint32_t counted : {0u, 8u}) {
-        Bytes file = recorderHeader(counted + 36, counted, 2);
+        Bytes file = recorderHeader(counted == 0 ? 36 : 0xFFFFFFFF, counted, 2);
         for (const float value : {0.5f, -0.5f, 0.25f, -0.25f, 1.0f}) {
             appendFloat(file, value);
         }
@@ -485,6 +485,12 @@ TEST_F(WavFileTest, EmptyDataChunksOtherwiseStayEmpty) {
     appendFloat(followed, 0.5f);
     followed.insert(followed.end(), list.begin(), list.end());
     EXPECT_EQ(read(followed).samples, SampleVector{0.5f});
+    // So does a finished take with bytes after its RIFF, such as a tagger's trailer.
+    Bytes tagged = recorderHeader(40, 4, 1);
+    appendFloat(tagged, 0.5f);
+    appendText(tagged, "TAG");
+    tagged.resize(tagged.size() + 125, 0);
+    EXPECT_EQ(read(tagged).samples, SampleVector{0.5f});
     // A wrong but ordinary size keeps the usual rule.
     Bytes wrong = recorderHeader(36, 12, 1);
     appendFloat(wrong, 0.5f);
