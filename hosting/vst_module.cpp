@@ -110,8 +110,14 @@ public:
         std::shared_ptr<LoadedModule> library = acquireVstLibrary(modulePath(configuration));
         runUndoingOnFailure(
             [&] {
-                createVstInstance(*host_, std::move(library));
+                createVstInstance(*host_, library);
                 stateRefused_ = !restoreState(*host_, configuration_);
+                if (stateRefused_) {
+                    // A refusal may leave part of the state applied: a fresh instance starts
+                    // from its defaults.
+                    shutdownVstInstance(*host_);
+                    createVstInstance(*host_, library);
+                }
                 stateLoaded_ = holdsComponentState(configuration_) && !stateRefused_;
                 readVstBuses(*host_);
             },

@@ -421,6 +421,9 @@ TEST(VstModuleState, ARefusedStateLeavesThePluginAtItsDefaultsAndIsSavedAgainByt
         auto second = preparedVstModule(saved);
         EXPECT_TRUE(second->stateRefused());
         EXPECT_EQ(log.count("setState Test Separate Controller"), 1);
+        // The refusing instance may hold part of the state: a fresh one takes its place.
+        EXPECT_EQ(log.count("initialize Test Separate Controller"), 2);
+        EXPECT_EQ(log.count("terminate Test Separate Controller"), 1);
         EXPECT_EQ(log.count("setComponentState Test Controller"), 0);
         EXPECT_EQ(log.count("setState Test Controller 0.250000"), 0);
         const json status = second->status();
