@@ -25,7 +25,7 @@ void queueParameterChanges(Host& host) {
 }
 
 // The processor's own values reach the page and the controller; a rack edit still on its way
-// to the processor is newer and keeps its value.
+// to the processor is newer and keeps its value, also one stored after the flag was read.
 void storeOutputValues(Host& host) {
     for (int32 q = 0; q < host.outputChanges.count; ++q) {
         ValueQueue& queue = host.outputChanges.queues[static_cast<std::size_t>(q)];
@@ -36,8 +36,9 @@ void storeOutputValues(Host& host) {
             continue;
         }
         ParameterSlot& slot = host.parameterSlots[*index];
-        if (!slot.pendingForProcessor.load(std::memory_order_acquire)) {
-            slot.value.store(std::clamp(value, 0.0, 1.0), std::memory_order_relaxed);
+        double seen = slot.value.load(std::memory_order_acquire);
+        if (!slot.pendingForProcessor.load(std::memory_order_acquire) &&
+            slot.value.compare_exchange_strong(seen, std::clamp(value, 0.0, 1.0))) {
             slot.pendingForController.store(true, std::memory_order_release);
         }
     }
