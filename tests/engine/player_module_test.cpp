@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,21 @@ std::vector<float> numberedFrames(std::uint32_t frames, std::uint32_t channels) 
         }
     }
     return samples;
+}
+
+// Each of the block's first outputs holds the file's frames from first on: output c plays file
+// channel c, and outputs beyond the file's channels repeat its last one.
+void expectFramesFrom(const TestBlock& block, std::uint32_t outputs,
+                      const std::vector<float>& samples, std::uint32_t fileChannels,
+                      std::uint32_t first) {
+    for (std::uint32_t c = 0; c < outputs; ++c) {
+        const std::uint32_t source = std::min(c, fileChannels - 1);
+        std::vector<float> expected;
+        for (std::uint32_t i = 0; i < block.output(c).size(); ++i) {
+            expected.push_back(samples[(first + i) * fileChannels + source]);
+        }
+        EXPECT_EQ(block.output(c), expected) << "output " << c;
+    }
 }
 
 RackEvent event(RackEventKind kind, std::uint32_t offset) {
@@ -110,10 +126,7 @@ TEST_F(PlayerTest, FollowsTheTransportFromTheFirstBlock) {
     block.context.transport.playing = true;
     block.run(*module, 0);
     EXPECT_EQ(events(block.outputEvents), std::vector<RackEvent>{event(RackEventKind::Start, 0)});
-    for (std::uint32_t i = 0; i < 64; ++i) {
-        ASSERT_EQ(block.output(0)[i], samples[i]) << i;
-        ASSERT_EQ(block.output(1)[i], samples[i]) << i;
-    }
+    expectFramesFrom(block, 2, samples, 1, 0);
     block.context.transport.playing = false;
     block.run(*module, 64);
     EXPECT_EQ(events(block.outputEvents), std::vector<RackEvent>{event(RackEventKind::Ended, 0)});
@@ -134,10 +147,7 @@ TEST_F(PlayerTest, AReplacementForTheSameFilePlaysOnFromWhereThePreviousIsAtTheS
     block.run(*previous, 64);
     block.run(*same, 128);
     EXPECT_TRUE(events(block.outputEvents).empty());
-    for (std::uint32_t i = 0; i < 64; ++i) {
-        ASSERT_EQ(block.output(0)[i], samples[(128 + i) * 2]) << i;
-        ASSERT_EQ(block.output(1)[i], samples[(128 + i) * 2 + 1]) << i;
-    }
+    expectFramesFrom(block, 2, samples, 2, 128);
     // Another channel count starts from the top as a new player does.
     block.run(*narrower, 192);
     EXPECT_EQ(events(block.outputEvents), std::vector<RackEvent>{event(RackEventKind::Start, 0)});
@@ -182,12 +192,7 @@ TEST_F(PlayerTest, OutputsBeyondTheFileRepeatItsLastChannel) {
     TestBlock block(0, 4, 64);
     module->setControl(0, 1.0);
     block.run(*module, 0);
-    for (std::uint32_t i = 0; i < 64; ++i) {
-        ASSERT_EQ(block.output(0)[i], samples[2 * i]);
-        ASSERT_EQ(block.output(1)[i], samples[2 * i + 1]);
-        ASSERT_EQ(block.output(2)[i], samples[2 * i + 1]);
-        ASSERT_EQ(block.output(3)[i], samples[2 * i + 1]);
-    }
+    expectFramesFrom(block, 4, samples, 2, 0);
 }
 
 TEST_F(PlayerTest, EndsOnceAtTheFrameWhereTheSourceRunsOutAndDoesNotLoop) {
