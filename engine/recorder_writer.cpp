@@ -152,25 +152,23 @@ std::uint64_t RecorderWriter::drainRing(std::FILE* stream, std::uint32_t take, s
         std::uint64_t n =
             std::min({kRecorderRingSamples - (r & kRingMask), w - r, counted + second - written});
         n -= n % take;
-        if (n > 0) {
-            if (written + n > limit) {
-                noteFailure(TakeFailure::SizeLimit, 0);
-                failure = true;
-                break;
-            }
-            written += std::fwrite(ring_.get() + (r & kRingMask), sizeof(float), n, stream);
-        } else {
-            // The next frame wraps around the end of the ring.
+        // No whole frame before the end of the ring: the next one wraps around it.
+        const bool wraps = n == 0;
+        if (wraps) {
             n = std::min<std::uint64_t>(w - r, take);
-            if (written + n > limit) {
-                noteFailure(TakeFailure::SizeLimit, 0);
-                failure = true;
-                break;
-            }
+        }
+        if (written + n > limit) {
+            noteFailure(TakeFailure::SizeLimit, 0);
+            failure = true;
+            break;
+        }
+        if (wraps) {
             for (std::uint64_t j = 0; j < n; ++j) {
                 written +=
                     std::fwrite(ring_.get() + ((r + j) & kRingMask), sizeof(float), 1, stream);
             }
+        } else {
+            written += std::fwrite(ring_.get() + (r & kRingMask), sizeof(float), n, stream);
         }
         indices_.release(r + n);
         framesWritten_.store(written / take);
