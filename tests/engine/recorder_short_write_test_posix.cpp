@@ -24,21 +24,6 @@ namespace {
 
 using namespace velkaphon::rack::testing;
 
-// Numbered frames, both channels, from frame first on.
-struct NumberedFrames {
-    NumberedFrames(std::uint64_t first, std::uint32_t frames) : left(frames), right(frames) {
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            left[i] = frameValue(first + i, 0);
-            right[i] = frameValue(first + i, 1);
-        }
-    }
-    void push(RecorderWriter& writer, std::uint64_t position) const {
-        const float* inputs[] = {left.data(), right.data()};
-        writer.pushToRing(inputs, 2, static_cast<std::uint32_t>(left.size()), position);
-    }
-    std::vector<float> left, right;
-};
-
 // Whether the file holds numbered frames from the first on, whole frames only.
 bool holdsNumberedFrames(const WavAudio& audio) {
     for (std::size_t i = 0; i < audio.samples.size(); ++i) {
@@ -135,7 +120,7 @@ TEST(RecorderShortWriteThreads, FullDiskStopsTheTakeWithASentence) {
             writer.allocateRing();
             writer.setDestination(file, 2, 8000);
             writer.startCapture(0);
-            NumberedFrames(0, 16384).push(writer, 0);
+            NumberedSource(2, 16384).push(writer, 0);
             writer.stopAndJoin();
             const WavAudio audio = readWavFile(file, wavPreloadLimit);
             seen << writer.failureText() << '\n'
@@ -184,8 +169,9 @@ TEST(RecorderShortWriteThreads, FullDiskStopsTheTakeWithASentence) {
     writer.setDestination(file, 2, 8000);
     writer.startCapture(0);
     constexpr std::uint32_t block = 256;
+    NumberedSource source(2, block);
     for (std::uint64_t position = 0; position < 8000 * 600; position += block) {
-        NumberedFrames(position, block).push(writer, position);
+        source.push(writer, position);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     for (;;) {

@@ -16,31 +16,6 @@ using namespace velkaphon::rack::testing;
 
 constexpr std::uint32_t kBlock = 256;
 
-// One block of numbered frames for a writer, as the audio thread would push it.
-class NumberedSource {
-public:
-    explicit NumberedSource(std::uint32_t channels)
-        : samples_(channels, std::vector<float>(kBlock)), pointers_(channels) {
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            pointers_[c] = samples_[c].data();
-        }
-    }
-
-    void push(RecorderWriter& writer, std::uint64_t position) {
-        for (std::uint32_t c = 0; c < samples_.size(); ++c) {
-            for (std::uint32_t i = 0; i < kBlock; ++i) {
-                samples_[c][i] = frameValue(position + i, c);
-            }
-        }
-        writer.pushToRing(pointers_.data(), static_cast<std::uint32_t>(pointers_.size()), kBlock,
-                          position);
-    }
-
-private:
-    std::vector<std::vector<float>> samples_;
-    std::vector<const float*> pointers_;
-};
-
 // Three channels do not divide the ring, so frames wrap around its end.
 TEST(RecorderThreads, PacedPushesReachTheFileBitExact) {
     ScratchFolder folder;
@@ -52,7 +27,7 @@ TEST(RecorderThreads, PacedPushesReachTheFileBitExact) {
         writer.allocateRing();
         writer.setDestination(file, channels, 48000);
         writer.startCapture(0);
-        NumberedSource source(channels);
+        NumberedSource source(channels, kBlock);
         for (std::uint64_t b = 0; b < blocks; ++b) {
             // The test waits for room; the real audio thread never does.
             while (writer.pushedSamples() - writer.drainedSamples() + kBlock * channels >
@@ -93,7 +68,7 @@ TEST(RecorderThreads, RunningTakeHeaderCountsEverySecond) {
     writer.allocateRing();
     writer.setDestination(file, channels, rate);
     writer.startCapture(0);
-    NumberedSource source(channels);
+    NumberedSource source(channels, kBlock);
     for (std::uint64_t b = 0; b < blocks; ++b) {
         source.push(writer, b * kBlock);
     }
@@ -166,7 +141,7 @@ TEST(RecorderThreads, StopWhilePushingLosesNoAcceptedFrame) {
     writer.setDestination(file, 2, 48000);
     writer.startCapture(0);
     std::thread audio([&] {
-        NumberedSource source(2);
+        NumberedSource source(2, kBlock);
         for (std::uint64_t b = 0; b < 400; ++b) {
             source.push(writer, b * kBlock);
             std::this_thread::sleep_for(std::chrono::microseconds(50));
