@@ -216,8 +216,7 @@ void PlayerModule::stop() {
 
 void PlayerModule::continueFrom(const PlayerModule& previous) {
     if (channels_ != previous.channels_ || spec_.sampleRate != previous.spec_.sampleRate ||
-        configuration_.value("path", std::string()) !=
-            previous.configuration_.value("path", std::string())) {
+        configuration_.at("path") != previous.configuration_.at("path")) {
         return;
     }
     playback_.position = previous.playback_.position;
