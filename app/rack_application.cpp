@@ -74,7 +74,8 @@ RackApplication::~RackApplication() {
     destroyAudioBackend(backend_);
 }
 
-void RackApplication::compile(const GraphDefinition& definition, const ProcessSpec& processSpec) {
+std::string RackApplication::compile(const GraphDefinition& definition,
+                                     const ProcessSpec& processSpec) {
     ModuleMap modules;
     const ModuleFactory factory = [this, &modules](const NodeDefinition& node) {
         std::unique_ptr<Module> module = moduleOverrides_ ? moduleOverrides_(node) : nullptr;
@@ -121,13 +122,15 @@ void RackApplication::compile(const GraphDefinition& definition, const ProcessSp
         onLatencyChanged();
     }
 
-    if (std::string refused = refusedStateNotice(graph_, modulesById_); !refused.empty()) {
-        lastError_ = std::move(refused);
+    std::string refused = refusedStateNotice(graph_, modulesById_);
+    if (!refused.empty()) {
+        lastError_ = refused;
     }
+    return refused;
 }
 
-void RackApplication::rebuild(GraphDefinition definition, const ProcessSpec& processSpec) {
-    compile(withLiveHostedState(std::move(definition), graph_, modulesById_), processSpec);
+std::string RackApplication::rebuild(GraphDefinition definition, const ProcessSpec& processSpec) {
+    return compile(withLiveHostedState(std::move(definition), graph_, modulesById_), processSpec);
 }
 
 void RackApplication::restartAskingPlugins() {
@@ -138,8 +141,9 @@ void RackApplication::restartAskingPlugins() {
     if (due.empty()) {
         return;
     }
+    std::string refused;
     try {
-        rebuild(graph_, spec_);
+        refused = rebuild(graph_, spec_);
     } catch (const std::exception& error) {
         // Held until the patch is rebuilt, so a rebuild that cannot succeed is not tried again.
         restarts_.failed(due, modulesById_, error.what());
@@ -147,7 +151,6 @@ void RackApplication::restartAskingPlugins() {
         return;
     }
     restarts_.restarted(due);
-    const std::string refused = refusedStateNotice(graph_, modulesById_);
     lastError_ = restartedNotice(due) + (refused.empty() ? "" : " " + refused);
 }
 

@@ -112,9 +112,11 @@ public:
 private:
     // [control] Builds, prepares and publishes the definition's graph for the given spec; on
     // success the graph, modules, ports, stored patch and spec change together, else nothing.
-    void compile(const GraphDefinition& definition, const ProcessSpec& processSpec);
+    // Returns the notice of the hosted plug-ins that refused their saved state, "" when none
+    // did; a notice also becomes the last error.
+    std::string compile(const GraphDefinition& definition, const ProcessSpec& processSpec);
     // The definition with the live hosted plug-ins' state carried over, compiled.
-    void rebuild(GraphDefinition definition, const ProcessSpec& processSpec);
+    std::string rebuild(GraphDefinition definition, const ProcessSpec& processSpec);
     // [control] Rebuilds the patch, as an edit does, for the hosted plug-ins that asked for a
     // restart; waits while a take is being recorded, which a rebuild would cut.
     void restartAskingPlugins();

@@ -1,5 +1,4 @@
 #include "app/module_state.hpp"
-#include "app/plugin_notices.hpp"
 #include "app/rack_application.hpp"
 #include "app/rack_messages.hpp"
 #include "audio/audio_device_host.hpp"
@@ -293,9 +292,8 @@ json RackApplication::replaceGraph(const json& params) {
     if (recorderBusy()) {
         throw std::runtime_error("Stop recording before changing cables or modules.");
     }
-    rebuild(readGraphDefinition(params), spec_);
     // A successful edit leaves only what it found refused.
-    lastError_ = refusedStateNotice(graph_, modulesById_);
+    lastError_ = rebuild(readGraphDefinition(params), spec_);
     return stateResult();
 }
 

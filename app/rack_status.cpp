@@ -31,9 +31,6 @@ json RackApplication::status() {
 
     json media = json::object();
     json parameters = json::object();
-    // The control tick restarts a plug-in that asks, but for one it left stopped, and not while a
-    // take is being recorded.
-    const bool restartsWait = recorderBusy();
     for (const NodeDefinition& node : graph_.nodes) {
         const auto found = modulesById_.find(node.id);
         if (found == modulesById_.end()) {
@@ -53,9 +50,12 @@ json RackApplication::status() {
                 lastError_ = "Plugin " + node.id + " stopped working: " + *fault +
                              ". Rebuild the patch to restart it.";
             } else if (hosted->restartRequested()) {
+                // The control tick restarts a plug-in that asks, but for one it left stopped, and
+                // not while a take is being recorded. Asked only here: the media statuses it reads
+                // are not free, and a status poll comes often.
                 if (std::optional<std::string> held = restarts_.heldReason(*found->second)) {
                     lastError_ = std::move(*held);
-                } else if (restartsWait) {
+                } else if (recorderBusy()) {
                     lastError_ = kRestartRequested;
                 }
             }

@@ -229,6 +229,19 @@ protected:
     json command(const std::string& method, json params = json()) {
         return rack.handleCommand(request(method, std::move(params)));
     }
+    // A 32-bit float WAV at 48 kHz made by sox in the folder from its synth arguments.
+    fs::path soxWav(const std::string& name, int channels, const std::string& synth) const {
+        const fs::path path = folder / name;
+        const std::string make = "sox -n -r 48000 -c " + std::to_string(channels) +
+                                 " -b 32 -e floating-point '" + path.string() + "' synth " + synth;
+        EXPECT_EQ(std::system(make.c_str()), 0) << make;
+        return path;
+    }
+    static json playerNode(const fs::path& song, int channels) {
+        return {{"id", "player"},
+                {"type", "player"},
+                {"configuration", {{"path", song.string()}, {"channels", channels}}}};
+    }
 
     const fs::path folder = fs::temp_directory_path() / "velkaphon-rack-media-test";
     SimulatedAudioSystem system;
@@ -236,17 +249,13 @@ protected:
 };
 
 TEST_F(RackMediaThreads, APlayerFeedingARecorderIsTakenSampleForSample) {
-    const fs::path song = folder / "song.wav";
-    const std::string make = "sox -n -r 48000 -c 2 -b 32 -e floating-point '" + song.string() +
-                             "' synth 0.5 sine 440 sine 660 gain -6";
-    ASSERT_EQ(std::system(make.c_str()), 0);
+    const fs::path song = soxWav("song.wav", 2, "0.5 sine 440 sine 660 gain -6");
+    ASSERT_FALSE(HasFailure());
     const fs::path take = folder / "take.wav";
     const json patch = {
         {"schema", 1},
         {"nodes",
-         {{{"id", "player"},
-           {"type", "player"},
-           {"configuration", {{"path", song.string()}, {"channels", 2}}}},
+         {playerNode(song, 2),
           {{"id", "rec"},
            {"type", "recorder"},
            {"configuration", {{"path", take.string()}, {"channels", 2}}}},
@@ -289,17 +298,13 @@ TEST_F(RackMediaThreads, APlayerFeedingARecorderIsTakenSampleForSample) {
 }
 
 TEST_F(RackMediaThreads, APlayingSineRunsOnUnbrokenThroughTwoHundredPatchEdits) {
-    const fs::path sine = folder / "sine.wav";
-    const std::string make = "sox -n -r 48000 -c 1 -b 32 -e floating-point '" + sine.string() +
-                             "' synth 1 sine 440 gain -6";
-    ASSERT_EQ(std::system(make.c_str()), 0);
+    const fs::path sine = soxWav("sine.wav", 1, "1 sine 440 gain -6");
+    ASSERT_FALSE(HasFailure());
     const WavAudio original = readWavFile(sine, wavPreloadLimit);
     const json patch = {
         {"schema", 1},
         {"nodes",
-         {{{"id", "player"},
-           {"type", "player"},
-           {"configuration", {{"path", sine.string()}, {"channels", 1}}}},
+         {playerNode(sine, 1),
           {{"id", "output"}, {"type", "output"}, {"configuration", {{"channels", 1}}}}}},
         {"cables", {{{"from", "player"}, {"output", "out"}, {"to", "output"}, {"input", "in"}}}}};
     RackApplication host{true, system};
