@@ -6,6 +6,7 @@
 import { escapeHtml } from './html.js';
 import { PeakHold, cablePath, dbFraction, meterFraction, meterMarks, moduleBox, moduleWidth, peakText, portLabel, portY } from './patch-geometry.js';
 import { typeLabel } from './module-types.js';
+import { sameCable } from './patch-model.js';
 import { PatchWiring, dragThreshold, jackOf } from './patch-wiring.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
@@ -478,8 +479,4 @@ export class PatchView extends EventTarget {
   hideNotice() {
     this.notice.hidden = true;
   }
-}
-
-function sameCable(a, b) {
-  return a.from === b.from && a.to === b.to && a.output === b.output && a.input === b.input;
 }
