@@ -7,7 +7,7 @@ import { escapeHtml } from './html.js';
 import { PeakHold, cablePath, dbFraction, meterFraction, meterMarks, moduleBox, moduleWidth, peakText, portLabel, portY } from './patch-geometry.js';
 import { typeLabel } from './module-types.js';
 import { sameCable } from './patch-model.js';
-import { PatchWiring, dragThreshold, jackOf } from './patch-wiring.js';
+import { PatchWiring, jackOf, pastDragThreshold } from './patch-wiring.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
 const minimumZoom = 0.05;
@@ -395,10 +395,10 @@ export class PatchView extends EventTarget {
     this.wiring.follow(point);
     const gesture = this.gesture;
     if (!gesture) return;
+    if (!gesture.moved && !pastDragThreshold(gesture.start, point, this.zoom)) return;
+    gesture.moved = true;
     const dx = point.x - gesture.start.x;
     const dy = point.y - gesture.start.y;
-    if (!gesture.moved && Math.hypot(dx, dy) * this.zoom < dragThreshold) return;
-    gesture.moved = true;
     this.placeModule(gesture.id, Math.max(0, gesture.origin.x + dx), Math.max(0, gesture.origin.y + dy));
   }
 
