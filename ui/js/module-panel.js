@@ -109,7 +109,12 @@ export class ModulePanel {
 
   moduleContent(node) {
     const message = errorLine('module');
-    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.view.removeModule(node.id), message, 'Could not remove the module.') }, 'Remove module');
+    // The keyboard goes to the module's box first, so the patch hands it on to a neighbour.
+    const removeModule = () => {
+      this.view.focusModule(node.id);
+      return this.model.removeModules([node.id]);
+    };
+    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(removeModule, message, 'Could not remove the module.') }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
     if (node.type === 'player') parts.push(this.playerView(node));

@@ -47,9 +47,10 @@ export class PatchView extends EventTarget {
 
   render() {
     const model = this.model;
-    // Redrawing replaces every box: the keyboard stays on the module it was on.
+    // Redrawing replaces every box: the keyboard stays on the module it was on or, when that
+    // module went, on the one after it (or before it, for the last), not on the page's body.
     const focused = document.activeElement && this.svg.contains(document.activeElement) ? document.activeElement.closest('g.module') : null;
-    const focusedId = focused ? focused.dataset.node : null;
+    const keyboardOn = focused ? [focused, focused.nextElementSibling, focused.previousElementSibling].filter(Boolean).map((group) => group.dataset.node) : [];
     this.boxes.clear();
     this.cablesByNode.clear();
     let right = 900;
@@ -85,7 +86,8 @@ export class PatchView extends EventTarget {
       `<path class="wire-preview" d=""></path></g>`;
     this.sizeToContent();
     this.indexCables();
-    if (focusedId !== null) this.focusModule(focusedId);
+    const stillDrawn = keyboardOn.find((id) => this.moduleElement(id) !== null);
+    if (stillDrawn !== undefined) this.focusModule(stillDrawn);
     this.restoreSelection();
     this.wiring.redraw();
     this.updateMeters();
@@ -330,16 +332,6 @@ export class PatchView extends EventTarget {
   open(id) {
     this.select({ kind: 'module', id });
     this.dispatchEvent(new CustomEvent('open', { detail: { id } }));
-  }
-
-  // Removes the module; the keyboard goes on to the next module in the patch (or the one before
-  // the last), not to the page's body with the removed box.
-  async removeModule(id) {
-    const ids = this.model.graph.nodes.map((node) => node.id);
-    const index = ids.indexOf(id);
-    const next = ids[index + 1] !== undefined ? ids[index + 1] : ids[index - 1];
-    await this.model.removeModules([id]);
-    if (next !== undefined) this.focusModule(next);
   }
 
   focusModule(id) {
