@@ -253,7 +253,7 @@ export class PatchModel extends EventTarget {
       const previousLayout = this.layout;
       this.applyState(state);
       const step = { kind: 'patch', before, after: this.snapshot() };
-      this.addStep(step);
+      this.history.addStep(step);
       if (layoutChange) {
         this.layout = { ...previousLayout, ...this.layout };
         layoutChange(this.layout);
@@ -272,7 +272,7 @@ export class PatchModel extends EventTarget {
       before.layout[id] = from;
       this.moveModule(id, to.x, to.y);
       await this.saveLayout();
-      this.addStep({ kind: 'patch', before, after: this.snapshot() });
+      this.history.addStep({ kind: 'patch', before, after: this.snapshot() });
     });
   }
 
@@ -284,10 +284,6 @@ export class PatchModel extends EventTarget {
 
   get undone() {
     return this.history.undone;
-  }
-
-  addStep(step) {
-    this.history.addStep(step);
   }
 
   get unsavedEdits() {
