@@ -3,6 +3,7 @@
 
 import { callRack } from './bridge.js';
 import { element, labelled, showMessage } from './html.js';
+import { clone } from './json-values.js';
 import { pathField } from './path-field.js';
 
 function listText(value) {
@@ -121,7 +122,7 @@ export function configurationForm(typeEntry, configuration = {}) {
   }
 
   function read() {
-    const result = JSON.parse(JSON.stringify(configuration || {}));
+    const result = clone(configuration || {});
     for (const { field, control } of controls) {
       const value = readControl(field, control);
       const empty = (typeof value === 'string' && value === '') || (Array.isArray(value) && value.length === 0);

@@ -3,6 +3,7 @@
 // names it, and connecting there replaces that cable in one edit, as an input takes one cable.
 
 import { element, labelled } from './html.js';
+import { sameCable } from './patch-model.js';
 
 export function channelWords(channels) {
   const count = Number(channels);
@@ -39,7 +40,7 @@ export function cableTargets(model, from, output) {
     for (const port of model.nodePorts(node.id).inputs) {
       if (Number(port.channels) !== Number(source.channels)) continue;
       const held = model.graph.cables.find((cable) => cable.to === node.id && cable.input === port.id) || null;
-      if (held && held.from === from && held.output === output) continue;
+      if (held && sameCable(held, { from, output, to: node.id, input: port.id })) continue;
       targets.push({ node: node.id, port, held });
     }
   }

@@ -76,7 +76,7 @@ function deleteSelection(target) {
   const selection = view.selection;
   const id = focused ? focused.dataset.node : selection && selection.kind === 'module' ? selection.id : null;
   if (id !== null) {
-    attemptEdit(() => view.removeModule(id), model.position(id), 'Not removed.');
+    attemptEdit(() => model.removeModules([id]), model.position(id), 'Not removed.');
   } else if (selection) {
     const disconnect = () => (selection.type === 'audio' ? model.disconnect(selection.cable) : model.disconnectEvents(selection.cable));
     attemptEdit(disconnect, view.cableMiddle(selection.type, selection.cable), 'Not disconnected.');

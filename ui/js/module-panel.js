@@ -109,7 +109,12 @@ export class ModulePanel {
 
   moduleContent(node) {
     const message = errorLine('module');
-    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(() => this.view.removeModule(node.id), message, 'Could not remove the module.') }, 'Remove module');
+    // The keyboard goes to the module's box first, so the patch hands it on to a neighbour.
+    const removeModule = () => {
+      this.view.focusModule(node.id);
+      return this.model.removeModules([node.id]);
+    };
+    const remove = element('button', { type: 'button', className: 'danger', 'data-key': 'remove', onclick: () => this.attempt(removeModule, message, 'Could not remove the module.') }, 'Remove module');
     const parts = [element('h3', {}, node.id), element('p', { className: 'module-type' }, typeLabel(node.type)), this.levelMeter(node.id)];
     if (isFaderBank(node.type)) parts.push(this.faderStrips(node));
     if (node.type === 'player') parts.push(this.playerView(node));
@@ -144,6 +149,7 @@ export class ModulePanel {
       const readout = element('output', { className: 'gain-readout' }, `${formatNumber(gain)} dB`);
       const message = errorLine(`strip-${strip}`);
       const send = (index, value, lead) => this.attempt(() => this.model.setParameter(node.id, index, value), message, lead);
+      const settle = () => this.model.settleParameters().catch(() => {});
       const showGain = (value) => {
         readout.textContent = `${formatNumber(value)} dB`;
         slider.value = value;
@@ -155,7 +161,7 @@ export class ModulePanel {
           showGain(Number(event.target.value));
           send(2 * strip, Number(event.target.value), 'Could not move the fader.');
         },
-        onchange: () => this.model.settleParameters().catch(() => {}),
+        onchange: settle,
       });
       const typed = element('input', {
         type: 'number', min: minimumGainDb, max: maximumGainDb, step: 0.5, value: gain, 'data-key': `gain-db-${strip}`, 'aria-label': `Strip ${strip + 1} dB`,
@@ -166,12 +172,12 @@ export class ModulePanel {
             return;
           }
           showGain(value);
-          send(2 * strip, value, 'Could not set the gain.').then(() => this.model.settleParameters().catch(() => {}));
+          send(2 * strip, value, 'Could not set the gain.').then(settle);
         },
       });
       const mute = element('input', {
         type: 'checkbox', checked: muted, 'data-key': `mute-${strip}`, 'aria-label': `Strip ${strip + 1} mute`,
-        onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0, 'Could not change the mute.').then(() => this.model.settleParameters().catch(() => {})),
+        onchange: (event) => send(2 * strip + 1, event.target.checked ? 1 : 0, 'Could not change the mute.').then(settle),
       });
       list.append(
         element('div', { className: 'strip' },

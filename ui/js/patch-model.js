@@ -32,6 +32,11 @@ export function deviceFailure(device, deviceName) {
   return `The audio device stopped: ${deviceName || 'the output device'} (${device.error})`;
 }
 
+// Whether two cables join the same jacks; event cables have no ports, so their ends decide.
+export function sameCable(a, b) {
+  return a.from === b.from && a.to === b.to && a.output === b.output && a.input === b.input;
+}
+
 export class PatchModel extends EventTarget {
   // call: the way to the rack, callRack unless a test stands in for it.
   constructor(call = callRack) {
@@ -248,7 +253,7 @@ export class PatchModel extends EventTarget {
       const previousLayout = this.layout;
       this.applyState(state);
       const step = { kind: 'patch', before, after: this.snapshot() };
-      this.addStep(step);
+      this.history.addStep(step);
       if (layoutChange) {
         this.layout = { ...previousLayout, ...this.layout };
         layoutChange(this.layout);
@@ -267,7 +272,7 @@ export class PatchModel extends EventTarget {
       before.layout[id] = from;
       this.moveModule(id, to.x, to.y);
       await this.saveLayout();
-      this.addStep({ kind: 'patch', before, after: this.snapshot() });
+      this.history.addStep({ kind: 'patch', before, after: this.snapshot() });
     });
   }
 
@@ -279,10 +284,6 @@ export class PatchModel extends EventTarget {
 
   get undone() {
     return this.history.undone;
-  }
-
-  addStep(step) {
-    this.history.addStep(step);
   }
 
   get unsavedEdits() {
@@ -370,7 +371,7 @@ export class PatchModel extends EventTarget {
   // An input takes one cable: the one feeding it goes in the same edit, so one step undoes both.
   replaceCable(old, cable) {
     return this.edit((graph) => {
-      graph.cables = graph.cables.filter((entry) => !(entry.from === old.from && entry.output === old.output && entry.to === old.to && entry.input === old.input));
+      graph.cables = graph.cables.filter((entry) => !sameCable(entry, old));
       graph.cables.push({ from: cable.from, output: cable.output, to: cable.to, input: cable.input });
     });
   }
@@ -383,16 +384,14 @@ export class PatchModel extends EventTarget {
   // still removes the cable the user meant.
   disconnect(cable) {
     return this.edit((graph) => {
-      const index = graph.cables.findIndex(
-        (entry) => entry.from === cable.from && entry.output === cable.output && entry.to === cable.to && entry.input === cable.input,
-      );
+      const index = graph.cables.findIndex((entry) => sameCable(entry, cable));
       if (index >= 0) graph.cables.splice(index, 1);
     });
   }
 
   disconnectEvents(cable) {
     return this.edit((graph) => {
-      const index = graph.eventCables.findIndex((entry) => entry.from === cable.from && entry.to === cable.to);
+      const index = graph.eventCables.findIndex((entry) => sameCable(entry, cable));
       if (index >= 0) graph.eventCables.splice(index, 1);
     });
   }

@@ -6,7 +6,8 @@
 import { escapeHtml } from './html.js';
 import { PeakHold, cablePath, dbFraction, meterFraction, meterMarks, moduleBox, moduleWidth, peakText, portLabel, portY } from './patch-geometry.js';
 import { typeLabel } from './module-types.js';
-import { PatchWiring, dragThreshold, jackOf } from './patch-wiring.js';
+import { sameCable } from './patch-model.js';
+import { PatchWiring, jackOf, pastDragThreshold } from './patch-wiring.js';
 
 const svgNamespace = 'http://www.w3.org/2000/svg';
 const minimumZoom = 0.05;
@@ -46,9 +47,10 @@ export class PatchView extends EventTarget {
 
   render() {
     const model = this.model;
-    // Redrawing replaces every box: the keyboard stays on the module it was on.
+    // Redrawing replaces every box: the keyboard stays on the module it was on or, when that
+    // module went, on the one after it (or before it, for the last), not on the page's body.
     const focused = document.activeElement && this.svg.contains(document.activeElement) ? document.activeElement.closest('g.module') : null;
-    const focusedId = focused ? focused.dataset.node : null;
+    const keyboardOn = focused ? [focused, focused.nextElementSibling, focused.previousElementSibling].filter(Boolean).map((group) => group.dataset.node) : [];
     this.boxes.clear();
     this.cablesByNode.clear();
     let right = 900;
@@ -84,7 +86,8 @@ export class PatchView extends EventTarget {
       `<path class="wire-preview" d=""></path></g>`;
     this.sizeToContent();
     this.indexCables();
-    if (focusedId !== null) this.focusModule(focusedId);
+    const stillDrawn = keyboardOn.find((id) => this.moduleElement(id) !== null);
+    if (stillDrawn !== undefined) this.focusModule(stillDrawn);
     this.restoreSelection();
     this.wiring.redraw();
     this.updateMeters();
@@ -331,16 +334,6 @@ export class PatchView extends EventTarget {
     this.dispatchEvent(new CustomEvent('open', { detail: { id } }));
   }
 
-  // Removes the module; the keyboard goes on to the next module in the patch (or the one before
-  // the last), not to the page's body with the removed box.
-  async removeModule(id) {
-    const ids = this.model.graph.nodes.map((node) => node.id);
-    const index = ids.indexOf(id);
-    const next = ids[index + 1] !== undefined ? ids[index + 1] : ids[index - 1];
-    await this.model.removeModules([id]);
-    if (next !== undefined) this.focusModule(next);
-  }
-
   focusModule(id) {
     const group = this.moduleElement(id);
     if (group) group.focus();
@@ -394,10 +387,10 @@ export class PatchView extends EventTarget {
     this.wiring.follow(point);
     const gesture = this.gesture;
     if (!gesture) return;
+    if (!gesture.moved && !pastDragThreshold(gesture.start, point, this.zoom)) return;
+    gesture.moved = true;
     const dx = point.x - gesture.start.x;
     const dy = point.y - gesture.start.y;
-    if (!gesture.moved && Math.hypot(dx, dy) * this.zoom < dragThreshold) return;
-    gesture.moved = true;
     this.placeModule(gesture.id, Math.max(0, gesture.origin.x + dx), Math.max(0, gesture.origin.y + dy));
   }
 
@@ -478,8 +471,4 @@ export class PatchView extends EventTarget {
   hideNotice() {
     this.notice.hidden = true;
   }
-}
-
-function sameCable(a, b) {
-  return a.from === b.from && a.to === b.to && a.output === b.output && a.input === b.input;
 }

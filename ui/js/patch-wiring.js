@@ -5,7 +5,12 @@
 import { cablePath } from './patch-geometry.js';
 
 // How far, in screen pixels, a pointer moves before a press becomes a drag.
-export const dragThreshold = 4;
+const dragThreshold = 4;
+
+// Whether the pointer has gone from start to point (content coordinates) far enough to drag.
+export function pastDragThreshold(start, point, zoom) {
+  return Math.hypot(point.x - start.x, point.y - start.y) * zoom >= dragThreshold;
+}
 
 const partners = { output: 'input', input: 'output', 'event-output': 'event-input', 'event-input': 'event-output' };
 
@@ -40,7 +45,7 @@ export class PatchWiring {
     if (!this.from) return;
     const press = this.press;
     if (press && !press.moved) {
-      if (Math.hypot(point.x - press.start.x, point.y - press.start.y) * this.view.zoom < dragThreshold) return;
+      if (!pastDragThreshold(press.start, point, this.view.zoom)) return;
       press.moved = true;
     }
     const origin = this.view.jackPoint(this.from.node, this.from.jack, this.from.port);
@@ -60,8 +65,9 @@ export class PatchWiring {
       // A click: it finishes the cable held before, lets go of it when it is the same jack, or
       // else holds a cable from this jack until the next click.
       const earlier = press.earlier;
+      const request = earlier ? wireRequest(earlier, from) : null;
       if (earlier && sameJack(earlier, from)) this.cancel();
-      else if (earlier && wireRequest(earlier, from)) this.finish(wireRequest(earlier, from), at);
+      else if (request) this.finish(request, at);
       return;
     }
     this.cancel();
@@ -106,8 +112,7 @@ export class PatchWiring {
     const wanted = partners[from.jack];
     for (const jack of this.view.svg.querySelectorAll('g.port')) {
       const kind = jack.dataset.kind;
-      const module = jack.closest('g.module');
-      if (kind === from.jack && module.dataset.node === from.node && (jack.dataset.port || '') === (from.port || '')) jack.classList.add('wire-start');
+      if (kind === from.jack && sameJack(jackOf(jack), from)) jack.classList.add('wire-start');
       if (kind === wanted && (wanted.startsWith('event') || Number(jack.dataset.channels) === from.channels)) jack.classList.add('compatible');
     }
   }
@@ -125,12 +130,7 @@ function sameJack(a, b) {
 
 // Orders the two ends of a drawn cable as from/to; null when the jacks cannot be joined.
 function wireRequest(start, end) {
-  const pairs = {
-    'output>input': () => ({ kind: 'audio', from: start.node, output: start.port, to: end.node, input: end.port }),
-    'input>output': () => ({ kind: 'audio', from: end.node, output: end.port, to: start.node, input: start.port }),
-    'event-output>event-input': () => ({ kind: 'event', from: start.node, to: end.node }),
-    'event-input>event-output': () => ({ kind: 'event', from: end.node, to: start.node }),
-  };
-  const make = pairs[`${start.jack}>${end.jack}`];
-  return make ? make() : null;
+  if (partners[start.jack] !== end.jack) return null;
+  const [from, to] = start.jack.endsWith('output') ? [start, end] : [end, start];
+  return from.jack === 'output' ? { kind: 'audio', from: from.node, output: from.port, to: to.node, input: to.port } : { kind: 'event', from: from.node, to: to.node };
 }
