@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace velkaphon::rack {
 
@@ -35,13 +36,27 @@ std::optional<double> ParameterSlot::takeForController() noexcept {
     return take(pendingForController, value);
 }
 
+void indexVstParameters(VstHostImpl::Host& host) {
+    host.parameterOrder.resize(host.parameters.size());
+    std::iota(host.parameterOrder.begin(), host.parameterOrder.end(), 0u);
+    // Stable, so that of parameters sharing an id the first in the list is found.
+    std::stable_sort(host.parameterOrder.begin(), host.parameterOrder.end(),
+                     [&](std::uint32_t left, std::uint32_t right) {
+                         return host.parameters[left].id < host.parameters[right].id;
+                     });
+}
+
 std::optional<std::size_t> vstParameterIndex(const VstHostImpl::Host& host,
                                              std::uint32_t id) noexcept {
-    const auto found = std::find_if(host.parameters.begin(), host.parameters.end(),
-                                    [id](const HostedParameter& p) { return p.id == id; });
-    const auto index = static_cast<std::size_t>(found - host.parameters.begin());
-    if (found == host.parameters.end() || index >= host.parameterSlots.size() ||
-        index >= host.parameterFlags.size()) {
+    const auto found = std::lower_bound(host.parameterOrder.begin(), host.parameterOrder.end(), id,
+                                        [&](std::uint32_t index, std::uint32_t wanted) {
+                                            return host.parameters[index].id < wanted;
+                                        });
+    if (found == host.parameterOrder.end() || host.parameters[*found].id != id) {
+        return std::nullopt;
+    }
+    const std::size_t index = *found;
+    if (index >= host.parameterSlots.size() || index >= host.parameterFlags.size()) {
         return std::nullopt;
     }
     return index;

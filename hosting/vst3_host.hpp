@@ -124,6 +124,8 @@ public:
     // The ParameterInfo flags, one a parameter.
     std::vector<std::uint32_t> parameterFlags;
     std::vector<ParameterSlot> parameterSlots;
+    // The parameters' places ordered by id, so that finding one by id needs no walk through all.
+    std::vector<std::uint32_t> parameterOrder;
     Changes changes;
     // What the processor reports back in a block: meters, read-only values, its own changes.
     Changes outputChanges;
@@ -139,8 +141,11 @@ public:
 
 } // namespace VstHostImpl
 
+// [control] Orders the parameters by id for vstParameterIndex, once the list is read.
+void indexVstParameters(VstHostImpl::Host& host);
+
 // [any] No lock, no allocation. The parameter's place in the list, none for an id no parameter
-// has.
+// has. A binary search: the audio thread asks for every value the processor reports.
 std::optional<std::size_t> vstParameterIndex(const VstHostImpl::Host& host,
                                              std::uint32_t id) noexcept;
 

@@ -205,6 +205,7 @@ void readParameters(Host& host) {
     for (std::size_t i = 0; i < host.parameters.size(); ++i) {
         host.parameterSlots[i].value.store(host.parameters[i].value);
     }
+    indexVstParameters(host);
 }
 
 } // namespace

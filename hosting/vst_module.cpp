@@ -39,10 +39,14 @@ std::u16string modulePath(const nlohmann::json& configuration) {
     return *path;
 }
 
+bool holdsComponentState(const nlohmann::json& configuration) {
+    return configuration.is_object() && configuration.contains("componentState");
+}
+
 // False when the component refuses its saved state (by its result or by throwing): it then runs
 // from its defaults, and the controller, which must match it, is given neither saved state.
 bool restoreState(Host& host, const nlohmann::json& configuration) {
-    if (!configuration.is_object() || !configuration.contains("componentState")) {
+    if (!holdsComponentState(configuration)) {
         return true;
     }
     MemoryStream stream(
@@ -66,10 +70,6 @@ bool restoreState(Host& host, const nlohmann::json& configuration) {
         callIgnoringFailure([&] { host.controller->setState(&own); });
     }
     return true;
-}
-
-bool holdsComponentState(const nlohmann::json& configuration) {
-    return configuration.is_object() && configuration.contains("componentState");
 }
 
 // A program change loads a whole program over the other values, and a read-only value is the
@@ -327,10 +327,10 @@ private:
     VstHostPtr host_;
     nlohmann::json configuration_;
     bool stateRefused_ = false;
-    VstEvents inputEvents_;
-    VstEvents outputEvents_;
     // A saved component state was loaded, so the plug-in's own values hold.
     bool stateLoaded_ = false;
+    VstEvents inputEvents_;
+    VstEvents outputEvents_;
 };
 
 } // namespace

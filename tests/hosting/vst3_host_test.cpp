@@ -5,8 +5,11 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace velkaphon::rack {
 namespace {
@@ -25,6 +28,7 @@ std::unique_ptr<Host> hostWithParameters() {
                                                 : ParameterInfo::kCanAutomate);
     }
     host->parameterSlots = std::vector<ParameterSlot>(3);
+    indexVstParameters(*host);
     return host;
 }
 
@@ -101,9 +105,29 @@ TEST(Vst3HostEdits, TheFirstParameterWithTheIdTakesTheEdit) {
     auto host = hostWithParameters();
     host->parameters[2].id = 10;
     host->parameterFlags[2] = 0;
+    indexVstParameters(*host);
     EXPECT_TRUE(queueParameterEdit(*host, 10, 0.75, true));
     EXPECT_EQ(host->parameterSlots[0].takeForProcessor(), 0.75);
     EXPECT_EQ(host->parameterSlots[2].takeForProcessor(), std::nullopt);
+}
+
+TEST(Vst3HostEdits, EveryParameterIsFoundByIdWhateverTheOrderOfIds) {
+    auto host = hostWithParameters();
+    for (std::uint32_t id : {5u, 40u, 1u}) {
+        HostedParameter parameter;
+        parameter.id = id;
+        host->parameters.push_back(parameter);
+        host->parameterFlags.push_back(0);
+    }
+    host->parameterSlots = std::vector<ParameterSlot>(host->parameters.size());
+    indexVstParameters(*host);
+    const std::vector<std::pair<std::uint32_t, std::optional<std::size_t>>> cases = {
+        {10, 0},           {20, 1}, {30, 2},           {5, 3},
+        {40, 4},           {1, 5},  {0, std::nullopt}, {11, std::nullopt},
+        {41, std::nullopt}};
+    for (const auto& [id, index] : cases) {
+        EXPECT_EQ(vstParameterIndex(*host, id), index) << id;
+    }
 }
 
 TEST(Vst3HostEdits, RestartRequestsAccumulate) {

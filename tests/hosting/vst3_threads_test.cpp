@@ -20,6 +20,7 @@ TEST(Vst3HostThreads, PluginEditsReachTheAudioThreadInOrderAndTheLastOneLands) {
     host->parameters.push_back(parameter);
     host->parameterFlags.push_back(ParameterInfo::kCanAutomate);
     host->parameterSlots = std::vector<ParameterSlot>(1);
+    indexVstParameters(*host);
 
     constexpr int kEdits = 20000;
     std::atomic<bool> done{false};
