@@ -33,9 +33,10 @@ public:
         }
     }
 
-    // numerator / denominator per repetition; label says what the number means.
+    // numerator / denominator per repetition, divided by work when the numerator does that many
+    // times the denominator's work; label says what the number means.
     void printRatio(const std::string& label, const std::string& numerator,
-                    const std::string& denominator) const {
+                    const std::string& denominator, double work = 1.0) const {
         const auto a = times_.find(numerator);
         const auto b = times_.find(denominator);
         if (a == times_.end() || b == times_.end()) {
@@ -44,7 +45,7 @@ public:
         std::vector<double> ratios;
         for (std::size_t i = 0; i < std::min(a->second.size(), b->second.size()); ++i) {
             if (a->second[i] > 0.0 && b->second[i] > 0.0) {
-                ratios.push_back(a->second[i] / b->second[i]);
+                ratios.push_back(a->second[i] / b->second[i] / work);
             }
         }
         if (ratios.empty()) {

@@ -161,12 +161,8 @@ void ClapSide::allocate(std::uint32_t maxFrames) {
 }
 
 void queueParameterEvents(ClapBlock& block) noexcept {
-    for (std::uint32_t i = 0;
-         i < block.parameterCount && block.inputEvents.size() < ClapEventBuffer::kCapacity; ++i) {
-        ClapParameterSlot& slot = block.slots[i];
-        if (!slot.pending.exchange(false)) {
-            continue;
-        }
+    block.values.takeEdits([&block](std::size_t place, double value) {
+        const ClapParameterSlot& slot = block.slots[place];
         clap_event_param_value event{};
         event.header = headerOf(sizeof(event), CLAP_EVENT_PARAM_VALUE, 0);
         event.param_id = slot.info.id;
@@ -175,33 +171,33 @@ void queueParameterEvents(ClapBlock& block) noexcept {
         event.port_index = -1;
         event.channel = -1;
         event.key = -1;
-        event.value = slot.value.load();
-        block.inputEvents.push(&event.header);
-    }
+        event.value = value;
+        return block.inputEvents.push(&event.header);
+    });
 }
 
+// A rack edit stored since the block took its values is newer than the plug-in's own value and
+// keeps its place.
 void storeOutputValues(ClapBlock& block) noexcept {
     for (std::uint32_t i = 0; i < block.outputEvents.size(); ++i) {
         const clap_event_header* header = block.outputEvents.get(i);
-        if (header->space_id == CLAP_CORE_EVENT_SPACE_ID &&
-            header->type == CLAP_EVENT_PARAM_VALUE &&
-            header->size >= sizeof(clap_event_param_value)) {
-            const auto& value = *reinterpret_cast<const clap_event_param_value*>(header);
-            storePluginValue(block, value.param_id, value.value);
+        if (header->space_id != CLAP_CORE_EVENT_SPACE_ID ||
+            header->type != CLAP_EVENT_PARAM_VALUE ||
+            header->size < sizeof(clap_event_param_value)) {
+            continue;
+        }
+        const auto& value = *reinterpret_cast<const clap_event_param_value*>(header);
+        const std::optional<std::size_t> place = clapParameterPlace(block, value.param_id);
+        if (place && std::isfinite(value.value)) {
+            block.values.report(*place, value.value);
         }
     }
 }
 
-void storePluginValue(ClapBlock& block, clap_id id, double value) noexcept {
-    if (!std::isfinite(value)) {
-        return;
-    }
-    for (std::uint32_t i = 0; i < block.parameterCount; ++i) {
-        ClapParameterSlot& slot = block.slots[i];
-        if (slot.info.id == id && !slot.pending.load()) {
-            slot.value.store(value);
-        }
-    }
+std::optional<std::size_t> clapParameterPlace(const ClapBlock& block, clap_id id) noexcept {
+    const std::optional<std::size_t> place = block.parameterIndex.find(id);
+    return place && *place < block.parameterCount && *place < block.values.size() ? place
+                                                                                  : std::nullopt;
 }
 
 bool processClapBlock(ClapBlock& block, BlockContext& context) {

@@ -8,9 +8,12 @@
 #include "engine/module.hpp"
 #include "hosting/clap_event_buffer.hpp"
 #include "hosting/clap_parameters.hpp"
+#include "hosting/parameter_index.hpp"
+#include "hosting/parameter_values.hpp"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -39,6 +42,8 @@ struct ClapBlock {
     ClapSide outputs;
     std::unique_ptr<ClapParameterSlot[]> slots;
     std::uint32_t parameterCount = 0;
+    ParameterIndex parameterIndex;
+    ParameterValues values;
     bool clapNoteDialect = false;
     double sampleRate = 48000.0;
     // Frames processed since activation; never goes back while active.
@@ -59,8 +64,7 @@ void queueParameterEvents(ClapBlock& block) noexcept;
 // [control, audio] The values the plug-in reported in its output events into their slots.
 void storeOutputValues(ClapBlock& block) noexcept;
 
-// [any] Stores a finite value the plug-in reports unless the page moved the parameter
-// since.
-void storePluginValue(ClapBlock& block, clap_id id, double value) noexcept;
+// [any] No lock, no allocation. The place of the parameter with the id, or none.
+std::optional<std::size_t> clapParameterPlace(const ClapBlock& block, clap_id id) noexcept;
 
 } // namespace velkaphon::rack

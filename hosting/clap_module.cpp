@@ -118,13 +118,10 @@ public:
         if (!std::isfinite(value)) {
             return;
         }
-        for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
-            ClapParameterSlot& slot = block_.slots[i];
-            if (slot.info.id == index && !slot.readOnly()) {
-                slot.value.store(std::clamp(value, slot.info.min_value, slot.info.max_value));
-                slot.pending.store(true);
-                return;
-            }
+        const std::optional<std::size_t> place = clapParameterPlace(block_, index);
+        if (place && !block_.slots[*place].readOnly()) {
+            const clap_param_info& info = block_.slots[*place].info;
+            block_.values.edit(*place, std::clamp(value, info.min_value, info.max_value));
         }
     }
 
@@ -133,7 +130,7 @@ public:
         nlohmann::json values = nlohmann::json::array();
         for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
             const ClapParameterSlot& slot = block_.slots[i];
-            values.push_back({{"id", slot.info.id}, {"value", slot.value.load()}});
+            values.push_back({{"id", slot.info.id}, {"value", block_.values.current(i)}});
         }
         result["parameters"] = std::move(values);
         // A refused state stays what the configuration holds, so that a save keeps it.
@@ -151,7 +148,7 @@ public:
                 continue;
             }
             list.push_back({slot.info.id, fieldText(slot.info.name, sizeof(slot.info.name)), "",
-                            slot.value.load(), slot.readOnly()});
+                            block_.values.current(i), slot.readOnly()});
         }
         return list;
     }
@@ -293,13 +290,17 @@ private:
             fail("CLAP parameter count exceeds 4096.");
         }
         block_.slots = std::make_unique<ClapParameterSlot[]>(count);
+        block_.values.reset(count);
+        std::vector<std::uint32_t> ids;
         for (std::uint32_t index = 0; index < count; ++index) {
             ClapParameterSlot& slot = block_.slots[index];
             if (!params_->get_info(plugin_, index, &slot.info)) {
                 fail("Invalid CLAP parameter.");
             }
-            slot.value.store(slot.info.default_value);
+            block_.values.hold(index, slot.info.default_value);
+            ids.push_back(slot.info.id);
         }
+        block_.parameterIndex.build(ids);
         block_.parameterCount = count;
         readValues();
     }
@@ -308,10 +309,10 @@ private:
     // parameter since.
     void readValues() {
         for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
-            const ClapParameterSlot& slot = block_.slots[i];
             double value = 0.0;
-            if (params_->get_value(plugin_, slot.info.id, &value)) {
-                storePluginValue(block_, slot.info.id, value);
+            if (params_->get_value(plugin_, block_.slots[i].info.id, &value) &&
+                std::isfinite(value) && !block_.values.editPending(i)) {
+                block_.values.hold(i, value);
             }
         }
     }

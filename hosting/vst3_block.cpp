@@ -14,18 +14,18 @@ using VstHostImpl::Host;
 
 namespace {
 
+// One queue a parameter at most, and the parameters are at most as many as the queues.
 void queueParameterChanges(Host& host) {
-    host.changes.count = 0;
-    for (std::size_t i = 0; i < host.parameterSlots.size(); ++i) {
-        if (const auto value = host.parameterSlots[i].takeForProcessor()) {
-            host.changes.queues[static_cast<std::size_t>(host.changes.count++)].set(
-                host.parameters[i].id, *value, 0);
-        }
-    }
+    host.changes.clear();
+    host.parameterValues.takeEdits([&host](std::size_t index, double value) {
+        host.changes.queues[static_cast<std::size_t>(host.changes.count++)].set(
+            host.parameters[index].id, value, 0);
+        return true;
+    });
 }
 
-// The processor's own values reach the page and the controller; a rack edit still on its way
-// to the processor is newer and keeps its value, also one stored after the flag was read.
+// The processor's own values reach the page and the controller; a rack edit stored since the
+// block took its values is newer and keeps its value.
 void storeOutputValues(Host& host) {
     for (int32 q = 0; q < host.outputChanges.count; ++q) {
         ValueQueue& queue = host.outputChanges.queues[static_cast<std::size_t>(q)];
@@ -35,11 +35,8 @@ void storeOutputValues(Host& host) {
         if (!index || queue.getPoint(0, offset, value) != kResultOk || !std::isfinite(value)) {
             continue;
         }
-        ParameterSlot& slot = host.parameterSlots[*index];
-        double seen = slot.value.load(std::memory_order_acquire);
-        if (!slot.pendingForProcessor.load(std::memory_order_acquire) &&
-            slot.value.compare_exchange_strong(seen, std::clamp(value, 0.0, 1.0))) {
-            slot.pendingForController.store(true, std::memory_order_release);
+        if (host.parameterValues.report(*index, std::clamp(value, 0.0, 1.0))) {
+            host.parameterSlots[*index].pendingForController.store(true, std::memory_order_release);
         }
     }
 }
@@ -268,7 +265,7 @@ void processVstBlock(Host& host, VstEvents& inputEvents, VstEvents& outputEvents
     data.inputs = host.inputBuffers.data();
     data.outputs = host.outputBuffers.data();
     data.inputParameterChanges = &host.changes;
-    host.outputChanges.count = 0;
+    host.outputChanges.clear();
     data.outputParameterChanges = &host.outputChanges;
     data.inputEvents = &inputEvents;
     data.outputEvents = &outputEvents;

@@ -26,11 +26,20 @@ IParamValueQueue* Changes::getParameterData(int32 index) {
     return index >= 0 && index < count ? &queues[static_cast<std::size_t>(index)] : nullptr;
 }
 
+void Changes::index(const ParameterIndex& parameters) {
+    parameters_ = &parameters;
+    started_.assign(parameters.size(), Started{});
+}
+
 IParamValueQueue* Changes::addParameterData(const ParamID& id, int32& index) {
-    for (index = 0; index < count; ++index) {
-        if (queues[static_cast<std::size_t>(index)].getParameterId() == id) {
-            return &queues[static_cast<std::size_t>(index)];
-        }
+    std::optional<std::size_t> place =
+        parameters_ != nullptr ? parameters_->find(id) : std::nullopt;
+    if (place && *place >= started_.size()) {
+        place.reset();
+    }
+    if (place && started_[*place].block == block_) {
+        index = started_[*place].queue;
+        return &queues[static_cast<std::size_t>(index)];
     }
     if (count >= kCapacity) {
         index = -1;
@@ -39,6 +48,9 @@ IParamValueQueue* Changes::addParameterData(const ParamID& id, int32& index) {
     index = count++;
     ValueQueue& queue = queues[static_cast<std::size_t>(index)];
     queue.start(id);
+    if (place) {
+        started_[*place] = {block_, index};
+    }
     return &queue;
 }
 

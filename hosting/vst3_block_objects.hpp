@@ -5,8 +5,11 @@
 
 #include "abi/vst3/processor.hpp"
 #include "abi/vst3/uncounted_object.hpp"
+#include "hosting/parameter_index.hpp"
 
 #include <array>
+#include <cstdint>
+#include <vector>
 
 namespace velkaphon::rack {
 
@@ -51,14 +54,37 @@ class Changes final : public vst3::UncountedObject<vst3::IParameterChanges> {
 public:
     static constexpr vst3::int32 kCapacity = 4096;
 
+    // [control] The parameters whose queues addParameterData finds by id. Without them, and for
+    // an id none of them has, every call starts a queue: the rack reads none of those.
+    void index(const ParameterIndex& parameters);
+    // [audio] Empty, for the next block.
+    void clear() noexcept {
+        count = 0;
+        ++block_;
+    }
+
     vst3::int32 VELKAPHON_VST3_CALL getParameterCount() override { return count; }
     vst3::IParamValueQueue* VELKAPHON_VST3_CALL getParameterData(vst3::int32 index) override;
     // The parameter's queue of this block, started when it has none; none when all are taken.
+    // Found through the index: a processor may report every parameter in every block.
     vst3::IParamValueQueue* VELKAPHON_VST3_CALL addParameterData(const vst3::ParamID& id,
                                                                  vst3::int32& index) override;
 
     std::array<ValueQueue, kCapacity> queues;
     vst3::int32 count = 0;
+
+private:
+    // A parameter's queue, valid in the block it was started in.
+    struct Started {
+        std::uint64_t block = 0;
+        vst3::int32 queue = 0;
+    };
+
+    const ParameterIndex* parameters_ = nullptr;
+    // One a parameter, in list order.
+    std::vector<Started> started_;
+    // Never 0, so that no parameter's queue is started before the first block.
+    std::uint64_t block_ = 1;
 };
 
 // A block's events, in and out.

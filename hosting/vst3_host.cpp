@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace velkaphon::rack {
 
@@ -15,48 +14,35 @@ namespace {
 
 constexpr int64 kMaximumEditorSide = 8192;
 
-std::optional<double> take(std::atomic<bool>& pending, const std::atomic<double>& value) {
-    if (!pending.exchange(false, std::memory_order_acq_rel)) {
-        return std::nullopt;
-    }
-    return value.load(std::memory_order_relaxed);
-}
-
 bool isEditorSide(int64 length) {
     return length >= 1 && length <= kMaximumEditorSide;
 }
 
 } // namespace
 
-std::optional<double> ParameterSlot::takeForProcessor() noexcept {
-    return take(pendingForProcessor, value);
-}
-
-std::optional<double> ParameterSlot::takeForController() noexcept {
-    return take(pendingForController, value);
+std::optional<double> takeControllerValue(VstHostImpl::Host& host, std::size_t index) noexcept {
+    if (!host.parameterSlots[index].pendingForController.exchange(false,
+                                                                  std::memory_order_acq_rel)) {
+        return std::nullopt;
+    }
+    return host.parameterValues.current(index);
 }
 
 void indexVstParameters(VstHostImpl::Host& host) {
-    host.parameterOrder.resize(host.parameters.size());
-    std::iota(host.parameterOrder.begin(), host.parameterOrder.end(), 0u);
-    // Stable, so that of parameters sharing an id the first in the list is found.
-    std::stable_sort(host.parameterOrder.begin(), host.parameterOrder.end(),
-                     [&](std::uint32_t left, std::uint32_t right) {
-                         return host.parameters[left].id < host.parameters[right].id;
-                     });
+    std::vector<std::uint32_t> ids;
+    ids.reserve(host.parameters.size());
+    for (const HostedParameter& parameter : host.parameters) {
+        ids.push_back(parameter.id);
+    }
+    host.parameterIndex.build(ids);
+    host.outputChanges.index(host.parameterIndex);
 }
 
 std::optional<std::size_t> vstParameterIndex(const VstHostImpl::Host& host,
                                              std::uint32_t id) noexcept {
-    const auto found = std::lower_bound(host.parameterOrder.begin(), host.parameterOrder.end(), id,
-                                        [&](std::uint32_t index, std::uint32_t wanted) {
-                                            return host.parameters[index].id < wanted;
-                                        });
-    if (found == host.parameterOrder.end() || host.parameters[*found].id != id) {
-        return std::nullopt;
-    }
-    const std::size_t index = *found;
-    if (index >= host.parameterSlots.size() || index >= host.parameterFlags.size()) {
+    const std::optional<std::size_t> index = host.parameterIndex.find(id);
+    if (!index || *index >= host.parameterSlots.size() || *index >= host.parameterValues.size() ||
+        *index >= host.parameterFlags.size()) {
         return std::nullopt;
     }
     return index;
@@ -71,11 +57,9 @@ bool queueParameterEdit(VstHostImpl::Host& host, std::uint32_t id, double value,
     if (!index || (host.parameterFlags[*index] & ParameterInfo::kIsReadOnly) != 0) {
         return false;
     }
-    ParameterSlot& slot = host.parameterSlots[*index];
-    slot.value.store(std::clamp(value, 0.0, 1.0), std::memory_order_relaxed);
-    slot.pendingForProcessor.store(true, std::memory_order_release);
+    host.parameterValues.edit(*index, std::clamp(value, 0.0, 1.0));
     if (!fromController) {
-        slot.pendingForController.store(true, std::memory_order_release);
+        host.parameterSlots[*index].pendingForController.store(true, std::memory_order_release);
     }
     return true;
 }

@@ -11,6 +11,8 @@
 #include "abi/vst3/processor.hpp"
 #include "abi/vst3/view.hpp"
 #include "engine/module.hpp"
+#include "hosting/parameter_index.hpp"
+#include "hosting/parameter_values.hpp"
 #include "hosting/plugin_fault.hpp"
 #include "hosting/plugin_limits.hpp"
 #include "hosting/vst3_block_objects.hpp"
@@ -26,18 +28,10 @@
 
 namespace velkaphon::rack {
 
-// One parameter's hand-over. Writers store the value, then raise the pending flags; each reader
-// clears its flag with an exchange and only then reads the value, so it sees the last value
-// written before that exchange. Plug-in threads, the UI thread and the audio thread all write.
+// What waits for the controller of one parameter: raised once the value is stored; the control
+// thread clears it with an exchange and only then reads the value.
 struct ParameterSlot {
-    std::atomic<double> value{0.0};
-    std::atomic<bool> pendingForProcessor{false};
     std::atomic<bool> pendingForController{false};
-
-    // [audio] The value, when an edit is waiting for the processor.
-    std::optional<double> takeForProcessor() noexcept;
-    // [control] The value, when a rack edit is waiting for the controller.
-    std::optional<double> takeForController() noexcept;
 };
 
 namespace VstHostImpl {
@@ -123,9 +117,9 @@ public:
     std::vector<HostedParameter> parameters;
     // The ParameterInfo flags, one a parameter.
     std::vector<std::uint32_t> parameterFlags;
+    ParameterValues parameterValues;
     std::vector<ParameterSlot> parameterSlots;
-    // The parameters' places ordered by id, so that finding one by id needs no walk through all.
-    std::vector<std::uint32_t> parameterOrder;
+    ParameterIndex parameterIndex;
     Changes changes;
     // What the processor reports back in a block: meters, read-only values, its own changes.
     Changes outputChanges;
@@ -141,13 +135,18 @@ public:
 
 } // namespace VstHostImpl
 
-// [control] Orders the parameters by id for vstParameterIndex, once the list is read.
+// [control] Orders the parameters by id for vstParameterIndex and the processor's own changes,
+// once the list is read.
 void indexVstParameters(VstHostImpl::Host& host);
 
 // [any] No lock, no allocation. The parameter's place in the list, none for an id no parameter
 // has. A binary search: the audio thread asks for every value the processor reports.
 std::optional<std::size_t> vstParameterIndex(const VstHostImpl::Host& host,
                                              std::uint32_t id) noexcept;
+
+// [control] The current value, when a rack edit or the processor's own value waits for the
+// controller.
+std::optional<double> takeControllerValue(VstHostImpl::Host& host, std::size_t index) noexcept;
 
 // [any] No lock, no allocation. Refuses a value that is not finite, an
 // id no parameter has and a read-only parameter; clamps the rest to 0..1.

@@ -202,8 +202,9 @@ void readParameters(Host& host) {
         host.parameterFlags.push_back(static_cast<std::uint32_t>(info.flags));
     }
     host.parameterSlots = std::vector<ParameterSlot>(host.parameters.size());
+    host.parameterValues.reset(host.parameters.size());
     for (std::size_t i = 0; i < host.parameters.size(); ++i) {
-        host.parameterSlots[i].value.store(host.parameters[i].value);
+        host.parameterValues.hold(i, host.parameters[i].value);
     }
     indexVstParameters(host);
 }
@@ -285,14 +286,13 @@ void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock
 }
 
 void readVstParameterValues(Host& host) {
-    for (std::size_t i = 0; i < host.parameterSlots.size(); ++i) {
-        ParameterSlot& slot = host.parameterSlots[i];
-        if (slot.pendingForProcessor.load()) {
+    for (std::size_t i = 0; i < host.parameterValues.size(); ++i) {
+        if (host.parameterValues.editPending(i)) {
             continue;
         }
         const double value = host.controller->getParamNormalized(host.parameters[i].id);
         if (std::isfinite(value)) {
-            slot.value.store(std::clamp(value, 0.0, 1.0));
+            host.parameterValues.hold(i, std::clamp(value, 0.0, 1.0));
         }
     }
 }

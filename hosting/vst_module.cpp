@@ -169,8 +169,8 @@ public:
         runTranslatingFailure([&] { addCapturedState(result); }, kUnknownFailure);
         nlohmann::json values = nlohmann::json::array();
         for (std::size_t i = 0; i < host_->parameters.size(); ++i) {
-            values.push_back({{"id", host_->parameters[i].id},
-                              {"value", host_->parameterSlots[i].value.load()}});
+            values.push_back(
+                {{"id", host_->parameters[i].id}, {"value", host_->parameterValues.current(i)}});
         }
         result["parameters"] = std::move(values);
         return result;
@@ -183,7 +183,7 @@ public:
         for (std::size_t i = 0; i < host_->parameters.size(); ++i) {
             if ((host_->parameterFlags[i] & ParameterInfo::kIsHidden) == 0) {
                 list.push_back(host_->parameters[i]);
-                list.back().value = host_->parameterSlots[i].value.load();
+                list.back().value = host_->parameterValues.current(i);
             }
         }
         return list;
@@ -214,7 +214,7 @@ public:
             return;
         }
         for (std::size_t i = 0; i < host_->parameterSlots.size(); ++i) {
-            if (const auto value = host_->parameterSlots[i].takeForController()) {
+            if (const auto value = takeControllerValue(*host_, i)) {
                 callIgnoringFailure([&] {
                     host_->controller->setParamNormalized(host_->parameters[i].id, *value);
                 });

@@ -35,26 +35,36 @@ TEST(Vst3ValueQueue, HoldsExactlyOnePointAndKeepsTheLastOneAdded) {
     EXPECT_EQ(value, 0.25);
 }
 
-TEST(Vst3Changes, GivesTheFilledQueuesAndOneQueueAParameterToTheProcessor) {
+// A processor may report every parameter in every block: its queue is found through the index.
+TEST(Vst3Changes, GivesTheProcessorOneQueueAParameterInEachBlock) {
+    ParameterIndex parameters;
+    parameters.build({2, 1, 3});
     Changes changes;
-    changes.queues[0].set(1, 0.1, 0);
-    changes.queues[1].set(2, 0.2, 0);
-    changes.count = 2;
-    EXPECT_EQ(changes.getParameterCount(), 2);
-    EXPECT_EQ(changes.getParameterData(1), &changes.queues[1]);
-    EXPECT_EQ(changes.getParameterData(2), nullptr);
+    changes.index(parameters);
+    const auto add = [&](ParamID id) {
+        int32 index = 99;
+        IParamValueQueue* queue = changes.addParameterData(id, index);
+        EXPECT_EQ(queue, index >= 0 ? changes.getParameterData(index) : nullptr) << id;
+        return index;
+    };
+    EXPECT_EQ(add(2), 0);
+    EXPECT_EQ(add(1), 1);
+    EXPECT_EQ(add(2), 0);
+    // The rack reads no queue of an id no parameter has.
+    EXPECT_EQ(add(7), 2);
+    EXPECT_EQ(add(7), 3);
+    EXPECT_EQ(changes.getParameterCount(), 4);
+    EXPECT_EQ(changes.getParameterData(1)->getParameterId(), 1u);
+    EXPECT_EQ(changes.getParameterData(1)->getPointCount(), 0);
+    EXPECT_EQ(changes.getParameterData(4), nullptr);
     EXPECT_EQ(changes.getParameterData(-1), nullptr);
-    int32 index = 5;
-    EXPECT_EQ(changes.addParameterData(2, index), &changes.queues[1]);
-    EXPECT_EQ(index, 1);
-    IParamValueQueue* added = changes.addParameterData(9, index);
-    ASSERT_EQ(added, &changes.queues[2]);
-    EXPECT_EQ(index, 2);
-    EXPECT_EQ(added->getParameterId(), 9u);
-    EXPECT_EQ(added->getPointCount(), 0);
+
+    changes.clear();
+    EXPECT_EQ(changes.getParameterCount(), 0);
+    EXPECT_EQ(add(1), 0);
     changes.count = Changes::kCapacity;
-    EXPECT_EQ(changes.addParameterData(10, index), nullptr);
-    EXPECT_EQ(index, -1);
+    EXPECT_EQ(add(1), 0);
+    EXPECT_EQ(add(3), -1);
 }
 
 Event noteOn(int32 offset, int16 pitch) {

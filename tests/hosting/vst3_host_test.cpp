@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -28,9 +29,22 @@ std::unique_ptr<Host> hostWithParameters() {
                                                 : ParameterInfo::kCanAutomate);
     }
     host->parameterSlots = std::vector<ParameterSlot>(3);
+    host->parameterValues.reset(3);
     indexVstParameters(*host);
     return host;
 }
+
+// The edits a block would take now, by parameter place.
+std::map<std::size_t, double> takeEdits(Host& host) {
+    std::map<std::size_t, double> edits;
+    host.parameterValues.takeEdits([&](std::size_t index, double value) {
+        edits[index] = value;
+        return true;
+    });
+    return edits;
+}
+
+using Edits = std::map<std::size_t, double>;
 
 TEST(Vst3Host, NamesItselfInTheWholeBuffer) {
     auto host = std::make_unique<Host>();
@@ -71,10 +85,10 @@ TEST(Vst3HostEdits, RefusedEditsChangeNothing) {
     EXPECT_EQ(host->performEdit(10, std::numeric_limits<double>::infinity()), kInvalidArgument);
     EXPECT_EQ(host->performEdit(11, 0.5), kInvalidArgument);
     EXPECT_EQ(host->performEdit(30, 0.5), kInvalidArgument);
-    for (ParameterSlot& slot : host->parameterSlots) {
-        EXPECT_EQ(slot.takeForProcessor(), std::nullopt);
-        EXPECT_EQ(slot.takeForController(), std::nullopt);
-        EXPECT_EQ(slot.value.load(), 0.0);
+    EXPECT_EQ(takeEdits(*host), Edits{});
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(takeControllerValue(*host, i), std::nullopt);
+        EXPECT_EQ(host->parameterValues.current(i), 0.0);
     }
     EXPECT_EQ(host->beginEdit(10), kResultOk);
     EXPECT_EQ(host->endEdit(10), kResultOk);
@@ -83,21 +97,19 @@ TEST(Vst3HostEdits, RefusedEditsChangeNothing) {
 TEST(Vst3HostEdits, ControllerEditsGoToTheProcessorOnlyAndAreClamped) {
     auto host = hostWithParameters();
     EXPECT_EQ(host->performEdit(20, 1.5), kResultOk);
-    ParameterSlot& slot = host->parameterSlots[1];
-    EXPECT_EQ(slot.takeForController(), std::nullopt);
-    EXPECT_EQ(slot.takeForProcessor(), 1.0);
-    EXPECT_EQ(slot.takeForProcessor(), std::nullopt);
+    EXPECT_EQ(takeControllerValue(*host, 1), std::nullopt);
+    EXPECT_EQ(takeEdits(*host), (Edits{{1, 1.0}}));
+    EXPECT_EQ(takeEdits(*host), Edits{});
     EXPECT_EQ(host->performEdit(20, -0.25), kResultOk);
-    EXPECT_EQ(slot.takeForProcessor(), 0.0);
+    EXPECT_EQ(takeEdits(*host), (Edits{{1, 0.0}}));
 }
 
 TEST(Vst3HostEdits, RackEditsGoToBothSidesAndTheLastValueWins) {
     auto host = hostWithParameters();
     EXPECT_TRUE(queueParameterEdit(*host, 10, 0.25, false));
     EXPECT_TRUE(queueParameterEdit(*host, 10, 0.5, false));
-    ParameterSlot& slot = host->parameterSlots[0];
-    EXPECT_EQ(slot.takeForProcessor(), 0.5);
-    EXPECT_EQ(slot.takeForController(), 0.5);
+    EXPECT_EQ(takeEdits(*host), (Edits{{0, 0.5}}));
+    EXPECT_EQ(takeControllerValue(*host, 0), 0.5);
     EXPECT_FALSE(queueParameterEdit(*host, 30, 0.5, false));
 }
 
@@ -107,8 +119,7 @@ TEST(Vst3HostEdits, TheFirstParameterWithTheIdTakesTheEdit) {
     host->parameterFlags[2] = 0;
     indexVstParameters(*host);
     EXPECT_TRUE(queueParameterEdit(*host, 10, 0.75, true));
-    EXPECT_EQ(host->parameterSlots[0].takeForProcessor(), 0.75);
-    EXPECT_EQ(host->parameterSlots[2].takeForProcessor(), std::nullopt);
+    EXPECT_EQ(takeEdits(*host), (Edits{{0, 0.75}}));
 }
 
 TEST(Vst3HostEdits, EveryParameterIsFoundByIdWhateverTheOrderOfIds) {
@@ -120,6 +131,7 @@ TEST(Vst3HostEdits, EveryParameterIsFoundByIdWhateverTheOrderOfIds) {
         host->parameterFlags.push_back(0);
     }
     host->parameterSlots = std::vector<ParameterSlot>(host->parameters.size());
+    host->parameterValues.reset(host->parameters.size());
     indexVstParameters(*host);
     const std::vector<std::pair<std::uint32_t, std::optional<std::size_t>>> cases = {
         {10, 0},           {20, 1}, {30, 2},           {5, 3},

@@ -20,6 +20,7 @@ TEST(Vst3HostThreads, PluginEditsReachTheAudioThreadInOrderAndTheLastOneLands) {
     host->parameters.push_back(parameter);
     host->parameterFlags.push_back(ParameterInfo::kCanAutomate);
     host->parameterSlots = std::vector<ParameterSlot>(1);
+    host->parameterValues.reset(1);
     indexVstParameters(*host);
 
     constexpr int kEdits = 20000;
@@ -27,15 +28,16 @@ TEST(Vst3HostThreads, PluginEditsReachTheAudioThreadInOrderAndTheLastOneLands) {
     std::vector<double> seen;
     seen.reserve(kEdits);
     std::thread audio([&] {
-        ParameterSlot& slot = host->parameterSlots[0];
+        const auto take = [&] {
+            host->parameterValues.takeEdits([&](std::size_t, double value) {
+                seen.push_back(value);
+                return true;
+            });
+        };
         while (!done.load(std::memory_order_acquire)) {
-            if (const auto value = slot.takeForProcessor()) {
-                seen.push_back(*value);
-            }
+            take();
         }
-        if (const auto value = slot.takeForProcessor()) {
-            seen.push_back(*value);
-        }
+        take();
     });
     std::thread plugin([&] {
         for (int i = 1; i <= kEdits; ++i) {
@@ -53,7 +55,7 @@ TEST(Vst3HostThreads, PluginEditsReachTheAudioThreadInOrderAndTheLastOneLands) {
         ASSERT_LE(seen[i - 1], seen[i]) << i;
     }
     EXPECT_EQ(host->restartFlags.load(), std::uint32_t(kLatencyChanged | kIoChanged));
-    EXPECT_EQ(host->parameterSlots[0].takeForController(), std::nullopt);
+    EXPECT_EQ(takeControllerValue(*host, 0), std::nullopt);
 }
 
 TEST(Vst3LibraryThreads, UsersOnManyThreadsShareOneLoad) {
