@@ -65,6 +65,8 @@ private:
         probe_->throwOnFailure = false;
         probe_->latencyOverride = 0;
         probe_->addOutputEvent = false;
+        probe_->duringProcess = nullptr;
+        probe_->ownValue = -1.0;
         probe_->viewSize = {0, 0, 320, 200};
         probe_->viewRefusesHwnd = false;
         probe_->viewRefusesAttach = false;

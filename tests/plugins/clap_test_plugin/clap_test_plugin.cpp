@@ -554,6 +554,19 @@ void recordInputEvents(const clap_input_events* in) {
     }
 }
 
+// Tells the host the parameter's new value, which the plug-in set by itself.
+void reportValue(const clap_process* process, clap_id id, double value) {
+    clap_event_param_value report{};
+    report.header = {sizeof(report), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+    report.param_id = id;
+    report.note_id = -1;
+    report.port_index = -1;
+    report.channel = -1;
+    report.key = -1;
+    report.value = value;
+    process->out_events->try_push(process->out_events, &report.header);
+}
+
 constexpr double kPresetValue = 0.25;
 constexpr double kReportedValue = 0.125;
 
@@ -569,16 +582,20 @@ void runOwnPresets(Instance& instance, const clap_process* process) {
         return;
     }
     instance.values[1] = kReportedValue;
-    clap_event_param_value report{};
-    report.header = {sizeof(report), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-    report.param_id = kFirstParameterId + 1;
-    report.note_id = -1;
-    report.port_index = -1;
-    report.channel = -1;
-    report.key = -1;
-    report.value = kReportedValue;
-    process->out_events->try_push(process->out_events, &report.header);
+    reportValue(process, kFirstParameterId + 1, kReportedValue);
     instance.host->request_callback(instance.host);
+}
+
+// The probe's run during process, and its own value for the first parameter.
+void moveOwnValue(Instance& instance, const clap_process* process) {
+    if (probe.duringProcess != nullptr) {
+        probe.duringProcess();
+    }
+    if (probe.ownValue < 0.0 || instance.values.empty()) {
+        return;
+    }
+    instance.values[0] = probe.ownValue;
+    reportValue(process, kFirstParameterId, probe.ownValue);
 }
 
 // Notes go back with their velocity narrowed to float, as a plug-in that keeps it in float
@@ -633,6 +650,7 @@ clap_process_status process(const clap_plugin* plugin, const clap_process* proce
         return CLAP_PROCESS_ERROR;
     }
     applyParameterEvents(instance, process->in_events);
+    moveOwnValue(instance, process);
     if (instance.behaviour->ownPresets) {
         runOwnPresets(instance, process);
     }

@@ -56,6 +56,11 @@ struct ClapTestProbe {
     bool flushWhileActiveOffAudioThread = false;
     bool steadyTimeWentBack = false;
     std::uint32_t stopProcessingOffAudioThread = 0;
+    // Run by every process call once it has taken the block's parameter events, when set.
+    void (*duringProcess)() = nullptr;
+    // Not negative: every process call then moves the first parameter to it by itself and
+    // reports it.
+    double ownValue = -1.0;
 };
 
 using ClapTestProbeFunction = ClapTestProbe* (*)();

@@ -386,6 +386,23 @@ bool TestPluginObject::applyParameterChanges(IParameterChanges* changes) {
     return programSent;
 }
 
+void TestPluginObject::moveOwnValue(ProcessData& data) {
+    Vst3TestProbe& probe = testProbe();
+    if (probe.duringProcess != nullptr) {
+        probe.duringProcess();
+    }
+    int32 index = 0;
+    if (probe.ownValue < 0.0 || behaviour_.parameterCount == 0 ||
+        data.outputParameterChanges == nullptr) {
+        return;
+    }
+    values_[0].store(probe.ownValue);
+    if (IParamValueQueue* queue =
+            data.outputParameterChanges->addParameterData(vst3TestParameterId(0), index)) {
+        queue->addPoint(0, probe.ownValue, index);
+    }
+}
+
 // Loads the program (every other value back to 0.5) whenever the program change is sent, the
 // same value included, and tells the host what moved.
 void TestPluginObject::followPrograms(ProcessData& data, bool programSent, uint32 latencyBefore) {
@@ -454,6 +471,7 @@ tresult TestPluginObject::process(ProcessData& data) {
     recordBlock(data);
     const uint32 latencyBefore = getLatencySamples();
     const bool programSent = applyParameterChanges(data.inputParameterChanges);
+    moveOwnValue(data);
     if (behaviour_.programs) {
         followPrograms(data, programSent, latencyBefore);
     }

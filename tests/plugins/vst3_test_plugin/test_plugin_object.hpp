@@ -101,6 +101,8 @@ private:
     vst3::int32 parameterFlags(vst3::int32 index) const;
     // True when the program change was among the changes.
     bool applyParameterChanges(vst3::IParameterChanges* changes);
+    // The probe's run during process, and its own value for parameter 0.
+    void moveOwnValue(vst3::ProcessData& data);
     void followPrograms(vst3::ProcessData& data, bool programSent, vst3::uint32 latencyBefore);
     template <class Sample>
     void renderGain(vst3::ProcessData& data);

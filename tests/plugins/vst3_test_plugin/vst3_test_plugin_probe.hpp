@@ -116,6 +116,10 @@ struct Vst3TestProbe {
     // The latency every class reports when not 0.
     std::atomic<std::uint32_t> latencyOverride{0};
     Vst3TestBlock lastBlock{};
+    // Run by every process call once it has taken the block's parameter changes, when set.
+    void (*duringProcess)() = nullptr;
+    // Not negative: every process call then moves parameter 0 to it by itself and reports it.
+    double ownValue = -1.0;
     // Appended to the output events of Vst3TestClass::EventEcho when set.
     bool addOutputEvent = false;
     vst3::Event outputEvent{};
