@@ -1,8 +1,8 @@
 #pragma once
 
 // Which hosted plug-ins that ask for a restart the control tick rebuilds the patch for, and which
-// it leaves stopped: one that asks again within a second of its restart, so that none can make
-// the rack rebuild forever, and one whose rebuild failed.
+// it leaves stopped: one that asks again within a second of its restart with no rebuild by the
+// user between, so that none can make the rack rebuild forever, and one whose rebuild failed.
 
 #include "app/module_state.hpp"
 
@@ -23,8 +23,8 @@ public:
     explicit PluginRestarts(Clock clock);
 
     // [control] The node ids, in id order, of the modules that ask for a restart, have not
-    // faulted and are to be restarted now. One asking again within a second of its restart is
-    // held stopped instead.
+    // faulted and are to be restarted now. One asking again within a second of its restart, with
+    // no rebuild by the user between, is held stopped instead.
     std::vector<std::string> due(const ModuleMap& modules);
     // [control] The nodes were restarted now.
     void restarted(const std::vector<std::string>& ids);
@@ -35,6 +35,8 @@ public:
     std::optional<std::string> heldReason(const Module& module) const;
     // [control] Every module was replaced: none is held any more.
     void forgetHeld() { held_.clear(); }
+    // [control] The user rebuilt the patch: every node's restart window starts afresh.
+    void forgetRestarts() { restartedAt_.clear(); }
 
 private:
     Clock clock_;

@@ -75,7 +75,7 @@ RackApplication::~RackApplication() {
 }
 
 std::string RackApplication::compile(const GraphDefinition& definition,
-                                     const ProcessSpec& processSpec) {
+                                     const ProcessSpec& processSpec, Rebuild cause) {
     ModuleMap modules;
     const ModuleFactory factory = [this, &modules](const NodeDefinition& node) {
         std::unique_ptr<Module> module = moduleOverrides_ ? moduleOverrides_(node) : nullptr;
@@ -101,6 +101,9 @@ std::string RackApplication::compile(const GraphDefinition& definition,
     engine_.publishGraph(std::move(prepared));
     modulesById_ = std::move(modules);
     restarts_.forgetHeld();
+    if (cause == Rebuild::ByUser) {
+        restarts_.forgetRestarts();
+    }
     ports_ = std::move(ports);
     if (&definition != &graph_) {
         graph_ = definition;
@@ -129,8 +132,10 @@ std::string RackApplication::compile(const GraphDefinition& definition,
     return refused;
 }
 
-std::string RackApplication::rebuild(GraphDefinition definition, const ProcessSpec& processSpec) {
-    return compile(withLiveHostedState(std::move(definition), graph_, modulesById_), processSpec);
+std::string RackApplication::rebuild(GraphDefinition definition, const ProcessSpec& processSpec,
+                                     Rebuild cause) {
+    return compile(withLiveHostedState(std::move(definition), graph_, modulesById_), processSpec,
+                   cause);
 }
 
 void RackApplication::restartAskingPlugins() {
@@ -143,7 +148,7 @@ void RackApplication::restartAskingPlugins() {
     }
     std::string refused;
     try {
-        refused = rebuild(graph_, spec_);
+        refused = rebuild(graph_, spec_, Rebuild::ForRestart);
     } catch (const std::exception& error) {
         // Held until the patch is rebuilt, so a rebuild that cannot succeed is not tried again.
         restarts_.failed(due, modulesById_, error.what());

@@ -110,13 +110,19 @@ public:
     const std::wstring& controlClassName() const { return controlWindow_.className; }
 
 private:
+    // Who asked for a compile: one the user asked for starts every plug-in's restart window
+    // afresh, the control tick's restart does not, so restarts in a row stay held back.
+    enum class Rebuild { ByUser, ForRestart };
+
     // [control] Builds, prepares and publishes the definition's graph for the given spec; on
     // success the graph, modules, ports, stored patch and spec change together, else nothing.
     // Returns the notice of the hosted plug-ins that refused their saved state, "" when none
     // did; a notice also becomes the last error.
-    std::string compile(const GraphDefinition& definition, const ProcessSpec& processSpec);
-    // The definition with the live hosted plug-ins' state carried over, compiled.
-    std::string rebuild(GraphDefinition definition, const ProcessSpec& processSpec);
+    std::string compile(const GraphDefinition& definition, const ProcessSpec& processSpec,
+                        Rebuild cause = Rebuild::ByUser);
+    // [control] The definition with the live hosted plug-ins' state carried over, compiled.
+    std::string rebuild(GraphDefinition definition, const ProcessSpec& processSpec,
+                        Rebuild cause = Rebuild::ByUser);
     // [control] Rebuilds the patch, as an edit does, for the hosted plug-ins that asked for a
     // restart; waits while a take is being recorded, which a rebuild would cut.
     void restartAskingPlugins();

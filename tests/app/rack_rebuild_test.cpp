@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace velkaphon::rack {
 namespace {
@@ -39,9 +41,9 @@ protected:
         return nullptr;
     }
 
-    // The fx plug-in asks for a restart, as one whose latency settles in its first block does.
-    void askRestart() {
-        rack.handleCommand(request("parameter", {{"node", "fx"}, {"parameter", 98}, {"value", 1}}));
+    // The plug-in asks for a restart, as one whose latency settles in its first block does.
+    void askRestart(const std::string& id = "fx") {
+        rack.handleCommand(request("parameter", {{"node", id}, {"parameter", 98}, {"value", 1}}));
     }
     int fxMade() { return log["fx"].created.load(); }
 
@@ -87,6 +89,42 @@ TEST_F(RackRebuild, APluginAskingForARestartIsRebuiltWithItsStateUnlessItAsksAga
     rack.onControlTick();
     EXPECT_EQ(fxMade(), made + 4);
     EXPECT_EQ(rack.status()["error"], kRestarted);
+
+    // Within that second, each rebuild the user asks for starts the window afresh, so its new
+    // instance asking at once is restarted.
+    const std::pair<const char*, std::function<void()>> userRebuilds[] = {
+        {"edit",
+         [&] {
+             rack.handleCommand(request("graph", patch));
+         }},
+        {"open",
+         [&] {
+             rack.restoreProject({{"product", "VELKAPHON RACK"}, {"graph", patch}});
+         }},
+        {"configure",
+         [&] {
+             rack.configure({44100.0, 512});
+         }},
+    };
+    for (const auto& [name, userRebuild] : userRebuilds) {
+        SCOPED_TRACE(name);
+        const int before = fxMade();
+        userRebuild();
+        askRestart();
+        rack.onControlTick();
+        EXPECT_EQ(fxMade(), before + 2);
+        EXPECT_EQ(rack.status()["error"], kRestarted);
+    }
+
+    // The tick's restart for b is no fresh start for a, which asks again within its second.
+    rack.handleCommand(request("graph", chain({{"a", "plugin"}, {"b", "plugin"}})));
+    const int aMade = log["a"].created.load();
+    for (const char* id : {"a", "b", "a"}) {
+        askRestart(id);
+        rack.onControlTick();
+    }
+    EXPECT_EQ(log["a"].created.load(), aMade + 2);
+    EXPECT_EQ(rack.status()["error"], kLeftStopped);
 }
 
 TEST_F(RackRebuild, ARestartWaitsForTheTakeAndAFailedOneKeepsTheRunningPatch) {

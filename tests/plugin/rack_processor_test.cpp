@@ -192,22 +192,27 @@ TEST(RackProcessor, BusArrangementsAreCheckedAndTheRestStayStereo) {
 // As a DAW passes them: two channels on every bus, those it made empty and deactivated included,
 // with fewer or more buses than the rack's. Only main input channel 0 is the rack's: the host's
 // channel 1 there is not read, and every output but the main bus's is zeroed where it has a buffer.
+// The stereo aux input 1 is read only when the host activated it (the first and last rows differ
+// in that alone): its first channel is then the patch's second input, on main output channel 1.
 TEST(RackProcessor, HostChannelsBeyondTheActiveArrangementAreIgnoredOrZeroed) {
     struct Row {
         std::int32_t sampleSize;
         bool inPlace;
         std::size_t buses;
         bool bypassed;
+        bool auxInputActive;
     };
-    constexpr std::array<Row, 4> rows = {{
-        {vst3::kSample32, false, 9, false},
-        {vst3::kSample64, true, 1, false},
-        {vst3::kSample32, true, 1, true},
-        {vst3::kSample64, false, 9, true},
+    constexpr std::array<Row, 5> rows = {{
+        {vst3::kSample32, false, 9, false, false},
+        {vst3::kSample64, true, 1, false, false},
+        {vst3::kSample32, true, 1, true, false},
+        {vst3::kSample64, false, 9, true, false},
+        {vst3::kSample32, false, 9, false, true},
     }};
     std::array<vst3::SpeakerArrangement, kRackBusCount> inputs{};
     std::array<vst3::SpeakerArrangement, kRackBusCount> outputs{};
     inputs[0] = vst3::SpeakerArr::kMono;
+    inputs[1] = vst3::SpeakerArr::kStereo;
     outputs[0] = vst3::SpeakerArr::kStereo;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);
@@ -223,6 +228,8 @@ TEST(RackProcessor, HostChannelsBeyondTheActiveArrangementAreIgnoredOrZeroed) {
             ASSERT_EQ(rack.component->activateBus(vst3::kAudio, vst3::kOutput, bus, 0),
                       vst3::kResultOk);
         }
+        ASSERT_EQ(rack.component->activateBus(vst3::kAudio, vst3::kInput, 1, row.auxInputActive),
+                  vst3::kResultOk);
         ASSERT_EQ(rack.controller->setParamNormalized(kBypassParameter, row.bypassed ? 1.0 : 0.0),
                   vst3::kResultOk);
         rack.start(row.sampleSize, kFrames);
@@ -241,12 +248,16 @@ TEST(RackProcessor, HostChannelsBeyondTheActiveArrangementAreIgnoredOrZeroed) {
                 const auto in = static_cast<float>(block.original[0][frame]);
                 ASSERT_NEAR(static_cast<float>(out[0][frame]), row.bypassed ? in : in * 0.1f, 1e-6f)
                     << frame;
+                if (row.auxInputActive) {
+                    const auto aux = static_cast<float>(block.original[2][frame]);
+                    ASSERT_NEAR(static_cast<float>(out[1][frame]), aux * 0.1f, 1e-6f) << frame;
+                }
             }
-            for (std::size_t c = 1; c < out.size(); ++c) {
+            for (std::size_t c = row.auxInputActive ? 2 : 1; c < out.size(); ++c) {
                 const bool untouched = unbuffered && c >= 2 * kRackBusCount;
                 EXPECT_THAT(out[c], ::testing::Each(Sample(untouched ? 0.25 : 0.0))) << c;
             }
-            EXPECT_EQ(block.outputs[0].silenceFlags, 2u);
+            EXPECT_EQ(block.outputs[0].silenceFlags, row.auxInputActive ? 0u : 2u);
             for (std::size_t bus = 1; bus < row.buses; ++bus) {
                 EXPECT_EQ(block.outputs[bus].silenceFlags, 3u) << bus;
             }
