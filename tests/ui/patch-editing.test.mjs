@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import path from 'node:path';
-import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, screenshotPath } from './harness.mjs';
+import { callBridge, pageFixture, makeWav, openRackPage, poll, recordRequests, scratchFolder, screenshotPath, testPlugins } from './harness.mjs';
 import { dragBetween, dragModule, jack, moduleBox, portLabels } from './page-helpers.mjs';
 
 // Answers every request for the method as the rack answers a refusal; the rest reach the rack.
@@ -29,6 +29,33 @@ async function withSplit(rack, outputY = 60) {
   graph.nodes.push({ id: 'split', type: 'breakout', configuration: { channels: 2 } });
   await callBridge(rack, 'graph', graph);
   await callBridge(rack, 'layout', { input: { x: 45, y: 60 }, faders: { x: 380, y: 60 }, output: { x: 735, y: outputY }, split: { x: 380, y: 300 } });
+}
+
+// Each module type with only the keys the rack cannot do without, and the values its form must
+// show: what the rack runs, read from the ports it reports where they tell it, else the rack's
+// own value for a missing key.
+const sparseModules = (song) => [
+  { type: 'input', configuration: {}, runs: ({ outputs }) => ({ channels: outputs[0].channels, offset: 0 }) },
+  { type: 'output', configuration: {}, runs: ({ inputs }) => ({ channels: inputs[0].channels, offset: 0 }) },
+  { type: 'fader-bank', configuration: {}, runs: ({ inputs }) => ({ strips: inputs.length, channels: inputs.map((port) => port.channels) }) },
+  { type: 'matrix', configuration: {}, runs: ({ inputs, outputs }) => ({ inputChannels: inputs[0].channels, outputChannels: outputs[0].channels, mapping: [] }) },
+  { type: 'summing', configuration: {}, runs: ({ inputs, outputs }) => ({ channels: outputs[0].channels, inputs: inputs.length }) },
+  { type: 'distributor', configuration: {}, runs: ({ inputs, outputs }) => ({ channels: inputs[0].channels, outputs: outputs.length }) },
+  { type: 'breakout', configuration: {}, runs: ({ outputs }) => ({ channels: outputs.length }) },
+  { type: 'player', configuration: { path: song }, runs: ({ outputs }) => ({ path: song, channels: outputs[0].channels, followTransport: true }) },
+  {
+    type: 'recorder',
+    configuration: {},
+    runs: ({ inputs }) => ({ path: '', channels: inputs[0].channels, armed: false, followTransport: false, silenceSeconds: 0.5, maxTailSeconds: 30, silenceDb: -80 }),
+  },
+  { type: 'vst3', configuration: { path: testPlugins.vst3 }, runs: () => ({ path: testPlugins.vst3, classId: '', precision: 'auto' }) },
+  { type: 'clap', configuration: { path: testPlugins.clap }, runs: () => ({ path: testPlugins.clap, pluginId: '' }) },
+];
+
+// A value as its form control holds it.
+function controlValue(value) {
+  if (typeof value === 'boolean') return value;
+  return Array.isArray(value) ? value.join(', ') : String(value);
 }
 
 describe('patch editing', () => {
@@ -408,5 +435,29 @@ describe('patch editing', () => {
     await panel.locator('.strip .form-error', { hasText: 'Could not change the mute. Control queue is full; try again.' }).waitFor();
     assert.equal(await panel.getByLabel('Strip 1 mute').isChecked(), false);
     assert.equal(await configurationMessage.count(), 0, 'a new attempt clears the earlier message');
+  });
+
+  it('shows in every form what the rack runs for the keys a configuration leaves out, and applies it unchanged as it was', async () => {
+    const modules = sparseModules(await makeWav(path.join(scratchFolder(), 'song.wav'), 0.5));
+    const nodes = modules.map(({ type, configuration }) => ({ id: `sparse-${type}`, type, configuration }));
+    const { ports } = await callBridge(fixture.rack, 'graph', { schema: 1, nodes, cables: [], eventCables: [] });
+    const { page } = await openRackPage(fixture.browser, fixture.rack);
+    const panel = page.locator('#module-panel');
+    for (const { type, runs } of modules) {
+      const id = `sparse-${type}`;
+      await moduleBox(page, id).locator('text.title').click();
+      await panel.locator('h3', { hasText: id }).waitFor();
+      const shown = await panel.locator('[data-key^="field-"]').evaluateAll((controls) =>
+        Object.fromEntries(controls.map((control) => [control.dataset.key.slice('field-'.length), control.type === 'checkbox' ? control.checked : control.value])),
+      );
+      const expected = Object.fromEntries(Object.entries(runs(ports[id])).map(([key, value]) => [key, controlValue(value)]));
+      assert.deepEqual(shown, expected, type);
+
+      const before = (await callBridge(fixture.rack, 'state')).project.graph.nodes.find((node) => node.id === id).configuration;
+      const answered = page.waitForResponse((response) => response.url().endsWith('/bridge') && JSON.parse(response.request().postData()).method === 'graph');
+      await panel.getByRole('button', { name: 'Apply configuration' }).click();
+      const edit = JSON.parse((await answered).request().postData());
+      assert.deepEqual(edit.params.nodes.find((node) => node.id === id).configuration, before, type);
+    }
   });
 });

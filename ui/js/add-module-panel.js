@@ -2,13 +2,14 @@
 
 import { configurationForm } from './config-form.js';
 import { element, labelled, showMessage } from './html.js';
-import { moduleTypes, moduleType } from './module-types.js';
+import { moduleTypes, moduleType, runningValue } from './module-types.js';
 import { moduleWidth } from './patch-geometry.js';
 
 function defaultConfiguration(typeEntry) {
   const configuration = {};
   for (const field of typeEntry.fields) {
-    if (field.value !== undefined && !(Array.isArray(field.value) && field.value.length === 0)) configuration[field.key] = field.value;
+    const value = runningValue(field, configuration);
+    if (value !== undefined && !(Array.isArray(value) && value.length === 0)) configuration[field.key] = value;
   }
   return configuration;
 }

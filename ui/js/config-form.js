@@ -1,9 +1,11 @@
-// The configuration controls of one module type. Keys the form does not show (fader gains, a
-// plug-in's captured state) are kept from the configuration it started from.
+// The configuration controls of one module type, showing what the rack runs. Keys the form does
+// not show (fader gains, a plug-in's captured state), and those of fields left as shown, are kept
+// from the configuration it started from, so applying an untouched form changes nothing.
 
 import { callRack } from './bridge.js';
 import { element, labelled, showMessage } from './html.js';
 import { clone } from './json-values.js';
+import { faderStripCount, runningValue } from './module-types.js';
 import { pathField } from './path-field.js';
 
 function listText(value) {
@@ -20,8 +22,7 @@ function parseList(text, label) {
   });
 }
 
-function fieldControl(field, current) {
-  const value = current !== undefined ? current : field.value;
+function fieldControl(field, value) {
   switch (field.kind) {
     case 'count':
       return element('input', { type: 'number', min: field.min, max: field.max, step: 1, value: value ?? '' });
@@ -36,6 +37,10 @@ function fieldControl(field, current) {
     default:
       return element('input', { type: 'text', value: value ?? '', spellcheck: 'false' });
   }
+}
+
+function controlState(control) {
+  return control.type === 'checkbox' ? control.checked : control.value;
 }
 
 function readControl(field, control) {
@@ -106,7 +111,7 @@ export function configurationForm(typeEntry, configuration = {}) {
       controls.push({ field, control: pathWidget.input, widget: pathWidget });
       continue;
     }
-    const control = fieldControl(field, configuration[field.key]);
+    const control = fieldControl(field, runningValue(field, configuration));
     // A panel drawn again puts the keyboard back on the control of the same key.
     control.dataset.key = `field-${field.key}`;
     controls.push({ field, control });
@@ -121,9 +126,13 @@ export function configurationForm(typeEntry, configuration = {}) {
     pathWidget.element.addEventListener('chosen', () => picker.inspect());
   }
 
+  const shown = controls.map(({ control }) => controlState(control));
+
   function read() {
     const result = clone(configuration || {});
-    for (const { field, control } of controls) {
+    for (const [index, { field, control }] of controls.entries()) {
+      // An empty required field is refused even untouched.
+      if (!field.required && controlState(control) === shown[index]) continue;
       const value = readControl(field, control);
       const empty = (typeof value === 'string' && value === '') || (Array.isArray(value) && value.length === 0);
       if (empty && field.required) throw new Error(`Choose ${field.label.toLowerCase()} first.`);
@@ -160,12 +169,15 @@ export function configurationForm(typeEntry, configuration = {}) {
   return { element: container, read: readShowingError };
 }
 
-// A fader bank needs one channel entry per strip and at most one gain and mute per strip.
+// A fader bank needs one channel entry per strip, or none for all stereo, and at most one gain
+// and mute per strip.
 function fitFaderArrays(configuration) {
-  const strips = configuration.strips;
-  const channels = Array.isArray(configuration.channels) ? configuration.channels.slice(0, strips) : [];
-  while (channels.length < strips) channels.push(2);
-  configuration.channels = channels;
+  const strips = faderStripCount(configuration);
+  if (Array.isArray(configuration.channels) && configuration.channels.length > 0) {
+    const channels = configuration.channels.slice(0, strips);
+    while (channels.length < strips) channels.push(2);
+    configuration.channels = channels;
+  }
   for (const key of ['gainsDb', 'mutes']) {
     if (Array.isArray(configuration[key])) configuration[key] = configuration[key].slice(0, strips);
   }

@@ -6,7 +6,7 @@ import { callRack } from './bridge.js';
 import { configurationForm } from './config-form.js';
 import { connectRow } from './connect-form.js';
 import { element, formatNumber, labelled } from './html.js';
-import { isFaderBank, isHosted, maximumGainDb, minimumGainDb, moduleType, typeLabel } from './module-types.js';
+import { faderStripCount, isFaderBank, isHosted, maximumGainDb, minimumGainDb, moduleType, typeLabel } from './module-types.js';
 import { PeakHold, dbFraction, meterFraction, meterMarks, peakText } from './patch-geometry.js';
 
 export class ModulePanel {
@@ -140,7 +140,7 @@ export class ModulePanel {
 
   faderStrips(node) {
     const configuration = node.configuration || {};
-    const strips = Number.isInteger(configuration.strips) ? configuration.strips : 1;
+    const strips = faderStripCount(configuration);
     const list = element('div', { className: 'strips' });
     for (let strip = 0; strip < strips; strip += 1) {
       const gain = Array.isArray(configuration.gainsDb) && Number.isFinite(configuration.gainsDb[strip]) ? configuration.gainsDb[strip] : 0;

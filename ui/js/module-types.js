@@ -1,8 +1,21 @@
-// The module types a user can add, with the configuration fields each one reads.
+// The module types a user can add, with the configuration fields each one reads. A field's value
+// is what the rack runs when the configuration leaves its key out; runs(configuration) stands in
+// for it where that follows other keys.
 // Field kinds: count (integer), number, boolean, list (comma-separated integers), text, path, choice.
 
 const channels = { key: 'channels', label: 'Channels', kind: 'count', min: 1, max: 64, value: 2 };
 const offset = { key: 'offset', label: 'First host channel', kind: 'count', min: 0, max: 4096, value: 0 };
+
+// The rack runs one strip where "strips" is missing.
+export function faderStripCount(configuration) {
+  return Number.isInteger(configuration.strips) ? configuration.strips : 1;
+}
+
+// A fader bank without channel entries runs every strip stereo.
+function stripChannels(configuration) {
+  const channels = configuration.channels;
+  return Array.isArray(channels) && channels.length > 0 ? channels : new Array(faderStripCount(configuration)).fill(2);
+}
 
 export const moduleTypes = [
   { type: 'input', label: 'Audio input', fields: [channels, offset] },
@@ -11,8 +24,8 @@ export const moduleTypes = [
     type: 'fader-bank',
     label: 'Fader bank',
     fields: [
-      { key: 'strips', label: 'Strips', kind: 'count', min: 1, max: 64, value: 2 },
-      { key: 'channels', label: 'Channels per strip (1 or 2 each)', kind: 'list', value: [2, 2] },
+      { key: 'strips', label: 'Strips', kind: 'count', min: 1, max: 64, value: 1 },
+      { key: 'channels', label: 'Channels per strip (1 or 2 each)', kind: 'list', runs: stripChannels },
     ],
   },
   {
@@ -79,6 +92,12 @@ export const moduleTypes = [
 ];
 
 const aliases = { faders: 'fader-bank', 'digital-summing': 'summing' };
+
+// The value the rack runs for the field of this configuration.
+export function runningValue(field, configuration) {
+  if (field.runs) return field.runs(configuration);
+  return configuration[field.key] !== undefined ? configuration[field.key] : field.value;
+}
 
 export function moduleType(type) {
   const name = aliases[type] || type;
