@@ -149,7 +149,10 @@ constexpr FuzzDoor kDoors[] = {
     {"wav", wavFile},
     {"text", text},
 #ifndef _WIN32
-    {"http", loopbackRequest},
+    {"http",
+     [](std::string_view bytes) {
+         loopbackRequest(bytes);
+     }},
 #endif
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -25,8 +26,10 @@ public:
     // Given the message text, the reply text; nothing when the message gets no reply.
     using Answer = std::function<std::optional<std::string>(const std::string& message)>;
 
-    // Binds 127.0.0.1 on a free port and starts serving. Throws std::runtime_error when it cannot.
-    explicit PageServer(std::filesystem::path pageFolder);
+    // Binds 127.0.0.1 on a free port and starts serving. A request that stops short is refused
+    // once its next bytes are the read time-out late. Throws std::runtime_error when it cannot.
+    explicit PageServer(std::filesystem::path pageFolder,
+                        std::chrono::microseconds readTimeout = std::chrono::seconds(1));
     ~PageServer();
     PageServer(const PageServer&) = delete;
     PageServer& operator=(const PageServer&) = delete;

@@ -96,7 +96,7 @@ struct PageServer::Exchange {
 
 class PageServer::Http : public httplib::Server {};
 
-PageServer::PageServer(fs::path pageFolder)
+PageServer::PageServer(fs::path pageFolder, std::chrono::microseconds readTimeout)
     : pageFolder_(fs::weakly_canonical(pageFolder)), token_(randomToken()),
       http_(std::make_unique<Http>()) {
     const std::string prefix = "/" + token_ + "/";
@@ -115,7 +115,7 @@ PageServer::PageServer(fs::path pageFolder)
     // An idle connection holds a worker while it waits: short time-outs and more workers than a
     // page needs keep a few idle local clients from starving the page.
     http_->set_keep_alive_timeout(kIdleSeconds);
-    http_->set_read_timeout(kIdleSeconds, 0);
+    http_->set_read_timeout(readTimeout);
     http_->new_task_queue = [] {
         return new httplib::ThreadPool(kWorkers);
     };
