@@ -72,6 +72,7 @@ void clapReportedValues(benchmark::State& state) {
         block->slots[place].info.max_value = 1.0;
     }
     block->parameterIndex.build(ids);
+    block->values.reset(parameters);
     block->parameterCount = parameters;
     BlockContext context;
     context.frames = kFrames;
@@ -131,6 +132,7 @@ void vstReportedValues(benchmark::State& state) {
         host->parameterFlags.push_back(0);
     }
     host->parameterSlots = std::vector<ParameterSlot>(parameters);
+    host->parameterValues.reset(parameters);
     indexVstParameters(*host);
     auto inputEvents = std::make_unique<VstEvents>();
     auto outputEvents = std::make_unique<VstEvents>();

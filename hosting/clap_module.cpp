@@ -297,7 +297,7 @@ private:
             if (!params_->get_info(plugin_, index, &slot.info)) {
                 fail("Invalid CLAP parameter.");
             }
-            block_.values.hold(index, slot.info.default_value);
+            block_.values.hold(index, slot.info.default_value, block_.values.clock());
             ids.push_back(slot.info.id);
         }
         block_.parameterIndex.build(ids);
@@ -309,10 +309,12 @@ private:
     // parameter since.
     void readValues() {
         for (std::uint32_t i = 0; i < block_.parameterCount; ++i) {
+            const std::uint64_t asked = block_.values.clock();
             double value = 0.0;
-            if (params_->get_value(plugin_, block_.slots[i].info.id, &value) &&
-                std::isfinite(value) && !block_.values.editPending(i)) {
-                block_.values.hold(i, value);
+            if (!block_.values.editPending(i) &&
+                params_->get_value(plugin_, block_.slots[i].info.id, &value) &&
+                std::isfinite(value)) {
+                block_.values.hold(i, value, asked);
             }
         }
     }

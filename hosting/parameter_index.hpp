@@ -10,8 +10,8 @@ namespace velkaphon::rack {
 // finds a parameter by id with a binary search instead of a walk through up to 4096 of them.
 class ParameterIndex {
 public:
-    // [control] The ids in list order. Of parameters sharing an id, the first in the list is
-    // found.
+    // [control] The ids in list order. Of parameters sharing an id, which neither format allows,
+    // only the first in the list is found: edits and reports reach that one alone.
     void build(const std::vector<std::uint32_t>& ids);
 
     // [any] No lock, no allocation. The parameter's place in the list, none for an id no

@@ -13,7 +13,9 @@ namespace velkaphon::rack {
 // Every rack store takes a number from one clock. When a block takes its values, the thread
 // running blocks notes the clock; a value the plug-in reports in that block stands only over
 // stores numbered up to that note, so an edit stored at any moment during the block wins over it.
-// The two values are kept apart: a report never writes over an edit, however threads interleave.
+// A value the control thread reads from the plug-in stands likewise over stores numbered up to
+// the clock when the read began. The values are kept apart: neither the plug-in's report nor a
+// read writes over an edit, however threads interleave.
 // Waiting edits are bits, so that a block finds them without visiting every parameter.
 class ParameterValues {
 public:
@@ -23,8 +25,11 @@ public:
 
     // [any] A rack edit: the current value, sent to the plug-in when a block next takes values.
     void edit(std::size_t place, double value) noexcept;
-    // [control] A value the plug-in holds already: the current value, sent nowhere.
-    void hold(std::size_t place, double value) noexcept;
+    // [any] The clock, read before asking the plug-in for a value to hold.
+    std::uint64_t clock() const noexcept { return clock_.load(std::memory_order_acquire); }
+    // [control] A value the plug-in held when asked at the clock readSince: the current value
+    // unless a rack store came since, sent nowhere.
+    void hold(std::size_t place, double value, std::uint64_t readSince) noexcept;
 
     // [audio, or control while no block runs] When a block takes its values: each waiting edit to
     // take(place, value), in place order. Where take answers false, that edit and the rest wait
@@ -35,7 +40,7 @@ public:
     // takeEdits; false, and not kept, while a rack edit waits or one was stored since.
     bool report(std::size_t place, double value) noexcept;
 
-    // [any] The newer of the last rack store and what the plug-in reported after it.
+    // [any] The newest of the last rack edit and what the plug-in reported or held after it.
     double current(std::size_t place) const noexcept;
     // [any] An edit waits for the plug-in.
     bool editPending(std::size_t place) const noexcept;
@@ -46,12 +51,13 @@ private:
     struct Value {
         std::atomic<double> stored{0.0};
         std::atomic<double> reported{0.0};
-        // The clock's number of the last store, and the last number a report is newer than.
+        std::atomic<double> held{0.0};
+        // The clock's number of the last store, and the last numbers the plug-in's report and
+        // held value are newer than.
         std::atomic<std::uint64_t> storedAt{0};
         std::atomic<std::uint64_t> reportedAfter{0};
+        std::atomic<std::uint64_t> heldAfter{0};
     };
-
-    void stamp(std::size_t place) noexcept;
 
     std::unique_ptr<Value[]> values_;
     std::unique_ptr<std::atomic<std::uint64_t>[]> waiting_;

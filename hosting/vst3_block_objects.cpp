@@ -41,6 +41,15 @@ IParamValueQueue* Changes::addParameterData(const ParamID& id, int32& index) {
         index = started_[*place].queue;
         return &queues[static_cast<std::size_t>(index)];
     }
+    // An id no parameter has is looked for among this block's queues: the walk grows with what
+    // the processor reports beyond its list, not with the list.
+    if (!place) {
+        for (index = 0; index < count; ++index) {
+            if (queues[static_cast<std::size_t>(index)].getParameterId() == id) {
+                return &queues[static_cast<std::size_t>(index)];
+            }
+        }
+    }
     if (count >= kCapacity) {
         index = -1;
         return nullptr;

@@ -54,8 +54,8 @@ class Changes final : public vst3::UncountedObject<vst3::IParameterChanges> {
 public:
     static constexpr vst3::int32 kCapacity = 4096;
 
-    // [control] The parameters whose queues addParameterData finds by id. Without them, and for
-    // an id none of them has, every call starts a queue: the rack reads none of those.
+    // [control] The parameters whose queues addParameterData finds by id; an id none of them has
+    // is looked for among the block's queues.
     void index(const ParameterIndex& parameters);
     // [audio] Empty, for the next block.
     void clear() noexcept {

@@ -204,7 +204,7 @@ void readParameters(Host& host) {
     host.parameterSlots = std::vector<ParameterSlot>(host.parameters.size());
     host.parameterValues.reset(host.parameters.size());
     for (std::size_t i = 0; i < host.parameters.size(); ++i) {
-        host.parameterValues.hold(i, host.parameters[i].value);
+        host.parameterValues.hold(i, host.parameters[i].value, host.parameterValues.clock());
     }
     indexVstParameters(host);
 }
@@ -287,12 +287,13 @@ void activateVstProcessing(Host& host, double sampleRate, std::uint32_t maxBlock
 
 void readVstParameterValues(Host& host) {
     for (std::size_t i = 0; i < host.parameterValues.size(); ++i) {
+        const std::uint64_t asked = host.parameterValues.clock();
         if (host.parameterValues.editPending(i)) {
             continue;
         }
         const double value = host.controller->getParamNormalized(host.parameters[i].id);
         if (std::isfinite(value)) {
-            host.parameterValues.hold(i, std::clamp(value, 0.0, 1.0));
+            host.parameterValues.hold(i, std::clamp(value, 0.0, 1.0), asked);
         }
     }
 }

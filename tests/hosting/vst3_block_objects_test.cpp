@@ -50,11 +50,11 @@ TEST(Vst3Changes, GivesTheProcessorOneQueueAParameterInEachBlock) {
     EXPECT_EQ(add(2), 0);
     EXPECT_EQ(add(1), 1);
     EXPECT_EQ(add(2), 0);
-    // The rack reads no queue of an id no parameter has.
     EXPECT_EQ(add(7), 2);
-    EXPECT_EQ(add(7), 3);
+    EXPECT_EQ(add(7), 2);
+    EXPECT_EQ(add(3), 3);
     EXPECT_EQ(changes.getParameterCount(), 4);
-    EXPECT_EQ(changes.getParameterData(1)->getParameterId(), 1u);
+    EXPECT_EQ(changes.getParameterData(2)->getParameterId(), 7u);
     EXPECT_EQ(changes.getParameterData(1)->getPointCount(), 0);
     EXPECT_EQ(changes.getParameterData(4), nullptr);
     EXPECT_EQ(changes.getParameterData(-1), nullptr);
@@ -65,6 +65,7 @@ TEST(Vst3Changes, GivesTheProcessorOneQueueAParameterInEachBlock) {
     changes.count = Changes::kCapacity;
     EXPECT_EQ(add(1), 0);
     EXPECT_EQ(add(3), -1);
+    EXPECT_EQ(add(8), -1);
 }
 
 Event noteOn(int32 offset, int16 pitch) {
