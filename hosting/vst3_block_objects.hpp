@@ -80,6 +80,9 @@ private:
         vst3::int32 queue = 0;
     };
 
+    // [any] The parameter's place in the list, the list's length for an id none has.
+    std::size_t placeOf(vst3::ParamID id) const noexcept;
+
     const ParameterIndex* parameters_ = nullptr;
     // One a parameter, in list order.
     std::vector<Started> started_;
