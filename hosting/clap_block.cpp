@@ -187,8 +187,10 @@ void storeOutputValues(ClapBlock& block) noexcept {
             continue;
         }
         const auto& value = *reinterpret_cast<const clap_event_param_value*>(header);
-        const std::optional<std::size_t> place = clapParameterPlace(block, value.param_id);
-        if (place && std::isfinite(value.value)) {
+        if (!std::isfinite(value.value)) {
+            continue;
+        }
+        if (const std::optional<std::size_t> place = clapParameterPlace(block, value.param_id)) {
             block.values.report(*place, value.value);
         }
     }

@@ -8,10 +8,8 @@ void ParameterValues::reset(std::size_t count) {
     count_ = count;
     words_ = (count + kBitsPerWord - 1) / kBitsPerWord;
     values_ = std::make_unique<Value[]>(count);
+    // Value-initialised: no edit waits.
     waiting_ = std::make_unique<std::atomic<std::uint64_t>[]>(words_);
-    for (std::size_t word = 0; word < words_; ++word) {
-        waiting_[word].store(0);
-    }
 }
 
 void ParameterValues::edit(std::size_t place, double value) noexcept {

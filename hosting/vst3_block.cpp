@@ -25,14 +25,17 @@ void queueParameterChanges(Host& host) {
 }
 
 // The processor's own values reach the page and the controller; a rack edit stored since the
-// block took its values is newer and keeps its value.
+// block took its values is newer and keeps its value. Each queue found its parameter when the
+// processor asked for it.
 void storeOutputValues(Host& host) {
     for (int32 q = 0; q < host.outputChanges.count; ++q) {
         ValueQueue& queue = host.outputChanges.queues[static_cast<std::size_t>(q)];
         int32 offset = 0;
         double value = 0.0;
-        const std::optional<std::size_t> index = vstParameterIndex(host, queue.getParameterId());
-        if (!index || queue.getPoint(0, offset, value) != kResultOk || !std::isfinite(value)) {
+        const std::optional<std::size_t> index = queue.place();
+        if (!index || *index >= host.parameterValues.size() ||
+            *index >= host.parameterSlots.size() || queue.getPoint(0, offset, value) != kResultOk ||
+            !std::isfinite(value)) {
             continue;
         }
         if (host.parameterValues.report(*index, std::clamp(value, 0.0, 1.0))) {

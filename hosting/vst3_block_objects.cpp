@@ -31,22 +31,21 @@ void Changes::index(const ParameterIndex& parameters) {
     started_.assign(parameters.size(), Started{});
 }
 
-std::size_t Changes::placeOf(ParamID id) const noexcept {
+std::optional<std::size_t> Changes::placeOf(ParamID id) const noexcept {
     const std::optional<std::size_t> place =
         parameters_ != nullptr ? parameters_->find(id) : std::nullopt;
-    return place && *place < started_.size() ? *place : started_.size();
+    return place && *place < started_.size() ? place : std::nullopt;
 }
 
 IParamValueQueue* Changes::addParameterData(const ParamID& id, int32& index) {
-    const std::size_t place = placeOf(id);
-    const bool known = place < started_.size();
-    if (known && started_[place].block == block_) {
-        index = started_[place].queue;
+    const std::optional<std::size_t> place = placeOf(id);
+    if (place && started_[*place].block == block_) {
+        index = started_[*place].queue;
         return &queues[static_cast<std::size_t>(index)];
     }
     // An id no parameter has is looked for among this block's queues: the walk grows with what
     // the processor reports beyond its list, not with the list.
-    if (!known) {
+    if (!place) {
         for (index = 0; index < count; ++index) {
             if (queues[static_cast<std::size_t>(index)].getParameterId() == id) {
                 return &queues[static_cast<std::size_t>(index)];
@@ -59,9 +58,9 @@ IParamValueQueue* Changes::addParameterData(const ParamID& id, int32& index) {
     }
     index = count++;
     ValueQueue& queue = queues[static_cast<std::size_t>(index)];
-    queue.start(id);
-    if (known) {
-        started_[place] = {block_, index};
+    queue.start(id, place);
+    if (place) {
+        started_[*place] = {block_, index};
     }
     return &queue;
 }

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace velkaphon::rack {
@@ -28,11 +29,14 @@ public:
         pointCount_ = 1;
     }
 
-    // Empty, for the processor to add its point to.
-    void start(vst3::ParamID id) {
+    // Empty, for the processor to add its point to; place is the parameter's place in the list,
+    // found once for the block.
+    void start(vst3::ParamID id, std::optional<std::size_t> place) {
         id_ = id;
+        place_ = place;
         pointCount_ = 0;
     }
+    std::optional<std::size_t> place() const noexcept { return place_; }
 
     vst3::ParamID VELKAPHON_VST3_CALL getParameterId() override { return id_; }
     vst3::int32 VELKAPHON_VST3_CALL getPointCount() override { return pointCount_; }
@@ -46,6 +50,7 @@ private:
     vst3::ParamValue value_ = 0.0;
     vst3::int32 sampleOffset_ = 0;
     vst3::int32 pointCount_ = 1;
+    std::optional<std::size_t> place_;
 };
 
 // A block's parameter changes, to the processor or from it: one queue a parameter, at most one
@@ -80,8 +85,8 @@ private:
         vst3::int32 queue = 0;
     };
 
-    // [any] The parameter's place in the list, the list's length for an id none has.
-    std::size_t placeOf(vst3::ParamID id) const noexcept;
+    // [any] The parameter's place in the list, none for an id none has.
+    std::optional<std::size_t> placeOf(vst3::ParamID id) const noexcept;
 
     const ParameterIndex* parameters_ = nullptr;
     // One a parameter, in list order.

@@ -22,7 +22,7 @@ TEST(Vst3ValueQueue, HoldsExactlyOnePointAndKeepsTheLastOneAdded) {
     EXPECT_EQ(queue.getPoint(1, offset, value), kInvalidArgument);
     EXPECT_EQ(queue.getPoint(-1, offset, value), kInvalidArgument);
     EXPECT_EQ(offset, -1);
-    queue.start(43);
+    queue.start(43, std::nullopt);
     EXPECT_EQ(queue.getPointCount(), 0);
     EXPECT_EQ(queue.getPoint(0, offset, value), kInvalidArgument);
     int32 index = -1;
